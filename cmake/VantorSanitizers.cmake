@@ -1,0 +1,10 @@
+# Sanitizers are applied globally so that every object of the build, tests included, is instrumented.
+if(VANTOR_SANITIZER STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+elseif(VANTOR_SANITIZER STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT VANTOR_SANITIZER STREQUAL "")
+  message(FATAL_ERROR "VANTOR_SANITIZER must be empty, 'address' or 'thread', not '${VANTOR_SANITIZER}'")
+endif()
