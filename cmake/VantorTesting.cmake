@@ -1,17 +1,27 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# vantor_add_test(<name> LABEL <area> SOURCES <files...> [LIBS <targets...>])
+# vantor_add_test(<name> LABEL <area> SOURCES <files...> [LIBS <targets...>] [HOST_ONLY <reason>])
 # Builds one GoogleTest executable and registers each of its test cases with CTest under the label.
 # Discovery runs when CTest starts, so a cross build discovers through the emulator, not at build time.
+# HOST_ONLY marks tests that need what the target's emulator cannot provide (simulators built for the
+# host, for example): on a cross build they are replaced by one test that CTest reports as skipped,
+# with the reason.
 function(vantor_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;HOST_ONLY" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "vantor_add_test(${name}) needs a LABEL")
   endif()
   add_executable(${name} ${ARG_SOURCES})
   vantor_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  if(CMAKE_CROSSCOMPILING AND ARG_HOST_ONLY)
+    add_test(NAME ${name}.skipped-on-target
+      COMMAND ${CMAKE_COMMAND} -E echo "skipped on the target: ${ARG_HOST_ONLY}")
+    set_tests_properties(${name}.skipped-on-target PROPERTIES
+      LABELS "${ARG_LABEL};host-only" SKIP_REGULAR_EXPRESSION "skipped on the target")
+    return()
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
