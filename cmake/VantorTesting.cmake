@@ -12,16 +12,19 @@ function(vantor_add_test name)
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "vantor_add_test(${name}) needs a LABEL")
   endif()
-  add_executable(${name} ${ARG_SOURCES})
-  vantor_warnings(${name})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
   if(CMAKE_CROSSCOMPILING AND ARG_HOST_ONLY)
+    # Not even built: what it links (simulators, host-only libraries) may not exist for the target.
     add_test(NAME ${name}.skipped-on-target
       COMMAND ${CMAKE_COMMAND} -E echo "skipped on the target: ${ARG_HOST_ONLY}")
     set_tests_properties(${name}.skipped-on-target PROPERTIES
       LABELS "${ARG_LABEL};host-only" SKIP_REGULAR_EXPRESSION "skipped on the target")
     return()
   endif()
+  add_executable(${name} ${ARG_SOURCES})
+  vantor_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  # Tests that start the project's own programs (simulators, tools) find them here.
+  target_compile_definitions(${name} PRIVATE VANTOR_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
