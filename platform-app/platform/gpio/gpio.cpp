@@ -8,18 +8,18 @@
 
 namespace {
 
-// Writes exactly `size` bytes of `data` to the file at `path`. Returns false (after printing
-// `open_error` or `write_error`, each given the line's number) when that fails.
-bool write_exactly(const std::string& path, const char* data, size_t size, const char* open_error,
-                   const char* write_error, int number)
+// Writes exactly `size` bytes of `data` to the file at `path`. Returns false after printing
+// "<what>, num = <number>. open failure" (or "write failure") when that fails.
+bool write_exactly(const std::string& path, const char* data, size_t size, const char* what,
+                   int number)
 {
     vantor::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd) {
-        std::printf(open_error, number);
+        std::printf("%s, num = %d. open failure \n", what, number);
         return false;
     }
     if (::write(fd.get(), data, size) != static_cast<ssize_t>(size)) {
-        std::printf(write_error, number);
+        std::printf("%s, num = %d. write failure \n", what, number);
         return false;
     }
     return true;
@@ -47,12 +47,8 @@ Gpio::Gpio(unsigned pin, GpioDirE dir, GpioValueE value)
     const auto p = static_cast<int>(pin);
 
     // Unexport first, so that a line left exported by an earlier run is taken over afresh.
-    (void)write_exactly(sysfs_gpio_unexport_path, text, 4,
-                        "err: sysfs_gpio_unexport_path, num = %d. open failure \n",
-                        "err: sysfs_gpio_unexport_path, num = %d. write failure \n", p);
-    if (write_exactly(sysfs_gpio_export_path, text, 4,
-                      "err: init_sysfs_gpio, num = %d. open failure \n",
-                      "err: init_sysfs_gpio, num = %d. write failure \n", p)) {
+    (void)write_exactly(sysfs_gpio_unexport_path, text, 4, "err: sysfs_gpio_unexport_path", p);
+    if (write_exactly(sysfs_gpio_export_path, text, 4, "err: init_sysfs_gpio", p)) {
         std::printf("OK: export, num = %d. \n", p);
     }
 
