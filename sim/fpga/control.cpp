@@ -36,8 +36,8 @@ void run_command(FpgaModel& model, const std::string& line, std::vector<std::str
     in >> verb >> arg >> extra;
     model.scan();
 
-    if (verb == "sync") {
-        // The scan above is the whole point.
+    if (verb == "sync" || verb.empty()) {
+        // The scan above is the whole point (a blank line is a cheap way to wait for the model).
     } else if (verb == "dump") {
         for (uint32_t r = 0; r < REG_MAX; ++r) {
             const auto reg = static_cast<InterConnectRegList>(r);
@@ -56,8 +56,6 @@ void run_command(FpgaModel& model, const std::string& line, std::vector<std::str
         model.set_input_lock(arg == "restore");
     } else if (verb == "quit") {
         quit = true;
-    } else if (verb.empty()) {
-        // A blank line answers "ok": a cheap way to wait for the model.
     } else {
         reply.push_back("err unknown command: " + line);
         return;

@@ -37,7 +37,8 @@ uint64_t FpgaModel::mem_file_size()
     uint64_t end = 0;
     for (const Mem_Map_Str& row : Mem_Map_Str_Table) {
         const uint64_t page = page_size();
-        const uint64_t window_end = row.PhyBaseAddr / page * page + page * (row.SizeByte / page + 1);
+        const uint64_t window_end =
+            row.PhyBaseAddr / page * page + page * (row.SizeByte / page + 1);
         end = window_end > end ? window_end : end;
     }
     return end;
@@ -66,7 +67,8 @@ bool FpgaModel::open(const std::string& mem_path, std::string& error)
         void* p = ::mmap(nullptr, m_window_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(),
                          static_cast<off_t>(Mem_Map_Str_Table[id].PhyBaseAddr));
         if (p == MAP_FAILED) {
-            error = "cannot map register window " + std::to_string(id) + ": " + std::strerror(errno);
+            error =
+                "cannot map register window " + std::to_string(id) + ": " + std::strerror(errno);
             return false;
         }
         m_windows[id] = static_cast<char*>(p);

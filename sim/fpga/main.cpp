@@ -1,5 +1,6 @@
-// fpga-sim: the FPGA model of the virtual board. Maps the board root's "/dev/mem" stand-in (a sparse
-// file, created if missing) and keeps the registers the daemon reads in step with what it writes.
+// fpga-sim: the FPGA model of the virtual board. Maps the board root's "/dev/mem" stand-in (a
+// sparse file, created if missing) and keeps the registers the daemon reads in step with what it
+// writes.
 
 #include <atomic>
 #include <cerrno>
@@ -29,10 +30,12 @@ void usage()
     std::printf(
         "usage: fpga-sim [--help]\n"
         "\n"
-        "The FPGA model of the virtual board. Maps <board root>/dev/mem (VANTOR_ROOT names the board\n"
+        "The FPGA model of the virtual board. Maps <board root>/dev/mem (VANTOR_ROOT names the "
+        "board\n"
         "root; the file is created sparse if missing) at the register windows' physical offsets,\n"
         "polls the registers about every millisecond and drives the SDI status, hot-plug,\n"
-        "pixel-clock timer and input-lock registers. Prints \"fpga-sim: ready <path>\" once mapped.\n"
+        "pixel-clock timer and input-lock registers. Prints \"fpga-sim: ready <path>\" once "
+        "mapped.\n"
         "\n"
         "Commands on standard input, one per line; each answer ends with \"ok\" or \"err ...\":\n"
         "  sync                          scan the registers now\n"

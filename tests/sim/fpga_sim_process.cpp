@@ -13,8 +13,6 @@
 
 #include "vantor/file_io.h"
 
-extern char** environ;
-
 namespace vantor::test {
 
 namespace {

@@ -37,9 +37,9 @@ constexpr Video_StdFormat_Info StdFormat_Info[VID_STD_COUNT] = {
 // clang-format on
 
 // Interlaced outputs are written from the progressive standard whose frame rate equals their field
-// rate, segmented-frame outputs from the progressive standard of the same rate, dual-link 3G outputs
-// from the 6G standard, and every 1080-line and 2160-line output at 24, 30 or 60 Hz from the matching
-// 1000/1001-rate standard; 720-line outputs are written from themselves.
+// rate, segmented-frame outputs from the progressive standard of the same rate, dual-link 3G
+// outputs from the 6G standard, and every 1080-line and 2160-line output at 24, 30 or 60 Hz from
+// the matching 1000/1001-rate standard; 720-line outputs are written from themselves.
 // clang-format off
 constexpr Video_Std_IO Std_IO_Info[VID_STD_COUNT] = {
     {VID_HD_720P50, VID_HD_720P50, 1, 0},

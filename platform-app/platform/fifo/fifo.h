@@ -24,8 +24,8 @@ public:
     unsigned WriteData(const uint8_t* data, unsigned n);
     // Takes `n` bytes if that many are stored; returns n, or 0 (nothing taken).
     unsigned ReadData(uint8_t* data, unsigned n);
-    // Copies `n` bytes starting `offset` bytes after the oldest one, without taking them; returns n,
-    // or 0 when fewer than offset + n bytes are stored.
+    // Copies `n` bytes starting `offset` bytes after the oldest one, without taking them; returns
+    // n, or 0 when fewer than offset + n bytes are stored.
     unsigned check_data(uint8_t* data, unsigned offset, unsigned n);
     // Discards the `n` oldest bytes if that many are stored; returns n, or 0 (nothing discarded).
     unsigned delet_data(unsigned n);

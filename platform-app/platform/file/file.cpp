@@ -1,8 +1,8 @@
 #include "platform/file/file.h"
 
 #include <cstdio>
-#include <sys/types.h>
 #include <memory>
+#include <sys/types.h>
 
 namespace {
 

@@ -35,6 +35,6 @@ public:
     uint32_t gpio_num;
     GpioDirE gpio_dir;
     GpioValueE gpio_value;
-    uint32_t sysfs_gpio_minnum = 906;  // first sysfs number of the controller
+    uint32_t sysfs_gpio_minnum = 906;   // first sysfs number of the controller
     uint32_t sysfs_gpio_maxnum = 1023;  // last
 };

@@ -32,6 +32,8 @@ volatile uint32_t* register_address(InterConnectRegList reg)
     }
     // The window base is page-aligned plus a sub-page offset and every register offset is a
     // multiple of 4, so the access is aligned.
+    // The window base is a process address handed out as an integer (GetMmapVirBaseAddr).
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     return reinterpret_cast<volatile uint32_t*>(base + row.offset_addr);
 }
 

@@ -35,8 +35,8 @@ bool file_covers(int fd, size_t phy_addr, size_t byte_size)
 
 void* map_window(int fd, size_t length, off_t file_offset, size_t phy_addr)
 {
-    void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_LOCKED, fd,
-                     file_offset);
+    void* p =
+        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_LOCKED, fd, file_offset);
     if (p == MAP_FAILED && (errno == EAGAIN || errno == EPERM)) {
         // No right to lock this much memory (not root): map without the lock.
         std::printf("MemBlock: cannot lock 0x%zx bytes at 0x%zx in memory (%s), mapped unlocked\n",
@@ -49,7 +49,7 @@ void* map_window(int fd, size_t length, off_t file_offset, size_t phy_addr)
 }  // namespace
 
 MemBlock::MemBlock(size_t phy_addr_, size_t size, bool init_en, int init_value)
-    : phy_addr(phy_addr_), vir_addr(nullptr), offset(0), byte_size(size), max_size(0)
+    : phy_addr(phy_addr_), byte_size(size)
 {
     const std::string path = vantor::board_path("/dev/mem");
     vantor::UniqueFd fd(::open(path.c_str(), O_RDWR | O_SYNC | O_CLOEXEC));

@@ -39,11 +39,11 @@ public:
     // Fills the window's `byte_size` bytes with `val` (does nothing when unmapped).
     void init_val(int val);
 
-    size_t phy_addr;   // requested physical address
-    char* vir_addr;    // start of the mapping (page-aligned); nullptr when unmapped
-    size_t offset;     // phy_addr modulo the page size
-    size_t byte_size;  // requested size
-    size_t max_size;   // length actually mapped
+    size_t phy_addr;           // requested physical address
+    char* vir_addr = nullptr;  // start of the mapping (page-aligned); nullptr when unmapped
+    size_t offset = 0;         // phy_addr modulo the page size
+    size_t byte_size;          // requested size
+    size_t max_size = 0;       // length actually mapped
 };
 
 // All windows of Mem_Map_Str_Table, indexed by Mem_Map_ID.

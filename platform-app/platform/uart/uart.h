@@ -9,16 +9,16 @@
 
 class uart {
 public:
-    // Opens and configures the port (115200 baud, 8N1, raw, read time-out 0.5 s). Prints "Can't Open
-    // Serial Port" when it cannot be opened; every operation then fails.
+    // Opens and configures the port (115200 baud, 8N1, raw, read time-out 0.5 s). Prints "Can't
+    // Open Serial Port" when it cannot be opened; every operation then fails.
     uart();
     virtual ~uart();
     uart(const uart&) = delete;
     uart& operator=(const uart&) = delete;
 
-    // Configures the open port: raw, receiver on, modem lines ignored, read time-out 0.5 s (VTIME 5,
-    // VMIN 0). `parity_mode` 0 none, 1 odd, 2 even. Returns 0, or -1 when the port is not open or a
-    // setting is refused.
+    // Configures the open port: raw, receiver on, modem lines ignored, read time-out 0.5 s (VTIME
+    // 5, VMIN 0). `parity_mode` 0 none, 1 odd, 2 even. Returns 0, or -1 when the port is not open
+    // or a setting is refused.
     int uart_config(uint32_t baud, uint32_t data_bits, uint32_t parity, uint32_t stop_bits);
     // Sends one byte; returns the bytes written (1) or -1.
     int uart_write(uint8_t byte);

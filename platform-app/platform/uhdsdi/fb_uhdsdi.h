@@ -12,13 +12,13 @@ inline constexpr uint32_t UHDSDI_FB_ADDR[4] = {0x3A000000, 0x3B000000, 0x3C00000
 
 // UHDSDI_REG_UHDSDI_STATUS: one byte per channel (channel 0 in bits 7 to 0, 1 in 15 to 8, 2 in 23
 // to 16). Within each byte:
-inline constexpr uint32_t UHDSDI_STATUS_LOCKED = 1U << 7;         // SDI locked
-inline constexpr uint32_t UHDSDI_STATUS_FABRIC_RST = 1U << 6;     // transmitter fabric reset
-inline constexpr uint32_t UHDSDI_STATUS_PLL_RST = 1U << 5;        // transmitter PLL reset
-inline constexpr uint32_t UHDSDI_STATUS_FAIL_CODE_SHIFT = 2;      // bits 4 to 2: failure code
+inline constexpr uint32_t UHDSDI_STATUS_LOCKED = 1U << 7;      // SDI locked
+inline constexpr uint32_t UHDSDI_STATUS_FABRIC_RST = 1U << 6;  // transmitter fabric reset
+inline constexpr uint32_t UHDSDI_STATUS_PLL_RST = 1U << 5;     // transmitter PLL reset
+inline constexpr uint32_t UHDSDI_STATUS_FAIL_CODE_SHIFT = 2;   // bits 4 to 2: failure code
 inline constexpr uint32_t UHDSDI_STATUS_FAIL_CODE_MASK = 7U << 2;
-inline constexpr uint32_t UHDSDI_STATUS_CHANGE_FAIL = 1U << 1;    // transmitter change failed
-inline constexpr uint32_t UHDSDI_STATUS_CHANGE_DONE = 1U << 0;    // transmitter change done
+inline constexpr uint32_t UHDSDI_STATUS_CHANGE_FAIL = 1U << 1;  // transmitter change failed
+inline constexpr uint32_t UHDSDI_STATUS_CHANGE_DONE = 1U << 0;  // transmitter change done
 inline constexpr uint32_t UHDSDI_STATUS_CHANNELS = 3;
 
 // Configures and starts the UHD-SDI frame buffer for output standard `std`, then prints the

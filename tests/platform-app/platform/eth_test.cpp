@@ -17,10 +17,11 @@ using vantor::test::write_text;
 
 TEST(EthAddress, ZeroPaddedOctetsAreNormalised)
 {
-    const std::pair<const char*, const char*> cases[] = {
-        {"192.168.001.010", "192.168.1.10"}, {"000.000.000.000", "0.0.0.0"},
-        {"255.255.255.000", "255.255.255.0"}, {"10.0.0.1", "10.0.0.1"},
-        {"010.100.001.200", "10.100.1.200"}};
+    const std::pair<const char*, const char*> cases[] = {{"192.168.001.010", "192.168.1.10"},
+                                                         {"000.000.000.000", "0.0.0.0"},
+                                                         {"255.255.255.000", "255.255.255.0"},
+                                                         {"10.0.0.1", "10.0.0.1"},
+                                                         {"010.100.001.200", "10.100.1.200"}};
     for (const auto& [in, expected] : cases) {
         std::string out;
         EXPECT_TRUE(NormaliseEthAddress(in, out)) << in;

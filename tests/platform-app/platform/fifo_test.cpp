@@ -68,7 +68,7 @@ TEST(RingBuffer, CheckPeeksAndDeleteDiscardsAcrossTheEnd)
 
     EXPECT_EQ(fifo.check_data(out.data(), 1, 4), 4U);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4), bytes(11, 4));
-    EXPECT_EQ(fifo.GetUsedSpace(), 6U);  // nothing taken
+    EXPECT_EQ(fifo.GetUsedSpace(), 6U);                // nothing taken
     EXPECT_EQ(fifo.check_data(out.data(), 3, 4), 0U);  // beyond what is stored
 
     EXPECT_EQ(fifo.delet_data(7), 0U);

@@ -181,10 +181,10 @@ TEST_F(FrameBuffer, RunPrintsTheBlockWithBufferAddressesInHex)
 
     RecordingRegisters::set(UHDSDI_REG_UHDSDI_STATUS, 0x808080);
     const std::string sdi = printed([] { FB_UhdSdi_Run_Reg(VID_HD_720P50); });
-    for (const char* line : {"UHDSDI_REG_FB_ADDR_1         = 0x3b000000\n",
-                             "UHDSDI_REG_FB_INDEX          = 0x00000001\n",
-                             "UHDSDI_REG_UHDSDI_STATUS     = 0x00808080\n",
-                             "UHDSDI_REG_FB_W_TOTAL        = 720\n"}) {
+    for (const char* line :
+         {"UHDSDI_REG_FB_ADDR_1         = 0x3b000000\n",
+          "UHDSDI_REG_FB_INDEX          = 0x00000001\n",
+          "UHDSDI_REG_UHDSDI_STATUS     = 0x00808080\n", "UHDSDI_REG_FB_W_TOTAL        = 720\n"}) {
         EXPECT_NE(sdi.find(line), std::string::npos) << line << "in\n" << sdi;
     }
 }
@@ -246,15 +246,14 @@ TEST_F(FrameBuffer, TimerDeltaIsTheDistanceEitherWay)
 TEST_F(FrameBuffer, AudioSwitches)
 {
     const std::string hdmi = printed([] { FB_Hdmi_Set_AudSw(1); });
-    EXPECT_EQ(RecordingRegisters::writes(),
-              (std::vector<RegisterAccess>{W(HDMI_REG_HDMI_AUD_SW, 1),
-                                           W(HDMI_REG_HDBASET_AUD_SW, 1)}));
+    EXPECT_EQ(
+        RecordingRegisters::writes(),
+        (std::vector<RegisterAccess>{W(HDMI_REG_HDMI_AUD_SW, 1), W(HDMI_REG_HDBASET_AUD_SW, 1)}));
     EXPECT_EQ(hdmi, "HDMI_REG_HDMI_AUD_SW         = 1\nHDMI_REG_HDBASET_AUD_SW      = 1\n");
 
     RecordingRegisters::reset();
     const std::string sdi = printed([] { FB_UhdSdi_Set_AudSw(0); });
-    EXPECT_EQ(RecordingRegisters::writes(),
-              (std::vector<RegisterAccess>{W(UHDSDI_REG_AUD_EN, 0)}));
+    EXPECT_EQ(RecordingRegisters::writes(), (std::vector<RegisterAccess>{W(UHDSDI_REG_AUD_EN, 0)}));
     EXPECT_EQ(sdi, "UHDSDI_REG_AUD_EN            = 0\n");
 }
 
@@ -271,9 +270,9 @@ TEST_F(FrameBuffer, HotPlugIsTrueOnlyForExactlyOne)
 TEST_F(FrameBuffer, SdiStatusNeedsTheLockBitOfAllThreeChannels)
 {
     const std::pair<uint32_t, bool> cases[] = {
-        {0x808080, true},      {0xFFFFFFFF, true},  {0x008080, false}, {0x800080, false},
-        {0x808000, false},     {0x7F7F7F, false},   {0, false},        {0x80808000, false},
-        {0xFF7FFFFFU, false},  {0x80818283, true},
+        {0x808080, true},     {0xFFFFFFFF, true}, {0x008080, false}, {0x800080, false},
+        {0x808000, false},    {0x7F7F7F, false},  {0, false},        {0x80808000, false},
+        {0xFF7FFFFFU, false}, {0x80818283, true},
     };
     for (const auto& [value, expected] : cases) {
         RecordingRegisters::set(UHDSDI_REG_UHDSDI_STATUS, value);
@@ -287,8 +286,8 @@ TEST_F(FrameBuffer, GtxResetDiagnosticPrintsChannelZeroFields)
     RecordingRegisters::set(UHDSDI_REG_UHDSDI_STATUS, 0x000000B6);
     const std::string out = printed([] { FB_UhdSdi_Set_GtxRst(); });
     const std::vector<RegisterAccess> writes = RecordingRegisters::writes();
-    EXPECT_EQ(writes, (std::vector<RegisterAccess>{W(UHDSDI_REG_GTXRST, 1),
-                                                   W(UHDSDI_REG_GTXRST, 0)}));
+    EXPECT_EQ(writes,
+              (std::vector<RegisterAccess>{W(UHDSDI_REG_GTXRST, 1), W(UHDSDI_REG_GTXRST, 0)}));
     const std::string expected_tail = "chn0_sdi_locked           = 1\n"
                                       "chn0_tx_fabric_rst        = 0\n"
                                       "chn0_tx_pll_reset         = 1\n"

@@ -68,8 +68,10 @@ TEST_F(GpioLine, ValueReadsTheLowestBitOfTheFirstByte)
     Gpio line(4, GPIO_DIR_IN);
     // An input line is exported but neither directed nor driven.
     EXPECT_EQ(file("/sys/class/gpio/gpio910/direction"), "");
-    const std::pair<const char*, GpioValueE> cases[] = {
-        {"1\n", GPIO_LEVEL_HIGH}, {"0\n", GPIO_LEVEL_LOW}, {"1", GPIO_LEVEL_HIGH}, {"", GPIO_LEVEL_LOW}};
+    const std::pair<const char*, GpioValueE> cases[] = {{"1\n", GPIO_LEVEL_HIGH},
+                                                        {"0\n", GPIO_LEVEL_LOW},
+                                                        {"1", GPIO_LEVEL_HIGH},
+                                                        {"", GPIO_LEVEL_LOW}};
     for (const auto& [text, level] : cases) {
         write_text(root / "/sys/class/gpio/gpio910/value", text);
         EXPECT_EQ(line.GetGpioValue(), level) << '"' << text << '"';
@@ -81,7 +83,9 @@ TEST_F(GpioLine, PinBeyondTheControllerIsReportedAndStillTried)
 {
     make_line(1106);
     ::testing::internal::CaptureStdout();
-    { Gpio line(200, GPIO_DIR_OUT, GPIO_LEVEL_LOW); }
+    {
+        Gpio line(200, GPIO_DIR_OUT, GPIO_LEVEL_LOW);
+    }
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("err: init_sysfs_gpio, num = 1106. cross the boundary \n"),
               std::string::npos)

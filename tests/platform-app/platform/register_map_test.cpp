@@ -6,8 +6,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <memory>
 #include <set>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/interconnect/interconnect.h"
@@ -79,7 +83,7 @@ TEST_F(RegisterMap, EveryRegisterLandsAtItsWindowBasePlusItsOffset)
         const auto reg = static_cast<InterConnectRegList>(n);
         const uint32_t value = 0xA5000000U | (n << 8) | n;
         WriteRegister(reg, value);
-        const off_t at =
+        const auto at =
             static_cast<off_t>(Mem_Map_Str_Table[Info[n].id].PhyBaseAddr + Info[n].offset_addr);
         uint32_t in_file = 0;
         ASSERT_EQ(::pread(file.get(), &in_file, 4, at), 4);
@@ -98,6 +102,7 @@ TEST_F(RegisterMap, MemoryWindowsAreTheFileAtTheirPhysicalAddress)
     vantor::UniqueFd file(::open(s_mem_path.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_TRUE(file);
     for (uint32_t id = GP0_M_BASE_ADDR; id < MAX_Mem_Map_ID; ++id) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the window base is handed out as an integer
         auto* base = reinterpret_cast<unsigned char*>(GetMmapVirBaseAddr(Mem_Map_ID(id)));
         ASSERT_NE(base, nullptr);
         const size_t last = Mem_Map_Str_Table[id].SizeByte - 1;
@@ -178,6 +183,55 @@ TEST_F(RegisterMap, AWindowBeyondTheEndOfTheFileIsRefusedNotMapped)
     }
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Could not mmap"), std::string::npos) << out;
+}
+
+// Without the right to lock memory (a developer who is not root) MAP_LOCKED of a large window is
+// refused; the window is mapped without the lock and a line says so. The child process drops the
+// lock capability and sets a small lock limit to be in that position even when the test runs as
+// root.
+TEST_F(RegisterMap, WithoutTheRightToLockAWindowIsMappedUnlocked)
+{
+    const std::string out_path = s_root->path() + "/lock-test.out";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        vantor::UniqueFd out(::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+        if (!out || ::dup2(out.get(), STDOUT_FILENO) < 0) {
+            ::_exit(10);
+        }
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (::syscall(SYS_capget, &header, caps) != 0) {
+            ::_exit(11);
+        }
+        caps[CAP_IPC_LOCK / 32].effective &= ~(1U << (CAP_IPC_LOCK % 32));
+        if (::syscall(SYS_capset, &header, caps) != 0) {
+            ::_exit(12);
+        }
+        const rlimit small{64 * 1024, 64 * 1024};
+        if (::setrlimit(RLIMIT_MEMLOCK, &small) != 0) {
+            ::_exit(13);
+        }
+        const MemBlock block(Mem_Map_Str_Table[GP0_M_BASE_ADDR].PhyBaseAddr,
+                             Mem_Map_Str_Table[GP0_M_BASE_ADDR].SizeByte, true, 0x3C);
+        std::fflush(stdout);
+        ::_exit(block.mapped() ? 0 : 14);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string out = vantor::test::read_text(out_path);
+    EXPECT_NE(out.find("MemBlock: cannot lock 0x1001000 bytes at 0x34000000 in memory"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("mapped unlocked"), std::string::npos) << out;
+
+    // The unlocked mapping is the file all the same: init_val filled the window.
+    vantor::UniqueFd file(::open(s_mem_path.c_str(), O_RDONLY | O_CLOEXEC));
+    unsigned char byte = 0;
+    ASSERT_EQ(::pread(file.get(), &byte, 1, 0x34000000 + 0xFFFFFF), 1);
+    EXPECT_EQ(byte, 0x3C);
 }
 
 }  // namespace

@@ -26,8 +26,7 @@ struct RegisterAccess {
 // Readable failure messages: "W HDMI_REG_STD = 3".
 inline void PrintTo(const RegisterAccess& access, std::ostream* os)
 {
-    *os << (access.write ? "W " : "R ") << InterConnectRegName(access.reg) << " = "
-        << access.value;
+    *os << (access.write ? "W " : "R ") << InterConnectRegName(access.reg) << " = " << access.value;
 }
 
 // The recording layer's state. Registers behave as plain storage: a read returns the last value
