@@ -18,8 +18,7 @@ void InitMmapVirBaseAddr()
         return;
     }
     // Lives until the process ends: the windows stay mapped throughout.
-    p_mem_map.store(new mem_map(),
-                    std::memory_order_release);  // NOLINT(cppcoreguidelines-owning-memory)
+    p_mem_map.store(new mem_map(), std::memory_order_release);
 }
 
 size_t GetMmapVirBaseAddr(Mem_Map_ID id)
