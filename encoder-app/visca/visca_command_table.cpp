@@ -122,10 +122,10 @@ void visca::exec_ndi_visca()
 
 void visca::exec_visca()
 {
+    // init_visca has reset the indices and the table before starting this thread, so a producer
+    // may fill the capture buffer as soon as the line is open.
     std::puts("exec_visca");
-    cap_cmd_index = 0;
-    exe_cmd_index = 1;
-    init_visca_command();
+    std::fflush(stdout);
     while (exec_visca_Running) {
         if (vid_fmt_switch) {
             std::this_thread::sleep_for(kDrainPeriod);

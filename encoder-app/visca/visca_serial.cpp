@@ -55,6 +55,10 @@ int visca::init_visca()
         const std::lock_guard<std::mutex> lock(visca_uart_mutex);
         cam_fd = fd;
     }
+    // Start with an empty table: both buffers hold the initial packets, nothing pending.
+    cap_cmd_index = 0;
+    exe_cmd_index = 1;
+    init_visca_command();
     exec_visca_Running = true;
     exec_visca_thread = std::thread(&visca::exec_visca, this);
     vid_fmt_switch = false;

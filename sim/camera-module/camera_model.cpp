@@ -68,6 +68,36 @@ const char* fault_name(FaultKind kind)
     return "none";
 }
 
+// The module scales its output for the HD formats: it produces, and reports in register 72,
+// 1080p24 for the 24 Hz formats, 1080p50 for the 25/50 Hz ones and 1080p59.94 for the 30/60 Hz ones.
+uint8_t produced_format(uint8_t requested)
+{
+    switch (requested) {
+    case 0x22:  // 1080p23.98
+    case 0x1F:  // 1080p24
+        return 0x1F;
+    case 0x08:  // 1080p25
+    case 0x0C:  // 720p50
+    case 0x04:  // 1080i50
+    case 0x14:  // 1080p50
+        return 0x14;
+    case 0x06:  // 1080p29.97
+    case 0x07:  // 1080p30
+    case 0x09:  // 720p59.94
+    case 0x0A:  // 720p60
+    case 0x01:  // 1080i59.94
+    case 0x02:  // 1080i60
+    case 0x13:  // 1080p59.94
+    case 0x15:  // 1080p60
+        return 0x13;
+    case 0x21:  // 2160p23.98
+    case 0x20:  // 2160p24
+        return 0x20;
+    default:
+        return requested;
+    }
+}
+
 }  // namespace
 
 // --- Axis ---
@@ -434,7 +464,8 @@ void CameraModel::apply_preset(uint8_t action, uint8_t number, TimePoint now, Ou
 bool CameraModel::special_command(const Bytes& p, TimePoint now, Outcome& out)
 {
     if (p.size() == 8 && p[2] == 0x04 && p[3] == 0x24 && p[4] == 0x72) {  // video format
-        const auto value = static_cast<uint8_t>(((p[5] & 0x0FU) << 4U) | (p[6] & 0x0FU));
+        const uint8_t value =
+            produced_format(static_cast<uint8_t>(((p[5] & 0x0FU) << 4U) | (p[6] & 0x0FU)));
         if (m_format_delay.count() == 0) {
             m_format = value;
             m_pending_format.reset();

@@ -40,7 +40,8 @@ const char* Simulator::help_text()
     return "Control commands (one per line, on standard input or the control socket; each answer\n"
            "ends with a line \"ok\" or \"error: <reason>\"):\n"
            "  help                  this text\n"
-           "  state                 the camera's state, one name=value per line\n"
+           "  state                 the camera's state, one name=value per line; line_busy=1\n"
+           "                        while a reply is pending or bytes are on the line\n"
            "  history               packets received since the last clear, one hex line each\n"
            "  clear                 forget the history\n"
            "  transcript on|off     print every packet in both directions with its time (ms)\n"
@@ -156,6 +157,8 @@ std::string Simulator::control(const std::string& line, TimePoint now, bool& qui
         out = help_text();
     } else if (word == "state") {
         out = m_model.state_text(now);
+        const bool busy = !m_replies.empty() || !m_incoming.empty() || m_line.next_write();
+        out += std::string("line_busy=") + (busy ? "1" : "0") + "\n";
     } else if (word == "history") {
         for (const std::string& h : m_history) {
             out += h + "\n";
