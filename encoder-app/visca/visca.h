@@ -74,6 +74,7 @@ public:
     bool visca_wait_for_ack();
     bool visca_wait_for_cmp();
     bool visca_wait_for_res(visca_inq_command& res_cmd);
+    // Discards the receive queue, including the rest of a packet whose start was already read.
     void visca_cls_rx();
 
     // --- the command table (visca_command_table.cpp) ---
@@ -146,7 +147,7 @@ public:
 private:
     // Line helpers (visca_serial.cpp); callers hold visca_uart_mutex.
     int bytes_waiting() const;  // -1 when the line cannot be asked
-    bool read_bytes(uint8_t* data, int count) const;
+    bool read_bytes(uint8_t* data, int count);
     bool write_packet(const uint8_t* data, int length) const;
     // Polls up to 200 times, 1 ms apart, until at least `count` bytes wait; reports how many did.
     bool wait_for_bytes(int count, int& waiting) const;
@@ -154,4 +155,6 @@ private:
     bool read_reply3(uint8_t kind, int waiting, bool exactly_three);
     // Sends an inquiry built in `inq` and checks the reply shape: starts 90 50, FF at `ff_index`.
     bool run_inquiry(visca_inq_command& inq, int ff_index);
+
+    uint8_t m_last_rx_byte = 0xFF;  // last byte read from the line; guarded by visca_uart_mutex
 };

@@ -13,6 +13,8 @@ namespace {
 
 constexpr int kPollCount = 200;
 constexpr auto kPollPeriod = std::chrono::milliseconds(1);
+// Polls without a new byte after which the end of a partly received packet is given up.
+constexpr int kPacketEndWait = 20;
 
 }  // namespace
 
@@ -92,7 +94,7 @@ int visca::bytes_waiting() const
     return waiting;
 }
 
-bool visca::read_bytes(uint8_t* data, int count) const
+bool visca::read_bytes(uint8_t* data, int count)
 {
     int done = 0;
     while (done < count) {
@@ -104,6 +106,7 @@ bool visca::read_bytes(uint8_t* data, int count) const
             return false;
         }
         done += static_cast<int>(n);
+        m_last_rx_byte = data[done - 1];
     }
     return true;
 }
@@ -144,14 +147,28 @@ bool visca::wait_for_bytes(int count, int& waiting) const
 
 void visca::visca_cls_rx()
 {
+    // Discards what is waiting. When the last byte taken from the line did not end a packet, the
+    // rest of that packet is still on its way (a byte takes about 1 ms at 9600 baud): it is
+    // discarded as well, so that it cannot be taken for the start of the next answer. That wait
+    // is bounded; a line that never sends FF costs at most kPacketEndWait.
     uint8_t scratch[64];
+    int quiet_polls = 0;
     for (;;) {
         const int waiting = bytes_waiting();
-        if (waiting <= 0) {
+        if (waiting < 0) {
             return;
         }
-        const int chunk = waiting < static_cast<int>(sizeof scratch) ? waiting
-                                                                      : static_cast<int>(sizeof scratch);
+        if (waiting == 0) {
+            if (m_last_rx_byte == 0xFF || quiet_polls >= kPacketEndWait) {
+                return;
+            }
+            ++quiet_polls;
+            std::this_thread::sleep_for(kPollPeriod);
+            continue;
+        }
+        quiet_polls = 0;
+        const int chunk =
+            waiting < static_cast<int>(sizeof scratch) ? waiting : static_cast<int>(sizeof scratch);
         if (!read_bytes(scratch, chunk)) {
             return;
         }
