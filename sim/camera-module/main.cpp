@@ -204,14 +204,9 @@ int main(int argc, char** argv)
                 quit = serve_lines(sim, stdin_pending, STDOUT_FILENO) || quit;
             }
         }
-        if ((fds[2].revents & POLLIN) != 0) {
-            vantor::UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-            if (accepted) {
-                clients.push_back(Client{std::move(accepted), {}});
-            }
-        }
+        // Only the clients that were polled: fds[3...] follow the list's order.
         size_t index = 3;
-        for (auto it = clients.begin(); it != clients.end(); ++index) {
+        for (auto it = clients.begin(); it != clients.end() && index < fds.size(); ++index) {
             if (fds[index].revents == 0) {
                 ++it;
                 continue;
@@ -225,6 +220,12 @@ int main(int argc, char** argv)
             it->pending.append(buffer, static_cast<size_t>(n));
             quit = serve_lines(sim, it->pending, it->fd.get()) || quit;
             ++it;
+        }
+        if ((fds[2].revents & POLLIN) != 0) {
+            vantor::UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (accepted) {
+                clients.push_back(Client{std::move(accepted), {}});
+            }
         }
     }
     if (!control_path.empty()) {
