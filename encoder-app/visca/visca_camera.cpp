@@ -48,8 +48,8 @@ void build_format_inquiry(visca_inq_command& inq)
 bool visca::run_inquiry(visca_inq_command& inq, int ff_index)
 {
     visca_exec_inq_cmd(inq);
-    return inq.inq_fill && inq.inq_length > ff_index && inq.inq[0] == 0x90 &&
-           inq.inq[1] == 0x50 && inq.inq[ff_index] == 0xFF;
+    return inq.inq_fill && inq.inq_length > ff_index && inq.inq[0] == 0x90 && inq.inq[1] == 0x50 &&
+           inq.inq[ff_index] == 0xFF;
 }
 
 bool visca::visca_r8t_init()

@@ -69,7 +69,8 @@ const char* fault_name(FaultKind kind)
 }
 
 // The module scales its output for the HD formats: it produces, and reports in register 72,
-// 1080p24 for the 24 Hz formats, 1080p50 for the 25/50 Hz ones and 1080p59.94 for the 30/60 Hz ones.
+// 1080p24 for the 24 Hz formats, 1080p50 for the 25/50 Hz ones and 1080p59.94 for the 30/60 Hz
+// ones.
 uint8_t produced_format(uint8_t requested)
 {
     switch (requested) {
@@ -308,8 +309,7 @@ uint32_t CameraModel::value_of(const std::string& name) const
 CameraModel::Outcome CameraModel::command(const Bytes& p, TimePoint now)
 {
     Outcome out;
-    if (motion_command(p, now, out) || lens_command(p, now, out) ||
-        special_command(p, now, out)) {
+    if (motion_command(p, now, out) || lens_command(p, now, out) || special_command(p, now, out)) {
         return out;
     }
     Setting* s = find_setting(p, false);
@@ -351,10 +351,10 @@ bool CameraModel::motion_command(const Bytes& p, TimePoint now, Outcome& out)
         const auto tilt = static_cast<int16_t>(nibbles16(p, 10));
         const double base_pan = id == 0x03 ? m_pan.at(now) : 0.0;
         const double base_tilt = id == 0x03 ? m_tilt.at(now) : 0.0;
-        const TimePoint a = m_pan.move_to(now, base_pan + pan,
-                                          std::max<int>(p[4], 1) * kPanUnitsPerSpeedStep);
-        const TimePoint b = m_tilt.move_to(now, base_tilt + tilt,
-                                           std::max<int>(p[5], 1) * kPanUnitsPerSpeedStep);
+        const TimePoint a =
+            m_pan.move_to(now, base_pan + pan, std::max<int>(p[4], 1) * kPanUnitsPerSpeedStep);
+        const TimePoint b =
+            m_tilt.move_to(now, base_tilt + tilt, std::max<int>(p[5], 1) * kPanUnitsPerSpeedStep);
         out.kind = Outcome::command_pending;
         out.completion = std::max(a, b);
         return true;

@@ -26,34 +26,35 @@ void on_signal(int /*signal*/)
 
 void usage(FILE* to)
 {
-    std::fprintf(to,
-                 "Usage: camera-sim --link PATH [options]\n"
-                 "Stands in for the camera module on its 9600-baud VISCA line: creates a\n"
-                 "pseudo-terminal, links its slave at PATH (for example $VANTOR_ROOT/dev/ttyPS1)\n"
-                 "and answers as a camera module at address 1, pacing every byte in both\n"
-                 "directions as 9600 baud 8N1 does (about 1.04 ms a byte).\n"
-                 "\n"
-                 "Options:\n"
-                 "  --link PATH              where to link the line (required)\n"
-                 "  --control PATH           also take control commands on a Unix socket there\n"
-                 "  --format-delay MS        a video-format change takes effect after MS ms\n"
-                 "                           (default 1000)\n"
-                 "  --completion-delay MS    completion MS ms after the acknowledgement (default 0)\n"
-                 "  --model-code N           model code of the version reply (default 0x0711)\n"
-                 "  --transcript             print every packet with its time from the start\n"
-                 "  --help                   this text\n"
-                 "\n"
-                 "Answers: commands it knows get 90 41 FF then 90 51 FF (moves, presets and\n"
-                 "direct zoom/focus complete when the move ends); unknown packets 90 60 02 FF;\n"
-                 "inquiries their 90 50 ... FF reply: video format 04 24 72, block inquiries\n"
-                 "7E 7E 10..16 (16 bytes), version 00 02, menu 04 15, pan/tilt 06 12, zoom 04 47,\n"
-                 "focus 04 48, tally 7E 01 0A and every register setting (8x 09 <command> FF).\n"
-                 "State stays coherent: a value a command sets is what inquiries report.\n"
-                 "\n"
-                 "%s"
-                 "Standard input takes the same commands; end of input is not the end of the\n"
-                 "simulator. SIGINT or SIGTERM ends it and removes the link and the socket.\n",
-                 camsim::Simulator::help_text());
+    std::fprintf(
+        to,
+        "Usage: camera-sim --link PATH [options]\n"
+        "Stands in for the camera module on its 9600-baud VISCA line: creates a\n"
+        "pseudo-terminal, links its slave at PATH (for example $VANTOR_ROOT/dev/ttyPS1)\n"
+        "and answers as a camera module at address 1, pacing every byte in both\n"
+        "directions as 9600 baud 8N1 does (about 1.04 ms a byte).\n"
+        "\n"
+        "Options:\n"
+        "  --link PATH              where to link the line (required)\n"
+        "  --control PATH           also take control commands on a Unix socket there\n"
+        "  --format-delay MS        a video-format change takes effect after MS ms\n"
+        "                           (default 1000)\n"
+        "  --completion-delay MS    completion MS ms after the acknowledgement (default 0)\n"
+        "  --model-code N           model code of the version reply (default 0x0711)\n"
+        "  --transcript             print every packet with its time from the start\n"
+        "  --help                   this text\n"
+        "\n"
+        "Answers: commands it knows get 90 41 FF then 90 51 FF (moves, presets and\n"
+        "direct zoom/focus complete when the move ends); unknown packets 90 60 02 FF;\n"
+        "inquiries their 90 50 ... FF reply: video format 04 24 72, block inquiries\n"
+        "7E 7E 10..16 (16 bytes), version 00 02, menu 04 15, pan/tilt 06 12, zoom 04 47,\n"
+        "focus 04 48, tally 7E 01 0A and every register setting (8x 09 <command> FF).\n"
+        "State stays coherent: a value a command sets is what inquiries report.\n"
+        "\n"
+        "%s"
+        "Standard input takes the same commands; end of input is not the end of the\n"
+        "simulator. SIGINT or SIGTERM ends it and removes the link and the socket.\n",
+        camsim::Simulator::help_text());
 }
 
 struct Client {
@@ -180,8 +181,8 @@ int main(int argc, char** argv)
         timespec timeout = {};
         timespec* timeout_ptr = nullptr;
         if (const auto deadline = sim.next_deadline()) {
-            const auto wait = std::max(camsim::Clock::duration::zero(),
-                                       *deadline - camsim::Clock::now());
+            const auto wait =
+                std::max(camsim::Clock::duration::zero(), *deadline - camsim::Clock::now());
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
             timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
             timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);

@@ -18,7 +18,10 @@ class Simulator {
 public:
     explicit Simulator(TimePoint start) : m_start(start) {}
 
-    bool open(const std::string& link_path, std::string& error) { return m_line.open(link_path, error); }
+    bool open(const std::string& link_path, std::string& error)
+    {
+        return m_line.open(link_path, error);
+    }
     int master_fd() const { return m_line.master_fd(); }
     const std::string& slave_name() const { return m_line.slave_name(); }
     CameraModel& model() { return m_model; }

@@ -1,20 +1,18 @@
 #include "support/camera_sim.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <sstream>
 #include <thread>
 
 #include "vantor/file_io.h"
-
-extern char** environ;
 
 namespace vantor::test {
 
@@ -26,6 +24,7 @@ CameraSimProcess::CameraSimProcess(const std::string& bin_dir, const std::string
                                      control_path};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) {
         argv.push_back(a.data());
     }

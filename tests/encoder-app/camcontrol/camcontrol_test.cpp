@@ -198,7 +198,10 @@ TEST_F(CamcontrolLifecycle, FormatAlreadyReportedReturnsAfterOneReadBack)
     EXPECT_EQ(control.video_format_unit, video_format_1080_25i);
     const auto all = camera->packets();
     const std::vector<Bytes> sent(all.begin() + static_cast<long>(before), all.end());
-    EXPECT_EQ(sent, (std::vector<Bytes>{kMenuInquiry, kMenuInquiry, kMenuInquiry, kMenuInquiry,
+    EXPECT_EQ(sent, (std::vector<Bytes>{kMenuInquiry,
+                                        kMenuInquiry,
+                                        kMenuInquiry,
+                                        kMenuInquiry,
                                         {0x81, 0x01, 0x04, 0x24, 0x72, 0x00, 0x04, 0xFF},
                                         kFormatInquiry}));
     control.deinit_Camcontrol();

@@ -136,8 +136,9 @@ TEST_F(ViscaEngine, StaleInputIsFlushedBeforeEachTransaction)
 
 TEST_F(ViscaEngine, InquiryReplyIsCollectedWhole)
 {
-    camera->respond(
-        [](const Bytes&, size_t) { return std::vector<Bytes>{{0x90, 0x50, 0x02, 0xFF}}; });
+    camera->respond([](const Bytes&, size_t) {
+        return std::vector<Bytes>{{0x90, 0x50, 0x02, 0xFF}};
+    });
     visca_inq_command inq;
     visca::create_inqcommand(inq, 0, 0x04, 0x00, 0);
     inq.cmd_fill = true;

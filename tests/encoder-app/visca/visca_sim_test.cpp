@@ -265,8 +265,8 @@ TEST_F(ViscaOnSimulator, DrainSendsTheLastWriteOfEachSlot)
 TEST_F(ViscaOnSimulator, PanTiltMovesAndPresetsRecallPositions)
 {
     // 0x0100 / 0x0050 at the top speed: done well within the completion wait.
-    visca_command move = command_of({0x81, 0x01, 0x06, 0x02, 0x18, 0x17, 0x00, 0x01, 0x00, 0x00,
-                                     0x00, 0x00, 0x05, 0x00, 0xFF});
+    visca_command move = command_of(
+        {0x81, 0x01, 0x06, 0x02, 0x18, 0x17, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0xFF});
     engine.visca_exec_cmd(move);
     EXPECT_TRUE(move.ack);
     const Bytes at_target{0x90, 0x50, 0, 1, 0, 0, 0, 0, 5, 0, 0xFF};
@@ -286,8 +286,8 @@ TEST_F(ViscaOnSimulator, PanTiltMovesAndPresetsRecallPositions)
     EXPECT_TRUE(eventually_reports(engine, {0x81, 0x09, 0x06, 0x12, 0xFF}, at_target));
 
     // A long, slow move: acknowledged, its completion comes too late for the transaction.
-    visca_command slow = command_of({0x81, 0x01, 0x06, 0x02, 0x01, 0x01, 0x00, 0x09, 0x00, 0x00,
-                                     0x00, 0x00, 0x00, 0x00, 0xFF});
+    visca_command slow = command_of(
+        {0x81, 0x01, 0x06, 0x02, 0x01, 0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF});
     engine.visca_exec_cmd(slow);
     EXPECT_TRUE(slow.ack);
     EXPECT_FALSE(slow.comp);
@@ -385,9 +385,8 @@ TEST(CameraSimProgram, RefusesToReplaceAFileAndRejectsBadCommands)
     TempBoardRoot board;
     board.make_dir("/dev");
     vantor::test::write_text(board / "/dev/ttyPS1", "not a link");
-    const std::string refuse =
-        std::string(VANTOR_BIN_DIR "/camera-sim --link ") + (board / "/dev/ttyPS1") +
-        " </dev/null >/dev/null 2>&1";
+    const std::string refuse = std::string(VANTOR_BIN_DIR "/camera-sim --link ") +
+                               (board / "/dev/ttyPS1") + " </dev/null >/dev/null 2>&1";
     const int status = std::system(refuse.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
 
