@@ -8,6 +8,7 @@ namespace camsim {
 namespace {
 
 constexpr size_t kMaxPacket = 16;
+constexpr size_t kHistoryLimit = 10000;
 
 bool parse_number(const std::string& text, long& value)
 {
@@ -42,7 +43,7 @@ const char* Simulator::help_text()
            "  help                  this text\n"
            "  state                 the camera's state, one name=value per line; line_busy=1\n"
            "                        while a reply is pending or bytes are on the line\n"
-           "  history               packets received since the last clear, one hex line each\n"
+           "  history               packets received since the last clear (the last 10000)\n"
            "  clear                 forget the history\n"
            "  transcript on|off     print every packet in both directions with its time (ms)\n"
            "  silent [N]            answer nothing (the next N packets; no N: until normal)\n"
@@ -79,6 +80,9 @@ void Simulator::packet_complete(const Bytes& packet, TimePoint at)
 {
     log("rx", packet, at);
     m_history.push_back(hex(packet));
+    if (m_history.size() > kHistoryLimit) {
+        m_history.pop_front();
+    }
     for (Reply& reply : m_model.handle_packet(packet, at)) {
         m_replies.emplace(reply.due, std::move(reply.bytes));
     }

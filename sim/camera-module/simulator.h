@@ -48,7 +48,7 @@ private:
     std::deque<std::pair<uint8_t, TimePoint>> m_incoming;
     Bytes m_packet;
     std::multimap<TimePoint, Bytes> m_replies;
-    std::vector<std::string> m_history;
+    std::deque<std::string> m_history;  // the most recent kHistoryLimit packets
     bool m_transcript = false;
 };
 
