@@ -1,0 +1,103 @@
+// Times VISCA transactions of the real engine against the camera-module simulator and sets each
+// against the time the 9600-baud line itself needs for the bytes exchanged.
+//
+//   visca_line_bench [rounds]     (default 200 per kind)
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/camera_sim.h"
+#include "support/temp_board_root.h"
+#include "visca/visca.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kByteMs = 10.0 / 9600.0 * 1000.0;  // 8N1: ten bits a byte
+
+struct Kind {
+    const char* name;
+    int line_bytes;  // bytes out plus bytes back
+    std::function<bool(visca&)> run;
+};
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
+    return values[at];
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+    vantor::test::TempBoardRoot board;
+    board.make_dir("/dev");
+    vantor::test::CameraSimProcess sim(VANTOR_BIN_DIR, board / "/dev/ttyPS1", board / "/sim.sock",
+                                       {"--format-delay", "0"});
+    visca engine;
+    if (!sim.ready() || engine.init_visca() != 1) {
+        std::fprintf(stderr, "visca_line_bench: camera-sim did not start\n");
+        return 1;
+    }
+
+    const std::vector<Kind> kinds = {
+        {"command 81 01 04 07 00 FF + ack + completion", 12,
+         [](visca& v) {
+             visca_command cmd;
+             visca::create_command(cmd, 1, 0x04, 0x07, 0x00);
+             v.visca_exec_cmd(cmd);
+             return cmd.ack && cmd.comp;
+         }},
+        {"inquiry 81 09 04 24 72 FF -> 5-byte reply", 11,
+         [](visca& v) {
+             visca_inq_command inq;
+             visca::create_inqcommand(inq, 1, 0x04, 0x24, 0x72);
+             v.visca_exec_inq_cmd(inq);
+             return inq.inq_fill;
+         }},
+        {"version 81 09 00 02 FF -> 10-byte reply", 15,
+         [](visca& v) {
+             visca_inq_command inq;
+             visca::create_inqcommand(inq, 0, 0x00, 0x02, 0);
+             v.visca_exec_inq_cmd(inq);
+             return inq.inq_fill;
+         }},
+        {"block 81 09 7E 7E 10 FF -> 16-byte reply", 22,
+         [](visca& v) {
+             visca_inq_command inq;
+             visca::create_inqcommand(inq, 1, 0x7E, 0x7E, 0x10);
+             v.visca_exec_inq_cmd(inq);
+             return inq.inq_fill;
+         }},
+    };
+
+    std::printf("%-46s %6s %8s %8s %8s %8s %7s\n", "transaction", "bytes", "line ms", "median",
+                "p90", "max", "ratio");
+    int failures = 0;
+    for (const Kind& kind : kinds) {
+        std::vector<double> ms;
+        for (int i = 0; i < rounds; ++i) {
+            const auto start = Clock::now();
+            if (!kind.run(engine)) {
+                ++failures;
+            }
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        const double line = kind.line_bytes * kByteMs;
+        const double median = percentile(ms, 0.5);
+        std::printf("%-46s %6d %8.2f %8.2f %8.2f %8.2f %7.3f\n", kind.name, kind.line_bytes, line,
+                    median, percentile(ms, 0.9), percentile(ms, 1.0), median / line);
+    }
+    engine.deinit_visca();
+    std::printf("failed transactions: %d\n", failures);
+    return failures == 0 ? 0 : 1;
+}

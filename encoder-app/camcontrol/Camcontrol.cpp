@@ -1,0 +1,15 @@
+#include "camcontrol/Camcontrol.h"
+
+Camcontrol::Camcontrol()
+{
+    m_visca.camSerial = "/dev/ttyPS1";
+    m_visca.camBr = B9600;
+    m_visca.camAddress = 1;
+    m_visca.exec_visca_Running = true;
+}
+
+Camcontrol::~Camcontrol()
+{
+    // A thread still running at destruction would end the program: stop everything first.
+    deinit_Camcontrol();
+}

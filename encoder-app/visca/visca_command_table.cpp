@@ -1,0 +1,163 @@
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "visca/visca.h"
+
+namespace {
+
+using Slot = visca_command (visca::*)[visca::number_of_cmd];
+
+struct InitialSlot {
+    Slot slot;
+    std::initializer_list<uint8_t> packet;
+};
+
+// The initial packets of the slots. Parameter bytes are placeholders that producers overwrite.
+const InitialSlot kInitialSlots[] = {
+    {&visca::cam_pt_dir_move_command, {0x81, 0x01, 0x06, 0x01, 0x01, 0x01, 0x01, 0x01, 0xFF}},
+    {&visca::cam_pt_stop_command, {0x81, 0x01, 0x06, 0x01, 0x05, 0x05, 0x03, 0x03, 0xFF}},
+    {&visca::cam_pt_home_command, {0x81, 0x01, 0x06, 0x04, 0xFF}},
+    {&visca::cam_pt_reset_command, {0x81, 0x01, 0x06, 0x05, 0xFF}},
+    {&visca::cam_pt_position_command, {0x81, 0x01, 0x06, 0x02, 0x01, 0x01, 0x01, 0x01, 0xFF}},
+    {&visca::cam_pt_ab_position_command,
+     {0x81, 0x01, 0x06, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF}},
+    {&visca::cam_zoom_direct, {0x81, 0x01, 0x04, 0x47, 0x05, 0x05, 0x03, 0x03, 0xFF}},
+    {&visca::cam_zoom_speed, {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}},
+    {&visca::cam_zoom_stop, {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}},
+    {&visca::cam_preset_call_rst_recall, {0x81, 0x01, 0x04, 0x3F, 0x00, 0x00, 0xFF}},
+    {&visca::cam_focus_mode, {0x81, 0x01, 0x04, 0x38, 0x00, 0xFF}},
+    {&visca::cam_focus_near_far_speed, {0x81, 0x01, 0x04, 0x08, 0x00, 0xFF}},
+    {&visca::cam_focus_near_far_dir, {0x81, 0x01, 0x04, 0x08, 0x00, 0xFF}},
+    {&visca::cam_focus_stop, {0x81, 0x01, 0x04, 0x08, 0x00, 0xFF}},
+    {&visca::cam_wb_mode, {0x81, 0x01, 0x04, 0x35, 0x00, 0xFF}},
+    // One-push white-balance trigger; byte 4 is the trigger value.
+    {&visca::cam_wb_one_push_trig, {0x81, 0x01, 0x04, 0x10, 0x05, 0xFF}},
+    {&visca::cam_wb_rg_dir, {0x81, 0x01, 0x04, 0x43, 0x00, 0x00, 0x00, 0x00, 0xFF}},
+    {&visca::cam_wb_bg_dir, {0x81, 0x01, 0x04, 0x44, 0x00, 0x00, 0x00, 0x00, 0xFF}},
+    {&visca::cam_exposure_mode, {0x81, 0x01, 0x04, 0x39, 0x00, 0xFF}},
+    {&visca::cam_exposure_iris_dir, {0x81, 0x01, 0x04, 0x4B, 0x00, 0x00, 0x00, 0x00, 0xFF}},
+    {&visca::cam_exposure_shut_dir, {0x81, 0x01, 0x04, 0x4A, 0x00, 0x00, 0x00, 0x00, 0xFF}},
+    {&visca::cam_exposure_bright_dir, {0x81, 0x01, 0x04, 0x4D, 0x00, 0x00, 0x00, 0x00, 0xFF}},
+    {&visca::cam_exposure_gain_dir, {0x81, 0x01, 0x04, 0x4C, 0x00, 0x00, 0x00, 0x00, 0xFF}},
+    {&visca::cam_exposure_iris_updown, {0x81, 0x01, 0x04, 0x0B, 0x00, 0xFF}},
+    {&visca::cam_exposure_shut_updown, {0x81, 0x01, 0x04, 0x0A, 0x00, 0xFF}},
+    {&visca::cam_exposure_bright_updown, {0x81, 0x01, 0x04, 0x0D, 0x00, 0xFF}},
+    {&visca::cam_misc, {0x81, 0x01, 0x04, 0x00, 0x00, 0xFF}},
+};
+
+// The order in which a drain sends the pending slots.
+const Slot kExecutionOrder[] = {
+    &visca::cam_pt_dir_move_command,
+    &visca::cam_pt_stop_command,
+    &visca::cam_pt_position_command,
+    &visca::cam_pt_ab_position_command,
+    &visca::cam_pt_home_command,
+    &visca::cam_pt_reset_command,
+    &visca::cam_zoom_direct,
+    &visca::cam_zoom_speed,
+    &visca::cam_zoom_stop,
+    &visca::cam_preset_call_rst_recall,
+    &visca::cam_focus_mode,
+    &visca::cam_focus_near_far_dir,
+    &visca::cam_focus_near_far_speed,
+    &visca::cam_focus_stop,
+    &visca::cam_wb_mode,
+    &visca::cam_wb_one_push_trig,
+    &visca::cam_wb_rg_dir,
+    &visca::cam_wb_bg_dir,
+    &visca::cam_exposure_mode,
+    &visca::cam_exposure_iris_dir,
+    &visca::cam_exposure_bright_dir,
+    &visca::cam_exposure_shut_dir,
+    &visca::cam_exposure_gain_dir,
+    &visca::cam_exposure_iris_updown,
+    &visca::cam_exposure_shut_updown,
+    &visca::cam_exposure_bright_updown,
+    &visca::cam_misc,
+};
+
+constexpr auto kDrainPeriod = std::chrono::milliseconds(20);
+
+}  // namespace
+
+void visca::init_visca_command()
+{
+    for (int buffer = 0; buffer < number_of_cmd; ++buffer) {
+        const std::lock_guard<std::mutex> lock(cam_mutex[buffer]);
+        for (const InitialSlot& initial : kInitialSlots) {
+            visca_command& command = (this->*initial.slot)[buffer];
+            command = visca_command{};
+            std::memcpy(command.cmd, initial.packet.begin(), initial.packet.size());
+            command.cmd_length = static_cast<int>(initial.packet.size());
+        }
+    }
+}
+
+std::unique_lock<std::mutex> visca::lock_capture_buffer(int& index)
+{
+    for (;;) {
+        const int candidate = cap_cmd_index.load();
+        std::unique_lock<std::mutex> lock(cam_mutex[candidate]);
+        if (cap_cmd_index.load() == candidate) {
+            index = candidate;
+            return lock;
+        }
+    }
+}
+
+void visca::notify_captured()
+{
+    m_visca_ndi_event_cond = true;
+    m_visca_ndi_event.notify();
+}
+
+std::unique_lock<std::mutex> visca::switch_ndi_exebuff()
+{
+    const int captured = cap_cmd_index.load();
+    std::unique_lock<std::mutex> lock(cam_mutex[captured]);
+    exe_cmd_index = captured;
+    cap_cmd_index = (captured + 1) % number_of_cmd;
+    return lock;
+}
+
+void visca::exec_ndi_visca()
+{
+    const int buffer = exe_cmd_index.load();
+    for (const Slot slot : kExecutionOrder) {
+        visca_command& command = (this->*slot)[buffer];
+        if (command.cmd_fill) {
+            visca_exec_cmd(command);
+        }
+    }
+}
+
+void visca::exec_visca()
+{
+    // init_visca has reset the indices and the table before starting this thread, so a producer
+    // may fill the capture buffer as soon as the line is open.
+    std::puts("exec_visca");
+    std::fflush(stdout);
+    while (exec_visca_Running) {
+        if (vid_fmt_switch) {
+            std::this_thread::sleep_for(kDrainPeriod);
+            continue;
+        }
+        if (!m_visca_ndi_event_cond) {
+            m_visca_ndi_event.wait(exec_visca_Running);
+            if (!m_visca_ndi_event_cond) {
+                std::this_thread::sleep_for(kDrainPeriod);
+                continue;
+            }
+        }
+        {
+            // The executed buffer stays locked while it is sent: a producer that read the old
+            // capture index waits here and then moves to the new capture buffer.
+            const std::unique_lock<std::mutex> lock = switch_ndi_exebuff();
+            exec_ndi_visca();
+        }
+        std::this_thread::sleep_for(kDrainPeriod);
+    }
+    init_visca_command();
+}

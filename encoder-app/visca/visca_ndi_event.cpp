@@ -1,0 +1,17 @@
+#include "visca/visca_types.h"
+
+void visca_ndi_event::wait(const std::atomic<bool>& running)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_notified = false;
+    m_condVar.wait(lock, [&] { return m_notified || !running.load(); });
+}
+
+void visca_ndi_event::notify()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_notified = true;
+    }
+    m_condVar.notify_one();
+}

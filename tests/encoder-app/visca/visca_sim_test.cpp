@@ -1,0 +1,404 @@
+// The real engine and camera control against the real camera-module simulator on a pty.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "camcontrol/Camcontrol.h"
+#include "main/video_format.h"
+#include "support/camera_sim.h"
+#include "support/temp_board_root.h"
+#include "visca/visca.h"
+
+namespace {
+
+using vantor::test::CameraSimProcess;
+using vantor::test::TempBoardRoot;
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+Bytes reply_of(const visca_inq_command& inq)
+{
+    return {inq.inq, inq.inq + inq.inq_length};
+}
+
+visca_command command_of(std::initializer_list<uint8_t> bytes)
+{
+    visca_command cmd;
+    std::memcpy(cmd.cmd, bytes.begin(), bytes.size());
+    cmd.cmd_length = static_cast<int>(bytes.size());
+    return cmd;
+}
+
+visca_inq_command inquiry_of(std::initializer_list<uint8_t> bytes)
+{
+    visca_inq_command inq;
+    std::memcpy(inq.cmd, bytes.begin(), bytes.size());
+    inq.cmd_length = static_cast<int>(bytes.size());
+    return inq;
+}
+
+size_t count_of(const std::vector<std::string>& history, const std::string& packet)
+{
+    return static_cast<size_t>(std::count(history.begin(), history.end(), packet));
+}
+
+class SimulatorBoard : public ::testing::Test {
+protected:
+    SimulatorBoard()
+        : sim((board.make_dir("/dev"), VANTOR_BIN_DIR), board / "/dev/ttyPS1", board / "/sim.sock",
+              {"--format-delay", "0"})
+    {
+    }
+    void SetUp() override { ASSERT_TRUE(sim.ready()); }
+
+    // Waits until `inquiry` is answered with `expected`.
+    bool eventually_reports(visca& engine, std::initializer_list<uint8_t> inquiry,
+                            const Bytes& expected, std::chrono::seconds deadline = 20s)
+    {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        while (std::chrono::steady_clock::now() < end) {
+            visca_inq_command inq = inquiry_of(inquiry);
+            engine.visca_exec_inq_cmd(inq);
+            if (inq.inq_fill && reply_of(inq) == expected) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    TempBoardRoot board;
+    CameraSimProcess sim;
+};
+
+class ViscaOnSimulator : public SimulatorBoard {
+protected:
+    void SetUp() override
+    {
+        SimulatorBoard::SetUp();
+        ASSERT_EQ(engine.init_visca(), 1);
+    }
+    void TearDown() override { engine.deinit_visca(); }
+
+    visca engine;
+};
+
+TEST_F(ViscaOnSimulator, CommandIsAcknowledgedAndCompletedAtLinePace)
+{
+    visca_command cmd = command_of({0x81, 0x01, 0x04, 0x39, 0x03, 0xFF});
+    const auto start = std::chrono::steady_clock::now();
+    engine.visca_exec_cmd(cmd);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(cmd.ack);
+    EXPECT_TRUE(cmd.comp);
+    // 6 bytes out, 3 + 3 back at 9600 baud: the line itself needs 12.5 ms.
+    EXPECT_GE(elapsed, 12ms);
+    EXPECT_EQ(sim.history(), std::vector<std::string>{"81 01 04 39 03 FF"});
+}
+
+TEST_F(ViscaOnSimulator, ValueSetIsWhatInquiriesAndBlocksReport)
+{
+    visca_command mode = command_of({0x81, 0x01, 0x04, 0x39, 0x03, 0xFF});
+    engine.visca_exec_cmd(mode);
+    ASSERT_TRUE(mode.comp);
+    visca_inq_command single = inquiry_of({0x81, 0x09, 0x04, 0x39, 0xFF});
+    engine.visca_exec_inq_cmd(single);
+    EXPECT_EQ(reply_of(single), (Bytes{0x90, 0x50, 0x03, 0xFF}));
+
+    visca_command iris = command_of({0x81, 0x01, 0x04, 0x4B, 0x00, 0x00, 0x00, 0x08, 0xFF});
+    engine.visca_exec_cmd(iris);
+    visca_inq_command block = inquiry_of({0x81, 0x09, 0x7E, 0x7E, 0x10, 0xFF});
+    engine.visca_exec_inq_cmd(block);
+    ASSERT_TRUE(block.inq_fill);
+    ASSERT_EQ(block.inq_length, 16);
+    EXPECT_EQ(block.inq[2], 0x10);
+    EXPECT_EQ(block.inq[3], 0x03);   // exposure mode
+    EXPECT_EQ(block.inq[12], 0x08);  // iris
+    EXPECT_EQ(sim.state().at("ExpMode"), "3");
+}
+
+TEST_F(ViscaOnSimulator, EveryBlockInquiryHasSixteenBytes)
+{
+    for (uint8_t b = 0x10; b <= 0x16; ++b) {
+        visca_inq_command block;
+        visca::create_inqcommand(block, 1, 0x7E, 0x7E, b);
+        engine.visca_exec_inq_cmd(block);
+        ASSERT_TRUE(block.inq_fill) << int{b};
+        EXPECT_EQ(block.inq_length, 16);
+        EXPECT_EQ(block.inq[2], b);
+        EXPECT_EQ(block.inq[15], 0xFF);
+    }
+    // Each was answered at the first attempt.
+    EXPECT_EQ(sim.history().size(), 7U);
+}
+
+TEST_F(ViscaOnSimulator, InquiriesOfTheFirmwareAreAnswered)
+{
+    uint16_t version = 0;
+    engine.cam_version_get(version);
+    EXPECT_EQ(version, 0x0711);
+    uint8_t value = 0;
+    for (const auto& [category, item] : {std::pair{0x04, 0x75}, std::pair{0x04, 0x33},
+                                         std::pair{0x04, 0x00}, std::pair{0x04, 0x15}}) {
+        EXPECT_TRUE(engine.visca_commandinquiry(static_cast<uint8_t>(category),
+                                                static_cast<uint8_t>(item), value))
+            << category << " " << item;
+    }
+    EXPECT_EQ(engine.vid_format_get(), 41);  // starts in 1080p50
+    for (const std::initializer_list<uint8_t> packet :
+         {std::initializer_list<uint8_t>{0x81, 0x09, 0x06, 0x12, 0xFF},
+          {0x81, 0x09, 0x04, 0x47, 0xFF},
+          {0x81, 0x09, 0x04, 0x24, 0x59, 0xFF},
+          {0x81, 0x09, 0x7E, 0x01, 0x7F, 0xFF},
+          {0x81, 0x09, 0x05, 0x42, 0x02, 0xFF},
+          {0x81, 0x09, 0x05, 0x2A, 0x00, 0xFF}}) {
+        visca_inq_command inq = inquiry_of(packet);
+        engine.visca_exec_inq_cmd(inq);
+        EXPECT_TRUE(inq.inq_fill) << std::hex << int{inq.cmd[2]} << " " << int{inq.cmd[3]};
+    }
+    // An inquiry the camera does not know: syntax error, sent twice, no reply.
+    visca_inq_command unknown = inquiry_of({0x81, 0x09, 0x04, 0x7F, 0xFF});
+    engine.visca_exec_inq_cmd(unknown);
+    EXPECT_FALSE(unknown.inq_fill);
+    EXPECT_EQ(count_of(sim.history(), "81 09 04 7F FF"), 2U);
+}
+
+TEST_F(ViscaOnSimulator, RetryRulesUnderInjectedFaults)
+{
+    const std::string packet = "81 01 04 07 00 FF";
+    auto run = [&](const std::string& fault) {
+        EXPECT_TRUE(sim.ok("normal"));
+        EXPECT_TRUE(sim.ok("clear"));
+        if (!fault.empty()) {
+            EXPECT_TRUE(sim.ok(fault));
+        }
+        visca_command cmd = command_of({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+        engine.visca_exec_cmd(cmd);
+        EXPECT_TRUE(sim.wait_line_idle(20s));
+        return std::make_tuple(cmd.ack, cmd.comp, count_of(sim.history(), packet));
+    };
+    EXPECT_EQ(run(""), std::make_tuple(true, true, 1U));
+    EXPECT_EQ(run("error 1"), std::make_tuple(true, true, 2U));
+    EXPECT_EQ(run("notexec 1"), std::make_tuple(true, true, 2U));
+    EXPECT_EQ(run("garbage 1"), std::make_tuple(true, true, 2U));
+    EXPECT_EQ(run("nocomp 1"), std::make_tuple(true, false, 1U));
+    EXPECT_EQ(run("silent"), std::make_tuple(false, false, 2U));
+    EXPECT_EQ(run("error"), std::make_tuple(false, false, 2U));
+}
+
+TEST_F(ViscaOnSimulator, OverlongReplyFailsTheAttempt)
+{
+    ASSERT_TRUE(sim.ok("long 1"));
+    visca_inq_command inq = inquiry_of({0x81, 0x09, 0x04, 0x24, 0x72, 0xFF});
+    engine.visca_exec_inq_cmd(inq);
+    EXPECT_TRUE(inq.inq_fill);
+    EXPECT_EQ(reply_of(inq), (Bytes{0x90, 0x50, 0x01, 0x04, 0xFF}));
+    EXPECT_EQ(sim.history().size(), 2U);
+
+    ASSERT_TRUE(sim.ok("long"));
+    engine.visca_exec_inq_cmd(inq);
+    EXPECT_FALSE(inq.inq_fill);
+    EXPECT_EQ(inq.inq_length, 0);
+}
+
+TEST_F(ViscaOnSimulator, LateAnswersAreFlushedBeforeTheNextTransaction)
+{
+    // The first write is answered 1.5 s late: the retry gets the answer; the late
+    // acknowledgement and completion arrive afterwards and wait in the receive queue.
+    ASSERT_TRUE(sim.ok("late 1500 1"));
+    visca_command cmd = command_of({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+    engine.visca_exec_cmd(cmd);
+    EXPECT_TRUE(cmd.ack);
+    EXPECT_TRUE(cmd.comp);
+    ASSERT_TRUE(sim.wait_line_idle(20s));
+
+    ASSERT_TRUE(sim.ok("send 90 50 07 FF"));  // and a stray reply on top
+    ASSERT_TRUE(sim.wait_line_idle(20s));
+    ASSERT_TRUE(sim.ok("clear"));
+    EXPECT_EQ(engine.vid_format_get(), 41);
+    // Answered at the first attempt: the stale bytes were not taken for the reply.
+    EXPECT_EQ(sim.history(), std::vector<std::string>{"81 09 04 24 72 FF"});
+}
+
+TEST_F(ViscaOnSimulator, DrainSendsTheLastWriteOfEachSlot)
+{
+    engine.vid_fmt_switch = true;
+    {
+        int index = -1;
+        const auto lock = engine.lock_capture_buffer(index);
+        visca_command& zoom = engine.cam_zoom_direct[index];
+        const uint8_t first[] = {0x00, 0x01, 0x00, 0x00};
+        const uint8_t last[] = {0x00, 0x01, 0x00, 0x00};  // a short move: completes at once
+        std::memcpy(zoom.cmd + 4, first, 4);
+        zoom.cmd_fill = true;
+        std::memcpy(zoom.cmd + 4, last, 4);
+        engine.cam_wb_mode[index].cmd[4] = 0x03;
+        engine.cam_wb_mode[index].cmd_fill = true;
+        engine.cam_wb_one_push_trig[index].cmd[4] = 0x05;
+        engine.cam_wb_one_push_trig[index].cmd_fill = true;
+    }
+    engine.notify_captured();
+    engine.vid_fmt_switch = false;
+    EXPECT_TRUE(
+        eventually_reports(engine, {0x81, 0x09, 0x04, 0x47, 0xFF}, {0x90, 0x50, 0, 1, 0, 0, 0xFF}));
+    ASSERT_TRUE(sim.wait_line_idle(20s));
+    std::vector<std::string> history;
+    for (const std::string& packet : sim.history()) {
+        if (packet.rfind("81 01", 0) == 0) {
+            history.push_back(packet);
+        }
+    }
+    ASSERT_EQ(history.size(), 3U);
+    EXPECT_EQ(history[0], "81 01 04 47 00 01 00 00 FF");
+    EXPECT_EQ(history[1], "81 01 04 35 03 FF");
+    EXPECT_EQ(history[2], "81 01 04 10 05 FF");
+    const auto state = sim.state();
+    EXPECT_EQ(state.at("WbMode"), "3");
+    EXPECT_EQ(state.at("wb_one_push"), "1");
+}
+
+TEST_F(ViscaOnSimulator, PanTiltMovesAndPresetsRecallPositions)
+{
+    // 0x0100 / 0x0050 at the top speed: done well within the completion wait.
+    visca_command move = command_of(
+        {0x81, 0x01, 0x06, 0x02, 0x18, 0x17, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0xFF});
+    engine.visca_exec_cmd(move);
+    EXPECT_TRUE(move.ack);
+    const Bytes at_target{0x90, 0x50, 0, 1, 0, 0, 0, 0, 5, 0, 0xFF};
+    ASSERT_TRUE(eventually_reports(engine, {0x81, 0x09, 0x06, 0x12, 0xFF}, at_target));
+
+    visca_command store = command_of({0x81, 0x01, 0x04, 0x3F, 0x01, 0x02, 0xFF});
+    engine.visca_exec_cmd(store);
+    EXPECT_TRUE(store.comp);
+    visca_command home = command_of({0x81, 0x01, 0x06, 0x04, 0xFF});
+    engine.visca_exec_cmd(home);
+    EXPECT_TRUE(home.ack);
+    ASSERT_TRUE(eventually_reports(engine, {0x81, 0x09, 0x06, 0x12, 0xFF},
+                                   {0x90, 0x50, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF}));
+    visca_command recall = command_of({0x81, 0x01, 0x04, 0x3F, 0x02, 0x02, 0xFF});
+    engine.visca_exec_cmd(recall);
+    EXPECT_TRUE(recall.ack);
+    EXPECT_TRUE(eventually_reports(engine, {0x81, 0x09, 0x06, 0x12, 0xFF}, at_target));
+
+    // A long, slow move: acknowledged, its completion comes too late for the transaction.
+    visca_command slow = command_of(
+        {0x81, 0x01, 0x06, 0x02, 0x01, 0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF});
+    engine.visca_exec_cmd(slow);
+    EXPECT_TRUE(slow.ack);
+    EXPECT_FALSE(slow.comp);
+    EXPECT_EQ(sim.state().at("moving"), "1");
+    visca_command stop = command_of({0x81, 0x01, 0x06, 0x01, 0x05, 0x05, 0x03, 0x03, 0xFF});
+    engine.visca_exec_cmd(stop);
+    EXPECT_TRUE(stop.comp);
+    EXPECT_EQ(sim.state().at("moving"), "0");
+}
+
+TEST_F(ViscaOnSimulator, TallyLampAndMenuStateAreKept)
+{
+    visca_command program = command_of({0x81, 0x01, 0x7E, 0x01, 0x0A, 0x00, 0x02, 0xFF});
+    engine.visca_exec_cmd(program);
+    EXPECT_TRUE(program.comp);
+    EXPECT_EQ(sim.state().at("tally_lamp"), "2");
+    uint8_t value = 0;
+    visca_inq_command lamp = inquiry_of({0x81, 0x09, 0x7E, 0x01, 0x0A, 0xFF});
+    engine.visca_exec_inq_cmd(lamp);
+    EXPECT_EQ(reply_of(lamp), (Bytes{0x90, 0x50, 0x02, 0xFF}));
+
+    ASSERT_TRUE(sim.ok("set menu 1"));
+    ASSERT_TRUE(sim.ok("clear"));
+    engine.close_osd();
+    EXPECT_EQ(sim.history(),
+              (std::vector<std::string>{"81 09 04 15 FF", "81 01 06 06 10 FF", "81 09 04 15 FF",
+                                        "81 09 04 15 FF", "81 09 04 15 FF"}));
+    EXPECT_TRUE(engine.visca_commandinquiry(0x04, 0x15, value));
+    EXPECT_EQ(value, 0x03);
+}
+
+TEST_F(ViscaOnSimulator, FormatChangeTakesEffectAfterTheDelay)
+{
+    ASSERT_TRUE(sim.ok("format-delay 400"));
+    engine.vid_format_change(video_format_2160_25p);
+    EXPECT_TRUE(engine.cam_vid_fmt.comp);
+    EXPECT_EQ(engine.vid_format_get(), static_cast<int>(video_format_1080_50p));
+    EXPECT_TRUE(eventually_reports(engine, {0x81, 0x09, 0x04, 0x24, 0x72, 0xFF},
+                                   {0x90, 0x50, 0x01, 0x0E, 0xFF}));
+}
+
+class CamcontrolOnSimulator : public SimulatorBoard {
+protected:
+    CamcontrolOnSimulator() { control.camera_poll_period = 20ms; }
+    Camcontrol control;
+};
+
+TEST_F(CamcontrolOnSimulator, BringUpFormatSwitchAndShutdown)
+{
+    ASSERT_TRUE(sim.ok("silent"));
+    int result = -1;
+    std::thread bring_up([&] { result = control.cam_init_Camcontrol(0); });
+    // The camera stays silent for two presence checks (two writes each), then answers.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (sim.history().size() < 4 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(sim.ok("normal"));
+    bring_up.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_GE(sim.history().size(), 5U);
+
+    control.init_Camcontrol();
+    ASSERT_TRUE(sim.ok("format-delay 300"));
+    control.set_vid_fmt_Camcontrol(video_format_1080_25i);
+    EXPECT_EQ(sim.state().at("format"), "20");  // the module produces 1080p50 (0x14)
+    control.set_vid_fmt_Camcontrol(video_format_2160_25p);
+    EXPECT_EQ(sim.state().at("format"), "30");  // 0x1E
+    const auto history = sim.history();
+    EXPECT_EQ(count_of(history, "81 01 04 24 72 00 04 FF"), 1U);
+    EXPECT_EQ(count_of(history, "81 01 04 24 72 01 0E FF"), 1U);
+
+    control.deinit_Camcontrol();
+    EXPECT_FALSE(control.m_visca.exec_visca_thread.joinable());
+}
+
+TEST(CameraSimProgram, HelpDocumentsTheControlCommands)
+{
+    FILE* help = ::popen(VANTOR_BIN_DIR "/camera-sim --help", "r");
+    ASSERT_NE(help, nullptr);
+    std::string text;
+    char buffer[512];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, help)) > 0;) {
+        text.append(buffer, n);
+    }
+    EXPECT_EQ(::pclose(help), 0);
+    for (const char* word : {"--link", "--control", "--format-delay", "--transcript", "silent",
+                             "late MS", "error", "nocomp", "garbage", "long", "state", "send"}) {
+        EXPECT_NE(text.find(word), std::string::npos) << word;
+    }
+}
+
+TEST(CameraSimProgram, RefusesToReplaceAFileAndRejectsBadCommands)
+{
+    TempBoardRoot board;
+    board.make_dir("/dev");
+    vantor::test::write_text(board / "/dev/ttyPS1", "not a link");
+    const std::string refuse = std::string(VANTOR_BIN_DIR "/camera-sim --link ") +
+                               (board / "/dev/ttyPS1") + " </dev/null >/dev/null 2>&1";
+    const int status = std::system(refuse.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+
+    ::unlink((board / "/dev/ttyPS1").c_str());
+    CameraSimProcess sim(VANTOR_BIN_DIR, board / "/dev/ttyPS1", board / "/c.sock");
+    ASSERT_TRUE(sim.ready());
+    EXPECT_EQ(sim.command("bogus").rfind("error: ", 0), 0U);
+    EXPECT_EQ(sim.command("late x").rfind("error: ", 0), 0U);
+    EXPECT_EQ(sim.command("send 1FF").rfind("error: ", 0), 0U);
+    EXPECT_EQ(sim.command("set nothing 3").rfind("error: ", 0), 0U);
+    EXPECT_TRUE(sim.ok("set IrisLevel 9"));
+    EXPECT_EQ(sim.state().at("IrisLevel"), "9");
+}
+
+}  // namespace
