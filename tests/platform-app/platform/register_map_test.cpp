@@ -208,7 +208,7 @@ TEST_F(RegisterMap, WithoutTheRightToLockAWindowIsMappedUnlocked)
         if (::syscall(SYS_capset, &header, caps) != 0) {
             ::_exit(12);
         }
-        const rlimit small{64 * 1024, 64 * 1024};
+        const rlimit small{rlim_t{64} * 1024, rlim_t{64} * 1024};
         if (::setrlimit(RLIMIT_MEMLOCK, &small) != 0) {
             ::_exit(13);
         }
