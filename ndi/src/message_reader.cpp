@@ -25,7 +25,10 @@ MessageReader::Status MessageReader::read(int fd, Message& out, std::string& err
             if (wanted > budget) {
                 wanted = budget;
             }
-            const ssize_t got = ::recv(fd, target, wanted, MSG_DONTWAIT);
+            ssize_t got = ::recv(fd, target, wanted, MSG_DONTWAIT);
+            if (got < 0 && errno == ECONNRESET) {
+                got = 0;  // a peer that closes with data unread resets: an ordinary close
+            }
             if (got == 0) {
                 if (m_in_payload || m_have > 0) {
                     const std::size_t expected =
