@@ -215,20 +215,22 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
     std::atomic<bool> running{true};
     std::atomic<int> visits{0};
     std::vector<std::thread> threads;
+    // The pictures outlive every send: the last one stays in use until the sender is told so.
+    std::vector<std::uint8_t> program_buffers[2] = {pattern(60000, 1), pattern(60000, 2)};
+    std::vector<std::uint8_t> preview_buffers[2] = {pattern(5000, 3), pattern(5000, 4)};
     threads.emplace_back([&] {
-        std::vector<std::uint8_t> buffers[2] = {pattern(60000, 1), pattern(60000, 2)};
         for (int n = 0; running; ++n) {
-            NDIlib_video_frame_v2_t frame = program_frame(buffers[n % 2]);
+            NDIlib_video_frame_v2_t frame = program_frame(program_buffers[n % 2]);
             NDIlib_send_send_video_async_v2(sender.get(), &frame);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));  // paced, as an encoder is
         }
     });
     threads.emplace_back([&] {
-        std::vector<std::uint8_t> buffers[2] = {pattern(5000, 3), pattern(5000, 4)};
         for (int n = 0; running; ++n) {
+            std::vector<std::uint8_t>& buffer = preview_buffers[n % 2];
             NDIlib_video_frame_v2_t frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
-            frame.p_data = buffers[n % 2].data();
-            frame.data_size_in_bytes = static_cast<int>(buffers[n % 2].size());
+            frame.p_data = buffer.data();
+            frame.data_size_in_bytes = static_cast<int>(buffer.size());
             NDIlib_send_send_video_async_v2(sender.get(), &frame);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));  // paced, as an encoder is
         }
@@ -307,6 +309,7 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
     for (std::thread& thread : threads) {
         thread.join();
     }
+    NDIlib_send_send_video_async_v2(sender.get(), nullptr);
 }
 
 }  // namespace

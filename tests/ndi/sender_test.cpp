@@ -137,6 +137,8 @@ TEST_F(SenderSemantics, PictureBufferIsFreeOnceTheNextSendReturns)
         wrong += data[i] != static_cast<std::uint8_t>(i * 7) ? 1 : 0;
     }
     EXPECT_EQ(wrong, 0U);
+    // The second picture is still in use until the sender is told otherwise.
+    NDIlib_send_send_video_async_v2(sender.get(), nullptr);
 }
 
 TEST_F(SenderSemantics, ConnectionMetadataGoesToEveryReceiverAlsoLateOnes)
