@@ -4,6 +4,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -144,8 +145,10 @@ TEST_P(SenderBadInput, OffendingReceiverIsDisconnectedWithOneLineOthersServed)
 
 std::vector<std::uint8_t> hello_then(std::vector<std::uint8_t> rest)
 {
-    std::vector<std::uint8_t> bytes = {'V', 'N', 0x01, 0, 4, 0, 0, 0, 0x07, 0, 0, 0};
-    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    const std::uint8_t hello[] = {'V', 'N', 0x01, 0, 4, 0, 0, 0, 0x07, 0, 0, 0};
+    std::vector<std::uint8_t> bytes(sizeof hello + rest.size());
+    std::copy(std::begin(hello), std::end(hello), bytes.begin());
+    std::copy(rest.begin(), rest.end(), bytes.begin() + sizeof hello);
     return bytes;
 }
 
