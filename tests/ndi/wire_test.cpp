@@ -204,6 +204,7 @@ TEST(NdiFrameSize, FollowsTheSpeedHqDataRates)
     EXPECT_LT(p5994, 260700);
     // 1080p30: the rate is 125 / sqrt(2) = 88.4 Mbit/s.
     EXPECT_EQ(target_frame_size(1920, 1080, 30, 1), 368284);
+    EXPECT_EQ(target_frame_size(3840, 2160, 30, 1), 736569);
     EXPECT_EQ(target_frame_size(0, 1080, 60, 1), 0);
     EXPECT_EQ(target_frame_size(1920, 1080, 60, 0), 0);
     EXPECT_EQ(target_frame_size(1920, 1080, -60, 1), 0);
