@@ -56,6 +56,7 @@ int run_receivers(const Settings& settings, const std::string& source, int resul
 {
     const int expected = settings.seconds * settings.rate;
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<std::size_t>(settings.receivers));
     std::mutex output_mutex;
     for (int r = 0; r < settings.receivers; ++r) {
         threads.emplace_back([&, r] {
@@ -89,7 +90,8 @@ int run_receivers(const Settings& settings, const std::string& source, int resul
                 if (latencies_ms.empty()) {
                     return 0.0;
                 }
-                const auto index = static_cast<std::size_t>(share * (latencies_ms.size() - 1));
+                const auto index =
+                    static_cast<std::size_t>(share * static_cast<double>(latencies_ms.size() - 1));
                 return latencies_ms[index];
             };
             char line[256];
@@ -190,9 +192,8 @@ int main(int argc, char** argv)
 {
     Settings settings;
     if (!parse(argc, argv, settings)) {
-        std::fprintf(stderr,
-                     "usage: ndi-send-bench [--seconds N] [--size BYTES] [--rate FPS] "
-                     "[--receivers N]\n");
+        std::fprintf(stderr, "usage: ndi-send-bench [--seconds N] [--size BYTES] [--rate FPS] "
+                             "[--receivers N]\n");
         return 1;
     }
     NDIlib_initialize();

@@ -2,8 +2,8 @@
 
 // The NDI runtime of the camera firmware: senders that publish compressed video, audio and
 // metadata, receive metadata and tally from their receivers, and the receiving side used by tools
-// and tests. The calls and records carry the names the firmware is written against; the wire format,
-// transport and discovery are this library's own (see ndi/README.md).
+// and tests. The calls and records carry the names the firmware is written against; the wire
+// format, transport and discovery are this library's own (see ndi/README.md).
 //
 // Records get their usual defaults from their constructors, so `NDIlib_video_frame_v2_t frame;`
 // describes an empty progressive 29.97 picture with a synthesised timecode.
@@ -31,9 +31,9 @@ enum NDIlib_frame_type_e {
      ((uint32_t)(uint8_t)(d) << 24))
 
 // Picture formats. The upper-case SpeedHQ codes are compressed pictures of the highest-bandwidth
-// (program) stream, the lower-case ones those of the lowest-bandwidth (preview) stream; the data of a
-// compressed picture is `data_size_in_bytes` long. The other codes are uncompressed pictures whose
-// data is `line_stride_in_bytes` × `yres` long.
+// (program) stream, the lower-case ones those of the lowest-bandwidth (preview) stream; the data of
+// a compressed picture is `data_size_in_bytes` long. The other codes are uncompressed pictures
+// whose data is `line_stride_in_bytes` × `yres` long.
 enum NDIlib_FourCC_video_type_e : uint32_t {
     NDIlib_FourCC_type_UYVY = NDI_LIB_FOURCC('U', 'Y', 'V', 'Y'),
     NDIlib_FourCC_type_BGRA = NDI_LIB_FOURCC('B', 'G', 'R', 'A'),
@@ -61,8 +61,8 @@ enum NDIlib_frame_format_type_e {
 };
 
 // What a receiver asks its sender for. `highest` is the program video stream, `lowest` the preview
-// stream; both also carry audio and metadata. `NDIlib_recv_bandwidth_all_video` (this library's own)
-// receives both video streams, as a monitor does.
+// stream; both also carry audio and metadata. `NDIlib_recv_bandwidth_all_video` (this library's
+// own) receives both video streams, as a monitor does.
 enum NDIlib_recv_bandwidth_e {
     NDIlib_recv_bandwidth_metadata_only = -10,
     NDIlib_recv_bandwidth_audio_only = 10,
@@ -112,17 +112,16 @@ struct NDIlib_video_frame_v2_t {
         int data_size_in_bytes;    // compressed pictures
     };
     const char* p_metadata;  // per-frame XML, or null
-    // On receive: when the sender sent the frame, in 100 ns units since 1970 (UTC). Ignored on send.
+    // On receive: when the sender sent the frame, in 100 ns units since 1970 (UTC). Ignored on
+    // send.
     int64_t timestamp;
 
-    NDIlib_video_frame_v2_t(int xres_ = 0, int yres_ = 0,
-                            NDIlib_FourCC_video_type_e fourcc = NDIlib_FourCC_type_UYVY,
-                            int frame_rate_N_ = 30000, int frame_rate_D_ = 1001,
-                            float aspect = 0.0F,
-                            NDIlib_frame_format_type_e format = NDIlib_frame_format_type_progressive,
-                            int64_t timecode_ = NDIlib_send_timecode_synthesize,
-                            uint8_t* data = nullptr, int stride_or_size = 0,
-                            const char* metadata = nullptr, int64_t timestamp_ = 0)
+    NDIlib_video_frame_v2_t(
+        int xres_ = 0, int yres_ = 0, NDIlib_FourCC_video_type_e fourcc = NDIlib_FourCC_type_UYVY,
+        int frame_rate_N_ = 30000, int frame_rate_D_ = 1001, float aspect = 0.0F,
+        NDIlib_frame_format_type_e format = NDIlib_frame_format_type_progressive,
+        int64_t timecode_ = NDIlib_send_timecode_synthesize, uint8_t* data = nullptr,
+        int stride_or_size = 0, const char* metadata = nullptr, int64_t timestamp_ = 0)
         : xres(xres_), yres(yres_), FourCC(fourcc), frame_rate_N(frame_rate_N_),
           frame_rate_D(frame_rate_D_), picture_aspect_ratio(aspect), frame_format_type(format),
           timecode(timecode_), p_data(data), line_stride_in_bytes(stride_or_size),
@@ -139,14 +138,14 @@ struct NDIlib_audio_frame_interleaved_32f_t {
     int64_t timecode;
     float* p_data;
     // On receive: when the sender sent the block, in 100 ns units since 1970 (UTC).
-    int64_t timestamp;
+    int64_t timestamp = 0;
 
     NDIlib_audio_frame_interleaved_32f_t(int sample_rate_ = 48000, int no_channels_ = 2,
                                          int no_samples_ = 0,
                                          int64_t timecode_ = NDIlib_send_timecode_synthesize,
                                          float* data = nullptr)
         : sample_rate(sample_rate_), no_channels(no_channels_), no_samples(no_samples_),
-          timecode(timecode_), p_data(data), timestamp(0)
+          timecode(timecode_), p_data(data)
     {
     }
 };
@@ -190,15 +189,10 @@ struct NDIlib_recv_create_v3_t {
 // Frame counts of a receiver. `video_frames_lowest_bandwidth` (this library's own) is the part of
 // `video_frames` that belongs to the preview stream.
 struct NDIlib_recv_performance_t {
-    int64_t video_frames;
-    int64_t audio_frames;
-    int64_t metadata_frames;
-    int64_t video_frames_lowest_bandwidth;
-
-    NDIlib_recv_performance_t()
-        : video_frames(0), audio_frames(0), metadata_frames(0), video_frames_lowest_bandwidth(0)
-    {
-    }
+    int64_t video_frames = 0;
+    int64_t audio_frames = 0;
+    int64_t metadata_frames = 0;
+    int64_t video_frames_lowest_bandwidth = 0;
 };
 
 // What a receiver knows about its sender (this library's own). Texts are NUL-terminated and cut to

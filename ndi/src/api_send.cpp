@@ -74,8 +74,7 @@ void NDIlib_send_send_metadata(NDIlib_send_instance_t p_instance,
 }
 
 NDIlib_frame_type_e NDIlib_send_capture(NDIlib_send_instance_t p_instance,
-                                        NDIlib_metadata_frame_t* p_metadata,
-                                        uint32_t timeout_in_ms)
+                                        NDIlib_metadata_frame_t* p_metadata, uint32_t timeout_in_ms)
 {
     if (p_instance == nullptr) {
         return NDIlib_frame_type_none;

@@ -178,8 +178,9 @@ std::string metadata_text(const NDIlib_metadata_frame_t& frame)
     const auto length = static_cast<std::size_t>(frame.length);
     const void* nul = std::memchr(frame.p_data, '\0', length);
     const std::size_t size =
-        nul == nullptr ? length : static_cast<std::size_t>(static_cast<const char*>(nul) - frame.p_data);
-    return std::string(frame.p_data, size);
+        nul == nullptr ? length
+                       : static_cast<std::size_t>(static_cast<const char*>(nul) - frame.p_data);
+    return {frame.p_data, size};
 }
 
 bool decode_video(const std::vector<std::uint8_t>& payload, NDIlib_video_frame_v2_t& frame,
@@ -201,14 +202,16 @@ bool decode_video(const std::vector<std::uint8_t>& payload, NDIlib_video_frame_v
     if (!finish(reader, "video", error)) {
         return false;
     }
-    if (format < NDIlib_frame_format_type_interleaved || format > NDIlib_frame_format_type_field_1) {
+    if (format < NDIlib_frame_format_type_interleaved ||
+        format > NDIlib_frame_format_type_field_1) {
         error = "video message with frame format " + std::to_string(format);
         return false;
     }
     out.frame_format_type = static_cast<NDIlib_frame_format_type_e>(format);
     const std::size_t size = reader.remaining();
     if (out.yres < 0 || out.xres < 0 ||
-        (is_uncompressed(out.FourCC) && out.yres > 0 && size % static_cast<std::size_t>(out.yres) != 0)) {
+        (is_uncompressed(out.FourCC) && out.yres > 0 &&
+         size % static_cast<std::size_t>(out.yres) != 0)) {
         error = "video message with inconsistent picture size";
         return false;
     }
@@ -217,7 +220,8 @@ bool decode_video(const std::vector<std::uint8_t>& payload, NDIlib_video_frame_v
         std::memcpy(out.p_data, reader.skip(size), size);
     }
     if (is_uncompressed(out.FourCC)) {
-        out.line_stride_in_bytes = out.yres > 0 ? static_cast<int>(size / static_cast<std::size_t>(out.yres)) : 0;
+        out.line_stride_in_bytes =
+            out.yres > 0 ? static_cast<int>(size / static_cast<std::size_t>(out.yres)) : 0;
     } else {
         out.data_size_in_bytes = static_cast<int>(size);
     }
@@ -301,8 +305,8 @@ bool decode_tally(const std::vector<std::uint8_t>& payload, NDIlib_tally_t& tall
     return true;
 }
 
-bool decode_source(const std::vector<std::uint8_t>& payload, std::string& name,
-                   std::string& vendor, std::string& error)
+bool decode_source(const std::vector<std::uint8_t>& payload, std::string& name, std::string& vendor,
+                   std::string& error)
 {
     ByteReader reader(payload.data(), payload.size());
     name = reader.sized_text();

@@ -58,8 +58,8 @@ bool decode_hello(const std::vector<std::uint8_t>& payload, std::uint32_t& strea
                   std::string& name, std::string& error);
 bool decode_tally(const std::vector<std::uint8_t>& payload, NDIlib_tally_t& tally,
                   std::string& error);
-bool decode_source(const std::vector<std::uint8_t>& payload, std::string& name,
-                   std::string& vendor, std::string& error);
+bool decode_source(const std::vector<std::uint8_t>& payload, std::string& name, std::string& vendor,
+                   std::string& error);
 bool decode_failover(const std::vector<std::uint8_t>& payload, std::string& name,
                      std::string& address, std::string& error);
 

@@ -1,15 +1,15 @@
 #pragma once
 
-// The sender's JSON configuration text. This runtime always speaks TCP, so of the text it keeps only
-// what it can use; everything else is accepted and ignored.
+// The sender's JSON configuration text. This runtime always speaks TCP, so of the text it keeps
+// only what it can use; everything else is accepted and ignored.
 
 #include <string>
 
 namespace vantor::ndi {
 
 struct SenderConfig {
-    bool valid = true;   // false: the text is not JSON; the defaults apply
-    std::string error;   // why it is not, with the offset
+    bool valid = true;        // false: the text is not JSON; the defaults apply
+    std::string error;        // why it is not, with the offset
     std::string vendor_name;  // "ndi" -> "vendor" -> "name", told to receivers
     std::string vendor_id;    // "ndi" -> "vendor" -> "id"
 };

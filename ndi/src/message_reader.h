@@ -19,17 +19,18 @@ struct Message {
 class MessageReader {
 public:
     enum class Status {
-        Message,   // `out` holds a complete message
-        Pending,   // nothing more to read right now
-        Closed,    // the peer closed the connection between two messages
-        Failed,    // the stream is broken: `error` says why
+        Message,  // `out` holds a complete message
+        Pending,  // nothing more to read right now
+        Closed,   // the peer closed the connection between two messages
+        Failed,   // the stream is broken: `error` says why
     };
 
     explicit MessageReader(Direction direction) : m_direction(direction) {}
 
     // Reads from the non-blocking socket until one message is complete or nothing more is there.
     // At most `budget` bytes are read per call, so that one busy peer cannot starve the others.
-    Status read(int fd, Message& out, std::string& error, std::size_t budget = 256 * 1024);
+    Status read(int fd, Message& out, std::string& error,
+                std::size_t budget = std::size_t{256} * 1024);
 
 private:
     Direction m_direction;

@@ -41,7 +41,7 @@ UniqueFd listen_tcp(const std::string& address, std::uint16_t& port, std::string
     addr.sin_family = AF_INET;
     if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
         error = "'" + address + "' is not an IPv4 address";
-        return UniqueFd();
+        return {};
     }
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd) {
@@ -53,7 +53,7 @@ UniqueFd listen_tcp(const std::string& address, std::uint16_t& port, std::string
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(fd.get(), 16) != 0) {
         error = "bind/listen on " + address + ": " + std::strerror(errno);
-        return UniqueFd();
+        return {};
     }
     socklen_t length = sizeof addr;
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&addr), &length);
@@ -67,7 +67,7 @@ UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& 
     std::uint16_t port = 0;
     if (!split_host_port(host_port, host, port)) {
         error = "'" + host_port + "' is not host:port";
-        return UniqueFd();
+        return {};
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -75,7 +75,7 @@ UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& 
     addrinfo* found = nullptr;
     if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
         error = "unknown host '" + host + "'";
-        return UniqueFd();
+        return {};
     }
     sockaddr_in addr{};
     std::memcpy(&addr, found->ai_addr, sizeof addr);
@@ -90,7 +90,7 @@ UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& 
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         if (errno != EINPROGRESS) {
             error = "connect to " + host_port + ": " + std::strerror(errno);
-            return UniqueFd();
+            return {};
         }
         pollfd waiting{fd.get(), POLLOUT, 0};
         int ready = 0;
@@ -103,7 +103,7 @@ UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& 
         if (ready <= 0 || failure != 0) {
             error = "connect to " + host_port + ": " +
                     (ready <= 0 ? std::string("timed out") : std::strerror(failure));
-            return UniqueFd();
+            return {};
         }
     }
     const int flags = ::fcntl(fd.get(), F_GETFL);

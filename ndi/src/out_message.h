@@ -19,9 +19,7 @@ public:
     enum class Kind { Control, Metadata, ProgramVideo, PreviewVideo, Audio };
     static constexpr std::size_t kKinds = 5;
 
-    OutMessage(Kind kind, std::vector<std::uint8_t> head) : m_kind(kind), m_head(std::move(head))
-    {
-    }
+    OutMessage(Kind kind, std::vector<std::uint8_t> head) : m_kind(kind), m_head(std::move(head)) {}
     OutMessage(const OutMessage&) = delete;
     OutMessage& operator=(const OutMessage&) = delete;
 

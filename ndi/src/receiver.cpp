@@ -185,7 +185,9 @@ void Receiver::serve(int fd, const std::string& address)
                 return;
             }
             if (status == MessageReader::Status::Failed || !handle(message, error)) {
-                log_line("receiver: sender " + address + " disconnected: " + error);
+                std::string line = "receiver: sender " + address;
+                line.append(" disconnected: ").append(error);
+                log_line(line);
                 return;
             }
         }
@@ -371,9 +373,8 @@ bool Receiver::send_metadata(const NDIlib_metadata_frame_t& frame)
     if (text.size() + 8 > kMaxPayloadFromReceiver) {
         return false;
     }
-    const std::int64_t timecode = frame.timecode == NDIlib_send_timecode_synthesize
-                                      ? now_100ns()
-                                      : frame.timecode;
+    const std::int64_t timecode =
+        frame.timecode == NDIlib_send_timecode_synthesize ? now_100ns() : frame.timecode;
     return write_message(encode_metadata(text, timecode));
 }
 

@@ -89,8 +89,7 @@ RegistryEntry::RegistryEntry(const std::string& name, const std::string& groups,
         return;
     }
     const std::string port = address.substr(address.rfind(':') + 1);
-    const std::string path =
-        folder + "/" + std::to_string(::getpid()) + "-" + port + kSuffix;
+    const std::string path = folder + "/" + std::to_string(::getpid()) + "-" + port + kSuffix;
     const std::string content = "name=" + one_line(name) + "\naddress=" + address +
                                 "\ngroups=" + one_line(groups) +
                                 "\npid=" + std::to_string(::getpid()) + "\n";
@@ -126,11 +125,15 @@ bool find_sender(const std::string& name, std::string& address)
             continue;
         }
         std::string content;
-        if (!read_file(folder + "/" + file, content)) {
+        std::string path = folder;
+        path.append("/").append(file);
+        if (!read_file(path, content)) {
             continue;
         }
         const std::string sender = field(content, "name");
-        if (sender != wanted && host + " (" + sender + ")" != wanted) {
+        std::string full_name = host;
+        full_name.append(" (").append(sender).append(")");
+        if (sender != wanted && full_name != wanted) {
             continue;
         }
         // A file left behind by a process that died is skipped.

@@ -119,16 +119,14 @@ Sender::~Sender()
 
 // --- calls from the application ---------------------------------------------------------------
 
-std::shared_ptr<OutMessage> Sender::video_message(const NDIlib_video_frame_v2_t& frame,
-                                                  bool borrow)
+std::shared_ptr<OutMessage> Sender::video_message(const NDIlib_video_frame_v2_t& frame, bool borrow)
 {
     const std::int64_t size = video_data_size(frame);
     if (size < 0) {
-        warn_once(m_warned_video, "sender '" + m_name +
-                                      "': video frame with an unusable size dropped (FourCC " +
-                                      std::to_string(frame.FourCC) + ", " +
-                                      std::to_string(frame.xres) + "x" +
-                                      std::to_string(frame.yres) + ")");
+        warn_once(m_warned_video,
+                  "sender '" + m_name + "': video frame with an unusable size dropped (FourCC " +
+                      std::to_string(frame.FourCC) + ", " + std::to_string(frame.xres) + "x" +
+                      std::to_string(frame.yres) + ")");
         return nullptr;
     }
     const auto data_size = static_cast<std::size_t>(size);
@@ -195,7 +193,8 @@ void Sender::send_audio(const NDIlib_audio_frame_interleaved_32f_t& frame)
 void Sender::send_metadata(const NDIlib_metadata_frame_t& frame)
 {
     auto message = std::make_shared<OutMessage>(
-        OutMessage::Kind::Metadata, encode_metadata(metadata_text(frame), timecode_of(frame.timecode)));
+        OutMessage::Kind::Metadata,
+        encode_metadata(metadata_text(frame), timecode_of(frame.timecode)));
     const std::lock_guard<std::mutex> lock(m_mutex);
     broadcast_locked(message);
 }
@@ -237,7 +236,8 @@ int Sender::connections(std::uint32_t timeout_ms)
 void Sender::add_connection_metadata(const NDIlib_metadata_frame_t& frame)
 {
     auto message = std::make_shared<OutMessage>(
-        OutMessage::Kind::Control, encode_metadata(metadata_text(frame), timecode_of(frame.timecode)));
+        OutMessage::Kind::Control,
+        encode_metadata(metadata_text(frame), timecode_of(frame.timecode)));
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_connection_metadata.push_back(message);
     broadcast_locked(message);
@@ -311,8 +311,8 @@ void Sender::update_tally_locked()
 
 std::size_t Sender::greeted_locked() const
 {
-    return static_cast<std::size_t>(std::count_if(
-        m_connections.begin(), m_connections.end(), [](const auto& c) { return c->greeted; }));
+    return static_cast<std::size_t>(std::count_if(m_connections.begin(), m_connections.end(),
+                                                  [](const auto& c) { return c->greeted; }));
 }
 
 void Sender::warn_once(std::atomic<bool>& warned, const std::string& text) const
@@ -337,7 +337,7 @@ void Sender::io_loop()
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             for (const auto& connection : m_connections) {
-                const short events =
+                const auto events =
                     static_cast<short>(POLLIN | (connection->queue.empty() ? 0 : POLLOUT));
                 fds.push_back({connection->fd.get(), events, 0});
                 polled.push_back(connection.get());
@@ -393,8 +393,8 @@ void Sender::accept_all()
         connection->accepted = std::chrono::steady_clock::now();
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_connections.size() >= kMaxConnections) {
-            log_line("sender '" + m_name + "': receiver " + connection->peer + " refused: already " +
-                     std::to_string(m_connections.size()) + " connections");
+            log_line("sender '" + m_name + "': receiver " + connection->peer +
+                     " refused: already " + std::to_string(m_connections.size()) + " connections");
             continue;
         }
         m_connections.push_back(std::move(connection));

@@ -147,7 +147,7 @@ std::string ByteReader::text(std::size_t size)
     if (!m_ok || size == 0) {
         return {};
     }
-    return std::string(reinterpret_cast<const char*>(begin), size);
+    return {reinterpret_cast<const char*>(begin), size};
 }
 
 std::string ByteReader::sized_text()

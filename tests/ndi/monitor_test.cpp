@@ -69,14 +69,13 @@ private:
         while (m_running) {
             NDIlib_video_frame_v2_t frame = program_frame(program);
             NDIlib_send_send_video_async_v2(m_sender, &frame);
-            NDIlib_video_frame_v2_t small(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth,
-                                          30000, 1001);
+            NDIlib_video_frame_v2_t small(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth, 30000,
+                                          1001);
             small.p_data = preview.data();
             small.data_size_in_bytes = static_cast<int>(preview.size());
             NDIlib_send_send_video_async_v2(m_sender, &small);
-            NDIlib_audio_frame_interleaved_32f_t block(48000, 2, 480,
-                                                       NDIlib_send_timecode_synthesize,
-                                                       samples.data());
+            NDIlib_audio_frame_interleaved_32f_t block(
+                48000, 2, 480, NDIlib_send_timecode_synthesize, samples.data());
             NDIlib_util_send_send_audio_interleaved_32f(m_sender, &block);
             if (!greeted && NDIlib_send_get_no_connections(m_sender, 0) > 0) {
                 greeted = true;

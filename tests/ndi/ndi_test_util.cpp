@@ -142,8 +142,8 @@ bool RawClient::send_bytes(const std::vector<std::uint8_t>& bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t sent = ::send(m_fd.get(), bytes.data() + done, bytes.size() - done,
-                                    MSG_NOSIGNAL);
+        const ssize_t sent =
+            ::send(m_fd.get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (sent <= 0) {
             return false;
         }
@@ -161,7 +161,7 @@ bool RawClient::send_hello()
 bool RawClient::wait_closed(std::chrono::milliseconds deadline)
 {
     const auto end = std::chrono::steady_clock::now() + deadline;
-    std::vector<std::uint8_t> sink(64 * 1024);
+    std::vector<std::uint8_t> sink(std::size_t{64} * 1024);
     while (std::chrono::steady_clock::now() < end) {
         pollfd waiting{m_fd.get(), POLLIN, 0};
         if (::poll(&waiting, 1, 50) <= 0) {
@@ -201,8 +201,8 @@ StdoutCapture::StdoutCapture()
 {
     std::fflush(stdout);
     m_saved = ::dup(STDOUT_FILENO);
-    const int file = ::open((m_dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                            0600);
+    const int file =
+        ::open((m_dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ::dup2(file, STDOUT_FILENO);
     ::close(file);
 }

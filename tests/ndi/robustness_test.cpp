@@ -34,8 +34,8 @@ TEST_F(SenderRobustness, StuckReceiverDoesNotStallAnother)
 
     // Far more than the stuck connection's socket buffers and queue can hold.
     constexpr int kPictures = 100;
-    std::vector<std::uint8_t> a(512 * 1024);
-    std::vector<std::uint8_t> b(512 * 1024);
+    std::vector<std::uint8_t> a(std::size_t{512} * 1024);
+    std::vector<std::uint8_t> b(std::size_t{512} * 1024);
     int received = 0;
     int last = -1;
     for (int n = 0; n < kPictures; ++n) {
@@ -155,18 +155,22 @@ std::vector<std::uint8_t> hello_then(std::vector<std::uint8_t> rest)
 INSTANTIATE_TEST_SUITE_P(
     Inputs, SenderBadInput,
     ::testing::Values(
-        BadInput{"Garbage", {'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'}, false,
+        BadInput{"Garbage",
+                 {'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'},
+                 false,
                  "not a message header"},
         BadInput{"GarbageAfterHello", hello_then({0xde, 0xad, 0xbe, 0xef, 1, 2, 3, 4}), false,
                  "not a message header"},
-        BadInput{"OversizedLength", hello_then({'V', 'N', 0x02, 0, 0x00, 0x00, 0x00, 0x40}),
-                 false, "exceeds 65536"},
+        BadInput{"OversizedLength", hello_then({'V', 'N', 0x02, 0, 0x00, 0x00, 0x00, 0x40}), false,
+                 "exceeds 65536"},
         BadInput{"TruncatedFrame", hello_then({'V', 'N', 0x02, 0, 100, 0, 0, 0, 1, 2, 3}), true,
                  "closed inside a message (11 of 108 bytes)"},
         BadInput{"TruncatedHeader", hello_then({'V', 'N', 0x02}), true,
                  "closed inside a message (3 of 8 bytes)"},
-        BadInput{"MetadataBeforeHello", {'V', 'N', 0x02, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-                 false, "metadata message before hello"},
+        BadInput{"MetadataBeforeHello",
+                 {'V', 'N', 0x02, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                 false,
+                 "metadata message before hello"},
         BadInput{"PictureFromAReceiver", hello_then({'V', 'N', 0x11, 0, 0, 0, 0, 0}), false,
                  "unexpected message type video"},
         BadInput{"BadTally", hello_then({'V', 'N', 0x03, 0, 2, 0, 0, 0, 7, 0}), false,
@@ -184,6 +188,7 @@ TEST_F(SenderRobustness, ManyReceiversAllGetEverything)
     NDIlib_metadata_frame_t product_frame(0, 0, product);
     NDIlib_send_add_connection_metadata(sender.get(), &product_frame);
     std::vector<ReceiverPtr> receivers;
+    receivers.reserve(kReceivers);
     for (int i = 0; i < kReceivers; ++i) {
         receivers.push_back(make_receiver(sender.get(), NDIlib_recv_bandwidth_highest, i % 2 == 0));
     }
@@ -307,7 +312,8 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
             }
         }
         return true;
-    })) << "program " << program << " preview " << preview << " audio " << audio;
+    })) << "program "
+        << program << " preview " << preview << " audio " << audio;
     running = false;
     for (std::thread& thread : threads) {
         thread.join();

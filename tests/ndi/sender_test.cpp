@@ -29,8 +29,8 @@ TEST_F(SenderSemantics, PicturesReachTheReceiversOfTheirStream)
     frame.p_metadata = "<frame n=\"1\"/>";
     NDIlib_send_send_video_async_v2(sender.get(), &frame);
     std::vector<std::uint8_t> small = pattern(4000, 9);
-    NDIlib_video_frame_v2_t preview_frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth,
-                                          30000, 1001);
+    NDIlib_video_frame_v2_t preview_frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth, 30000,
+                                          1001);
     preview_frame.p_data = small.data();
     preview_frame.data_size_in_bytes = static_cast<int>(small.size());
     NDIlib_send_send_video_async_v2(sender.get(), &preview_frame);
@@ -105,7 +105,7 @@ TEST_F(SenderSemantics, PictureBufferIsFreeOnceTheNextSendReturns)
     ASSERT_TRUE(slow.read_exact(skip.data(), skip.size()));
 
     // Larger than every socket buffer between the two ends, so most of it is still to go.
-    constexpr std::size_t kSize = 12 * 1024 * 1024;
+    constexpr std::size_t kSize = std::size_t{12} * 1024 * 1024;
     auto* first = new std::uint8_t[kSize];
     for (std::size_t i = 0; i < kSize; ++i) {
         first[i] = static_cast<std::uint8_t>(i * 7);
@@ -233,7 +233,7 @@ TEST_F(SenderSemantics, MetadataTravelsBothWays)
     NDIlib_metadata_frame_t nothing;
     EXPECT_EQ(NDIlib_send_capture(sender.get(), &nothing, 20), NDIlib_frame_type_none);
 
-    char command[] = "<ntk_ptz_pan_tilt_speed pan_speed=\"0.5\" tilt_speed=\"-0.25\"/>";
+    char command[] = R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="-0.25"/>)";
     NDIlib_metadata_frame_t frame(0, NDIlib_send_timecode_synthesize, command);
     ASSERT_TRUE(NDIlib_recv_send_metadata(controller.get(), &frame));
     char inquiry[] = "<ntk_ptz_inq_command/>and more";
@@ -337,7 +337,7 @@ TEST_F(SenderSemantics, DestroyWithFramesInFlightIsClean)
     ReceiverPtr receiver = make_receiver(sender.get(), NDIlib_recv_bandwidth_all_video);
     ASSERT_TRUE(wait_for_connections(sender.get(), 2));
 
-    constexpr std::size_t kSize = 8 * 1024 * 1024;
+    constexpr std::size_t kSize = std::size_t{8} * 1024 * 1024;
     auto* picture = new std::uint8_t[kSize];
     std::memset(picture, 0x5A, kSize);
     NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 60, 1);

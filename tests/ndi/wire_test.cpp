@@ -37,8 +37,7 @@ TEST(NdiWire, HeaderChecksRefuseWhatDoesNotBelong)
                   .find("unexpected message type video"),
               std::string::npos);
     EXPECT_NE(header_error({'V', 'N', 0x01, 0, 0, 0, 0, 0}, Direction::ToReceiver), "");
-    EXPECT_NE(header_error({'V', 'N', 0x7f, 0, 0, 0, 0, 0}, Direction::ToReceiver)
-                  .find("0x7f"),
+    EXPECT_NE(header_error({'V', 'N', 0x7f, 0, 0, 0, 0, 0}, Direction::ToReceiver).find("0x7f"),
               std::string::npos);
     EXPECT_NE(header_error({'V', 'N', 0x02, 0x80, 0, 0, 0, 0}, Direction::ToSender), "");
     // Lengths: 64 KiB from a receiver, 64 MiB from a sender; the length is little-endian.
@@ -46,8 +45,7 @@ TEST(NdiWire, HeaderChecksRefuseWhatDoesNotBelong)
     EXPECT_NE(header_error({'V', 'N', 0x02, 0, 0x01, 0x00, 0x01, 0x00}, Direction::ToSender)
                   .find("exceeds 65536"),
               std::string::npos);
-    EXPECT_NE(header_error({'V', 'N', 0x11, 0, 0xff, 0xff, 0xff, 0xff}, Direction::ToReceiver),
-              "");
+    EXPECT_NE(header_error({'V', 'N', 0x11, 0, 0xff, 0xff, 0xff, 0xff}, Direction::ToReceiver), "");
 }
 
 TEST(NdiWire, VideoPayloadRoundTrip)
@@ -94,7 +92,7 @@ TEST(NdiWire, VideoPayloadRoundTrip)
 
 TEST(NdiWire, UncompressedPictureSizeFollowsStride)
 {
-    std::vector<std::uint8_t> data(8 * 2 * 4);
+    std::vector<std::uint8_t> data(std::size_t{8} * 2 * 4);
     NDIlib_video_frame_v2_t frame(8, 4, NDIlib_FourCC_type_UYVY);
     frame.p_data = data.data();
     frame.line_stride_in_bytes = 0;  // tightly packed: 2 bytes per pixel
@@ -145,8 +143,8 @@ TEST(NdiWire, TallyAndMetadataPayloads)
     std::int64_t timecode = 0;
     EXPECT_FALSE(decode_metadata({1, 2, 3}, text, timecode, error));
     const std::vector<std::uint8_t> message = encode_metadata(std::string("<a/>\0tail", 9), 3);
-    ASSERT_TRUE(decode_metadata({message.begin() + kHeaderSize, message.end()}, text, timecode,
-                                error));
+    ASSERT_TRUE(
+        decode_metadata({message.begin() + kHeaderSize, message.end()}, text, timecode, error));
     EXPECT_EQ(text, "<a/>");  // a text ends at its first NUL
     EXPECT_EQ(timecode, 3);
 

@@ -94,10 +94,10 @@ private:
                 connected = false;
                 print_line("disconnected");
             }
-            const std::string announced = std::string(info.failover_name) +
-                                          (info.failover_address[0] != '\0'
-                                               ? std::string(" at ") + info.failover_address
-                                               : std::string());
+            const std::string announced =
+                std::string(info.failover_name) + (info.failover_address[0] != '\0'
+                                                       ? std::string(" at ") + info.failover_address
+                                                       : std::string());
             if (connected && announced != failover) {
                 failover = announced;
                 print_line(failover.empty() ? "failover source: none"

@@ -8,7 +8,8 @@ namespace {
 
 bool parse_count(const std::string& text, int& value)
 {
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
     value = std::atoi(text.c_str());
@@ -101,7 +102,8 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error)
             }
             int& target = arg == "--seconds" ? options.seconds : options.connect_timeout;
             if (!parse_count(text, target)) {
-                error = arg + " takes a number of seconds, not '" + text + "'";
+                error = arg;
+                error.append(" takes a number of seconds, not '").append(text).append("'");
                 return false;
             }
         } else if (!arg.empty() && arg[0] == '-') {

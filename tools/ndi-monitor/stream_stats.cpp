@@ -33,11 +33,10 @@ void StreamStats::add_video(const NDIlib_video_frame_v2_t& frame)
     video.yres = frame.yres;
     video.fourcc = frame.FourCC;
     ++video.frames;
-    const bool uncompressed = frame.FourCC == NDIlib_FourCC_type_UYVY ||
-                              frame.FourCC == NDIlib_FourCC_type_BGRA ||
-                              frame.FourCC == NDIlib_FourCC_type_BGRX ||
-                              frame.FourCC == NDIlib_FourCC_type_RGBA ||
-                              frame.FourCC == NDIlib_FourCC_type_RGBX;
+    const bool uncompressed =
+        frame.FourCC == NDIlib_FourCC_type_UYVY || frame.FourCC == NDIlib_FourCC_type_BGRA ||
+        frame.FourCC == NDIlib_FourCC_type_BGRX || frame.FourCC == NDIlib_FourCC_type_RGBA ||
+        frame.FourCC == NDIlib_FourCC_type_RGBX;
     video.bytes += uncompressed ? std::int64_t{frame.line_stride_in_bytes} * frame.yres
                                 : frame.data_size_in_bytes;
 }
@@ -64,9 +63,8 @@ std::vector<std::string> StreamStats::report(double seconds,
         if (video.frames == 0 && lost == 0) {
             return;
         }
-        std::snprintf(line, sizeof line,
-                      "video %s: %dx%d %s %.2f fps, %lld bytes/frame, %lld lost", name, video.xres,
-                      video.yres, fourcc_text(video.fourcc).c_str(),
+        std::snprintf(line, sizeof line, "video %s: %dx%d %s %.2f fps, %lld bytes/frame, %lld lost",
+                      name, video.xres, video.yres, fourcc_text(video.fourcc).c_str(),
                       static_cast<double>(video.frames) / seconds,
                       static_cast<long long>(video.frames > 0 ? video.bytes / video.frames : 0),
                       static_cast<long long>(lost));
