@@ -1,0 +1,547 @@
+#include "sender.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec.h"
+#include "config.h"
+#include "log.h"
+
+namespace vantor::ndi {
+
+namespace {
+
+std::size_t index_of(OutMessage::Kind kind)
+{
+    return static_cast<std::size_t>(kind);
+}
+
+std::size_t queue_limit(OutMessage::Kind kind)
+{
+    switch (kind) {
+    case OutMessage::Kind::ProgramVideo:
+    case OutMessage::Kind::PreviewVideo:
+        return Sender::kQueuedVideoPerStream;
+    case OutMessage::Kind::Audio:
+        return Sender::kQueuedAudio;
+    case OutMessage::Kind::Metadata:
+        return Sender::kQueuedMetadata;
+    case OutMessage::Kind::Control:
+        break;
+    }
+    return SIZE_MAX;
+}
+
+bool wants(std::uint32_t streams, OutMessage::Kind kind)
+{
+    switch (kind) {
+    case OutMessage::Kind::ProgramVideo:
+        return (streams & kStreamProgramVideo) != 0;
+    case OutMessage::Kind::PreviewVideo:
+        return (streams & kStreamPreviewVideo) != 0;
+    case OutMessage::Kind::Audio:
+        return (streams & kStreamAudio) != 0;
+    case OutMessage::Kind::Metadata:
+    case OutMessage::Kind::Control:
+        break;
+    }
+    return true;
+}
+
+std::int64_t timecode_of(std::int64_t requested)
+{
+    return requested == NDIlib_send_timecode_synthesize ? now_100ns() : requested;
+}
+
+// The address the sender listens on: $VANTOR_NDI_ADDRESS (an IPv4 address, "0.0.0.0" for every
+// interface) or the loopback interface.
+std::string listen_address()
+{
+    const char* chosen = std::getenv("VANTOR_NDI_ADDRESS");
+    return (chosen != nullptr && *chosen != '\0') ? chosen : "127.0.0.1";
+}
+
+}  // namespace
+
+std::unique_ptr<Sender> Sender::create(const NDIlib_send_create_t& settings,
+                                       const char* config_text)
+{
+    std::unique_ptr<Sender> sender(new Sender());
+    sender->m_name = settings.p_ndi_name != nullptr ? settings.p_ndi_name : "NDI Sender";
+    sender->m_groups = settings.p_groups != nullptr ? settings.p_groups : "";
+
+    const SenderConfig config = parse_sender_config(config_text);
+    if (!config.valid) {
+        log_line("sender '" + sender->m_name + "': configuration text is not JSON (" +
+                 config.error + "); using the defaults");
+    }
+    sender->m_vendor = config.vendor_name;
+
+    if (!sender->m_wake.valid()) {
+        log_line("sender '" + sender->m_name + "': cannot create its wake-up descriptor");
+        return nullptr;
+    }
+    const std::string address = listen_address();
+    std::uint16_t port = 0;
+    std::string error;
+    sender->m_listen = listen_tcp(address, port, error);
+    if (!sender->m_listen) {
+        log_line("sender '" + sender->m_name + "' not created: " + error);
+        return nullptr;
+    }
+    const std::string reachable = address == "0.0.0.0" ? "127.0.0.1" : address;
+    sender->m_address = reachable + ":" + std::to_string(port);
+    sender->m_source = NDIlib_source_t(sender->m_name.c_str(), sender->m_address.c_str());
+    sender->m_registry =
+        std::make_unique<RegistryEntry>(sender->m_name, sender->m_groups, sender->m_address);
+    sender->m_thread = std::thread([raw = sender.get()] { raw->io_loop(); });
+    return sender;
+}
+
+Sender::~Sender()
+{
+    m_stop.store(true);
+    m_wake.wake();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    // The I/O thread has ended: nothing reads a borrowed picture any more.
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_connections.clear();
+}
+
+// --- calls from the application ---------------------------------------------------------------
+
+std::shared_ptr<OutMessage> Sender::video_message(const NDIlib_video_frame_v2_t& frame, bool borrow)
+{
+    const std::int64_t size = video_data_size(frame);
+    if (size < 0) {
+        warn_once(m_warned_video,
+                  "sender '" + m_name + "': video frame with an unusable size dropped (FourCC " +
+                      std::to_string(frame.FourCC) + ", " + std::to_string(frame.xres) + "x" +
+                      std::to_string(frame.yres) + ")");
+        return nullptr;
+    }
+    const auto data_size = static_cast<std::size_t>(size);
+    std::vector<std::uint8_t> copy;
+    if (!borrow && data_size > 0) {
+        copy.assign(frame.p_data, frame.p_data + data_size);
+    }
+    const bool preview = is_lowest_bandwidth(frame.FourCC);
+    const std::int64_t timecode = timecode_of(frame.timecode);
+
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    std::uint32_t& sequence = preview ? m_preview_sequence : m_program_sequence;
+    auto message = std::make_shared<OutMessage>(
+        preview ? OutMessage::Kind::PreviewVideo : OutMessage::Kind::ProgramVideo,
+        encode_video_head(frame, static_cast<std::uint32_t>(data_size), sequence++, timecode,
+                          now_100ns()));
+    if (borrow) {
+        message->borrow_body(frame.p_data, data_size);
+    } else {
+        message->own_body(std::move(copy));
+    }
+    broadcast_locked(message);
+    return message;
+}
+
+void Sender::send_video_async(const NDIlib_video_frame_v2_t* frame)
+{
+    const std::lock_guard<std::mutex> async_lock(m_async_mutex);
+    std::shared_ptr<OutMessage> previous = std::move(m_borrowed);
+    m_borrowed = nullptr;
+    if (frame != nullptr) {
+        m_borrowed = video_message(*frame, true);
+    }
+    // The previous picture's buffer goes back to the caller now. Where a connection still has that
+    // picture queued (or half sent), the rest is sent from a copy.
+    if (previous && previous.use_count() > 1) {
+        previous->keep_own_copy();
+    } else if (previous) {
+        previous->end_borrow();
+    }
+}
+
+void Sender::send_video(const NDIlib_video_frame_v2_t& frame)
+{
+    video_message(frame, false);
+}
+
+void Sender::send_audio(const NDIlib_audio_frame_interleaved_32f_t& frame)
+{
+    if (frame.no_channels < 1 || frame.no_channels > 64 || frame.no_samples < 0 ||
+        frame.no_samples > 192000 || (frame.p_data == nullptr && frame.no_samples > 0)) {
+        warn_once(m_warned_audio, "sender '" + m_name +
+                                      "': audio block with an unusable layout dropped (" +
+                                      std::to_string(frame.no_channels) + " channels, " +
+                                      std::to_string(frame.no_samples) + " samples)");
+        return;
+    }
+    const std::int64_t timecode = timecode_of(frame.timecode);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    broadcast_locked(std::make_shared<OutMessage>(
+        OutMessage::Kind::Audio, encode_audio(frame, m_audio_sequence++, timecode, now_100ns())));
+}
+
+void Sender::send_metadata(const NDIlib_metadata_frame_t& frame)
+{
+    auto message = std::make_shared<OutMessage>(
+        OutMessage::Kind::Metadata,
+        encode_metadata(metadata_text(frame), timecode_of(frame.timecode)));
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    broadcast_locked(message);
+}
+
+NDIlib_frame_type_e Sender::capture(NDIlib_metadata_frame_t* frame, std::uint32_t timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                       [this] { return !m_captured.empty(); });
+    if (m_captured.empty() || frame == nullptr) {
+        return NDIlib_frame_type_none;
+    }
+    const auto [text, timecode] = std::move(m_captured.front());
+    m_captured.pop_front();
+    lock.unlock();
+    fill_metadata_frame(*frame, text, timecode);
+    return NDIlib_frame_type_metadata;
+}
+
+bool Sender::get_tally(NDIlib_tally_t& tally, std::uint32_t timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                       [this] { return m_tally_changed; });
+    const bool changed = m_tally_changed;
+    m_tally_changed = false;
+    tally = m_tally;
+    return changed;
+}
+
+int Sender::connections(std::uint32_t timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                       [this] { return greeted_locked() > 0; });
+    return static_cast<int>(greeted_locked());
+}
+
+void Sender::add_connection_metadata(const NDIlib_metadata_frame_t& frame)
+{
+    auto message = std::make_shared<OutMessage>(
+        OutMessage::Kind::Control,
+        encode_metadata(metadata_text(frame), timecode_of(frame.timecode)));
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_connection_metadata.push_back(message);
+    broadcast_locked(message);
+}
+
+void Sender::clear_connection_metadata()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_connection_metadata.clear();
+}
+
+void Sender::set_failover(const NDIlib_source_t* source)
+{
+    const std::string name =
+        source != nullptr && source->p_ndi_name != nullptr ? source->p_ndi_name : "";
+    const std::string address =
+        source != nullptr && source->p_url_address != nullptr ? source->p_url_address : "";
+    auto message =
+        std::make_shared<OutMessage>(OutMessage::Kind::Control, encode_failover(name, address));
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_failover = name.empty() && address.empty() ? nullptr : message;
+    broadcast_locked(message);
+}
+
+void Sender::broadcast_locked(const std::shared_ptr<OutMessage>& message)
+{
+    for (const auto& connection : m_connections) {
+        enqueue_locked(*connection, message);
+    }
+    m_wake.wake();
+}
+
+void Sender::enqueue_locked(Connection& connection, const std::shared_ptr<OutMessage>& message)
+{
+    if (!connection.greeted || !wants(connection.streams, message->kind())) {
+        return;
+    }
+    const std::size_t kind = index_of(message->kind());
+    if (connection.queued[kind] >= queue_limit(message->kind())) {
+        // Drop the oldest of this kind that has not started to go out (the front may be half sent).
+        for (auto it = std::next(connection.queue.begin()); it != connection.queue.end(); ++it) {
+            if ((*it)->kind() == message->kind()) {
+                connection.queue.erase(it);
+                --connection.queued[kind];
+                break;
+            }
+        }
+        if (message->kind() == OutMessage::Kind::Metadata && !connection.reported_metadata_loss) {
+            connection.reported_metadata_loss = true;
+            log_line("sender '" + m_name + "': receiver " + connection.peer +
+                     " does not keep up; its oldest metadata is dropped");
+        }
+    }
+    connection.queue.push_back(message);
+    ++connection.queued[kind];
+}
+
+void Sender::update_tally_locked()
+{
+    NDIlib_tally_t tally;
+    for (const auto& connection : m_connections) {
+        tally.on_program = tally.on_program || connection->tally.on_program;
+        tally.on_preview = tally.on_preview || connection->tally.on_preview;
+    }
+    if (tally.on_program != m_tally.on_program || tally.on_preview != m_tally.on_preview) {
+        m_tally = tally;
+        m_tally_changed = true;
+        m_changed.notify_all();
+    }
+}
+
+std::size_t Sender::greeted_locked() const
+{
+    return static_cast<std::size_t>(std::count_if(m_connections.begin(), m_connections.end(),
+                                                  [](const auto& c) { return c->greeted; }));
+}
+
+void Sender::warn_once(std::atomic<bool>& warned, const std::string& text) const
+{
+    if (!warned.exchange(true)) {
+        log_line(text);
+    }
+}
+
+// --- the I/O thread ---------------------------------------------------------------------------
+
+void Sender::io_loop()
+{
+    std::vector<pollfd> fds;
+    std::vector<Connection*> polled;
+    while (!m_stop.load()) {
+        fds.clear();
+        polled.clear();
+        fds.push_back({m_wake.fd(), POLLIN, 0});
+        fds.push_back({m_listen.get(), POLLIN, 0});
+        bool waiting_for_hello = false;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            for (const auto& connection : m_connections) {
+                const auto events =
+                    static_cast<short>(POLLIN | (connection->queue.empty() ? 0 : POLLOUT));
+                fds.push_back({connection->fd.get(), events, 0});
+                polled.push_back(connection.get());
+                waiting_for_hello = waiting_for_hello || !connection->greeted;
+            }
+        }
+        const int ready = ::poll(fds.data(), fds.size(), waiting_for_hello ? 1000 : -1);
+        if (ready < 0 && errno != EINTR) {
+            log_line("sender '" + m_name + "': poll failed: " + std::strerror(errno));
+            break;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            m_wake.drain();
+        }
+        const auto now = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; i < polled.size(); ++i) {
+            Connection* connection = polled[i];
+            const short revents = fds[i + 2].revents;
+            std::string reason;
+            bool keep = true;
+            if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                keep = read_from(*connection, reason);
+            }
+            if (keep && (revents & POLLOUT) != 0) {
+                keep = write_to(*connection, reason);
+            }
+            if (keep && !connection->greeted && now - connection->accepted > kHelloTimeout) {
+                keep = false;
+                reason = "no hello within " + std::to_string(kHelloTimeout.count()) + " s";
+            }
+            if (!keep) {
+                close_connection(connection, reason);
+            }
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            accept_all();
+        }
+    }
+}
+
+void Sender::accept_all()
+{
+    for (;;) {
+        UniqueFd fd(::accept4(m_listen.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd) {
+            return;  // nothing more waiting (or a transient accept failure)
+        }
+        const int on = 1;
+        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        auto connection = std::make_unique<Connection>();
+        connection->peer = peer_address(fd.get());
+        connection->fd = std::move(fd);
+        connection->accepted = std::chrono::steady_clock::now();
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_connections.size() >= kMaxConnections) {
+            log_line("sender '" + m_name + "': receiver " + connection->peer +
+                     " refused: already " + std::to_string(m_connections.size()) + " connections");
+            continue;
+        }
+        m_connections.push_back(std::move(connection));
+    }
+}
+
+bool Sender::read_from(Connection& connection, std::string& reason)
+{
+    // A bounded number of messages per pass, so that one chatty receiver cannot starve the rest.
+    for (int count = 0; count < 64; ++count) {
+        Message message;
+        switch (connection.reader.read(connection.fd.get(), message, reason)) {
+        case MessageReader::Status::Message:
+            if (!handle(connection, message, reason)) {
+                return false;
+            }
+            break;
+        case MessageReader::Status::Pending:
+            return true;
+        case MessageReader::Status::Closed:
+            reason.clear();
+            return false;
+        case MessageReader::Status::Failed:
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Sender::handle(Connection& connection, Message& message, std::string& reason)
+{
+    // Only this thread writes `greeted`, so it reads it without the lock.
+    const bool greeted = connection.greeted;
+    if (message.type == MessageType::Hello) {
+        if (greeted) {
+            reason = "second hello";
+            return false;
+        }
+        std::uint32_t streams = 0;
+        std::string name;
+        if (!decode_hello(message.payload, streams, name, reason)) {
+            return false;
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        connection.greeted = true;
+        connection.streams = streams;
+        enqueue_locked(connection, std::make_shared<OutMessage>(OutMessage::Kind::Control,
+                                                                encode_source(m_name, m_vendor)));
+        if (m_failover) {
+            enqueue_locked(connection, m_failover);
+        }
+        for (const auto& metadata : m_connection_metadata) {
+            enqueue_locked(connection, metadata);
+        }
+        m_changed.notify_all();
+        return true;
+    }
+    if (!greeted) {
+        reason = type_name(static_cast<std::uint8_t>(message.type)) + " message before hello";
+        return false;
+    }
+    if (message.type == MessageType::Metadata) {
+        std::string text;
+        std::int64_t timecode = 0;
+        if (!decode_metadata(message.payload, text, timecode, reason)) {
+            return false;
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_captured.size() >= kCapturedMetadata) {
+            m_captured.pop_front();
+            if (!m_reported_capture_loss) {
+                m_reported_capture_loss = true;
+                log_line("sender '" + m_name +
+                         "': metadata from receivers is not being captured; oldest dropped");
+            }
+        }
+        m_captured.emplace_back(std::move(text), timecode);
+        m_changed.notify_all();
+        return true;
+    }
+    if (message.type == MessageType::Tally) {
+        NDIlib_tally_t tally;
+        if (!decode_tally(message.payload, tally, reason)) {
+            return false;
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        connection.tally = tally;
+        update_tally_locked();
+        return true;
+    }
+    reason = "unexpected " + type_name(static_cast<std::uint8_t>(message.type)) + " message";
+    return false;
+}
+
+bool Sender::write_to(Connection& connection, std::string& reason)
+{
+    for (;;) {
+        std::shared_ptr<OutMessage> message;
+        std::size_t offset = 0;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (connection.queue.empty()) {
+                return true;
+            }
+            message = connection.queue.front();
+            offset = connection.sent;
+        }
+        const ssize_t sent = message->send_from(connection.fd.get(), offset);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return true;
+            }
+            if (errno != EPIPE && errno != ECONNRESET) {
+                reason = std::string("send failed: ") + std::strerror(errno);
+            }
+            return false;
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        connection.sent += static_cast<std::size_t>(sent);
+        if (connection.sent >= message->size()) {
+            connection.queue.pop_front();
+            --connection.queued[index_of(message->kind())];
+            connection.sent = 0;
+        }
+    }
+}
+
+void Sender::close_connection(Connection* connection, const std::string& reason)
+{
+    if (!reason.empty()) {
+        log_line("sender '" + m_name + "': receiver " + connection->peer +
+                 " disconnected: " + reason);
+    }
+    std::unique_ptr<Connection> closing;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                                 [connection](const auto& c) { return c.get() == connection; });
+    if (it == m_connections.end()) {
+        return;
+    }
+    closing = std::move(*it);
+    m_connections.erase(it);
+    update_tally_locked();
+    m_changed.notify_all();
+}
+
+}  // namespace vantor::ndi

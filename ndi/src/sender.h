@@ -1,0 +1,124 @@
+#pragma once
+
+// A sender: a listening TCP socket, one connection per receiver, and one I/O thread that accepts,
+// reads what receivers send (hello, metadata, tally) and writes each connection's queue with
+// non-blocking sockets. Callers only put messages into the queues and wake the I/O thread, so no
+// call waits for a receiver. Each queue is bounded per kind of message: a receiver that does not
+// keep up loses its oldest queued pictures, audio blocks or metadata, never anything of another
+// receiver's.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Processing.NDI.Lib.h"
+#include "message_reader.h"
+#include "net.h"
+#include "out_message.h"
+#include "registry.h"
+
+namespace vantor::ndi {
+
+class Sender {
+public:
+    // Null (and one line saying why) when no listening socket can be had.
+    static std::unique_ptr<Sender> create(const NDIlib_send_create_t& settings,
+                                          const char* config_text);
+    ~Sender();
+    Sender(const Sender&) = delete;
+    Sender& operator=(const Sender&) = delete;
+
+    void send_video_async(const NDIlib_video_frame_v2_t* frame);
+    void send_video(const NDIlib_video_frame_v2_t& frame);
+    void send_audio(const NDIlib_audio_frame_interleaved_32f_t& frame);
+    void send_metadata(const NDIlib_metadata_frame_t& frame);
+    NDIlib_frame_type_e capture(NDIlib_metadata_frame_t* frame, std::uint32_t timeout_ms);
+    bool get_tally(NDIlib_tally_t& tally, std::uint32_t timeout_ms);
+    int connections(std::uint32_t timeout_ms);
+    void add_connection_metadata(const NDIlib_metadata_frame_t& frame);
+    void clear_connection_metadata();
+    void set_failover(const NDIlib_source_t* source);
+    const NDIlib_source_t* source() const { return &m_source; }
+
+    // Bounds of each connection's queue, per kind of message.
+    static constexpr std::size_t kQueuedVideoPerStream = 3;
+    static constexpr std::size_t kQueuedAudio = 64;
+    static constexpr std::size_t kQueuedMetadata = 256;
+    // Metadata from receivers waiting for NDIlib_send_capture.
+    static constexpr std::size_t kCapturedMetadata = 256;
+    static constexpr std::size_t kMaxConnections = 64;
+    static constexpr std::chrono::seconds kHelloTimeout{5};
+
+private:
+    struct Connection {
+        UniqueFd fd;
+        std::string peer;
+        std::chrono::steady_clock::time_point accepted;
+        MessageReader reader{Direction::ToSender};
+        // Guarded by Sender::m_mutex:
+        bool greeted = false;
+        std::uint32_t streams = 0;
+        NDIlib_tally_t tally;
+        std::deque<std::shared_ptr<OutMessage>> queue;
+        std::size_t sent = 0;  // bytes of queue.front() already sent
+        std::size_t queued[OutMessage::kKinds] = {};
+        bool reported_metadata_loss = false;
+    };
+
+    Sender() = default;
+
+    std::shared_ptr<OutMessage> video_message(const NDIlib_video_frame_v2_t& frame, bool borrow);
+    void broadcast_locked(const std::shared_ptr<OutMessage>& message);
+    void enqueue_locked(Connection& connection, const std::shared_ptr<OutMessage>& message);
+    void update_tally_locked();
+    std::size_t greeted_locked() const;
+
+    void io_loop();
+    void accept_all();
+    bool read_from(Connection& connection, std::string& reason);
+    bool handle(Connection& connection, Message& message, std::string& reason);
+    bool write_to(Connection& connection, std::string& reason);
+    void close_connection(Connection* connection, const std::string& reason);
+    void warn_once(std::atomic<bool>& warned, const std::string& text) const;
+
+    std::string m_name;
+    std::string m_groups;
+    std::string m_vendor;
+    std::string m_address;
+    NDIlib_source_t m_source;
+    UniqueFd m_listen;
+    WakeFd m_wake;
+    std::unique_ptr<RegistryEntry> m_registry;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;  // captured metadata, tally, connections
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    std::vector<std::shared_ptr<OutMessage>> m_connection_metadata;
+    std::shared_ptr<OutMessage> m_failover;
+    std::deque<std::pair<std::string, std::int64_t>> m_captured;
+    bool m_reported_capture_loss = false;
+    NDIlib_tally_t m_tally;
+    bool m_tally_changed = false;
+    std::uint32_t m_program_sequence = 0;
+    std::uint32_t m_preview_sequence = 0;
+    std::uint32_t m_audio_sequence = 0;
+
+    std::atomic<bool> m_warned_video{false};
+    std::atomic<bool> m_warned_audio{false};
+
+    // Serialises asynchronous video sends and holds the picture still borrowed from the caller.
+    std::mutex m_async_mutex;
+    std::shared_ptr<OutMessage> m_borrowed;
+};
+
+}  // namespace vantor::ndi
