@@ -23,7 +23,7 @@ using speedhq_protocol::kResponseHeaderSize;
 using speedhq_protocol::Request;
 using speedhq_protocol::ResponseHeader;
 
-constexpr std::size_t kStatusBytes = VANTOR_SPEEDHQ_STATUS_WORDS * 4;
+constexpr std::size_t kStatusBytes = std::size_t{VANTOR_SPEEDHQ_STATUS_WORDS} * 4U;
 
 vantor::UniqueFd connect_unix(const std::string& path)
 {
@@ -31,7 +31,7 @@ vantor::UniqueFd connect_unix(const std::string& path)
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof(address.sun_path)) {
         errno = ENAMETOOLONG;
-        return vantor::UniqueFd();
+        return {};
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     vantor::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -40,7 +40,7 @@ vantor::UniqueFd connect_unix(const std::string& path)
     }
     timeval timeout{};
     timeout.tv_sec = SpeedHqDevice::kReplyTimeoutMs / 1000;
-    timeout.tv_usec = (SpeedHqDevice::kReplyTimeoutMs % 1000) * 1000;
+    timeout.tv_usec = static_cast<suseconds_t>(SpeedHqDevice::kReplyTimeoutMs % 1000) * 1000;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
     ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
     int rc = 0;
@@ -179,8 +179,8 @@ int SpeedHqDevice::request(std::uint32_t code, std::int32_t& argument)
         message.has_argument = true;
         message.code = code;
         message.argument = argument;
-        const bool wait = code == VANTOR_SPEEDHQ_IOCTL_RD_SEL &&
-                          argument == VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME;
+        const bool wait =
+            code == VANTOR_SPEEDHQ_IOCTL_RD_SEL && argument == VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME;
         return transact(wait ? m_wait : m_control, message, &argument, nullptr, 0, 0);
     }
     case Transport::Closed:
@@ -233,7 +233,8 @@ int SpeedHqDevice::read_status(StatusRecord& status)
         Request message;
         message.kind = kRead;
         message.code = VANTOR_SPEEDHQ_STATUS_WORDS;
-        const int index = transact(m_control, message, nullptr, bytes, sizeof(bytes), sizeof(bytes));
+        const int index =
+            transact(m_control, message, nullptr, bytes, sizeof(bytes), sizeof(bytes));
         if (index >= 0) {
             for (std::size_t i = 0; i < status.size(); ++i) {
                 status[i] = speedhq_protocol::get_i32(bytes + 4 * i);

@@ -21,8 +21,8 @@
 //
 // The operations may be called from several threads at once (the frame thread waits for frames
 // while the settings thread sets bit rates). On a socket, frame waits travel on a connection of
-// their own, so that a request of another thread is never held up behind a wait, as with the driver.
-// open() and close() must not run concurrently with any other operation.
+// their own, so that a request of another thread is never held up behind a wait, as with the
+// driver. open() and close() must not run concurrently with any other operation.
 class SpeedHqDevice {
 public:
     enum class Transport { Closed, CharacterDevice, Socket };

@@ -2,8 +2,8 @@
 
 // Messages of the encoder device's socket transport (see speedhq-protocol.md beside this file).
 // Shared by the device-access module and the encoder-device simulator. Every field is a fixed-width
-// little-endian integer, encoded and decoded byte by byte, so the layout is the same on every machine
-// and no message is ever read through a cast pointer.
+// little-endian integer, encoded and decoded byte by byte, so the layout is the same on every
+// machine and no message is ever read through a cast pointer.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,9 +37,9 @@ struct Request {
 struct ResponseHeader {
     std::uint16_t kind = kRefused;
     bool has_argument = false;
-    std::int32_t result = -1;  // what ioctl or read returns: 0 or more, or -1
-    std::int32_t error = 0;    // the errno value when `result` is -1
-    std::int32_t argument = 0;  // the argument after the request (filled in by 9 and 21)
+    std::int32_t result = -1;        // what ioctl or read returns: 0 or more, or -1
+    std::int32_t error = 0;          // the errno value when `result` is -1
+    std::int32_t argument = 0;       // the argument after the request (filled in by 9 and 21)
     std::uint32_t payload_size = 0;  // bytes that follow the header
 };
 

@@ -8,17 +8,17 @@
 
 inline constexpr const char* kVantorSpeedHqDevicePath = "/dev/vantor-speedhq";
 
-inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_START = 0;    // start encoding
-inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_STOP = 1;     // stop encoding
-inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_CS_SEL = 3;   // program chroma: 1 = 4:2:0
-inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_DCI = 4;      // always 0
+inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_START = 0;        // start encoding
+inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_STOP = 1;         // stop encoding
+inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_CS_SEL = 3;       // program chroma: 1 = 4:2:0
+inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_DCI = 4;          // always 0
 inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_SET_BR_PROG = 5;  // program frame size, bytes
 inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_SET_BR_PREV = 6;  // preview frame size, bytes
 inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_VM_2k_4k = 7;     // 1 for the 2160p formats
 inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_VM_UV_VU = 8;
-inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_GET_FIELD = 9;  // out: bit 0 = field parity
-inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_RD_SEL = 10;    // what the next read returns
-inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_MODE_SEL = 11;  // encoder mode, see below
+inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_GET_FIELD = 9;   // out: bit 0 = field parity
+inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_RD_SEL = 10;     // what the next read returns
+inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_MODE_SEL = 11;   // encoder mode, see below
 inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_VIN_INSEL = 12;  // input configuration
 inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_SEL_Q = 13;
 inline constexpr std::uint32_t VANTOR_SPEEDHQ_IOCTL_Q_val = 14;

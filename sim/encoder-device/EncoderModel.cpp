@@ -117,8 +117,8 @@ EncoderModel::Reply EncoderModel::handle(const Request& request, Clock::time_poi
             if (picture == nullptr) {
                 return failure(EINVAL);
             }
-            const auto count = static_cast<std::uint32_t>(
-                std::min<std::size_t>(request.code, picture->size()));
+            const auto count =
+                static_cast<std::uint32_t>(std::min<std::size_t>(request.code, picture->size()));
             reply.result = static_cast<std::int32_t>(count);
             reply.payload = picture->data();
             reply.payload_size = count;
@@ -303,8 +303,8 @@ void EncoderModel::complete_frame(std::uint64_t number)
     std::string error;
     const PictureLoop* program = m_loops.program(m_active_mode, m_active_chroma420, error);
     const PictureLoop* preview = m_loops.preview(error);
-    const auto slot = static_cast<std::size_t>((number - 1) % static_cast<std::uint64_t>(
-                                                                 m_loops.length()));
+    const auto slot =
+        static_cast<std::size_t>((number - 1) % static_cast<std::uint64_t>(m_loops.length()));
     m_program = &(*program)[slot];
     m_preview = &(*preview)[slot];
     // A corrupt header: the second-field offset is no longer that of a single field.
@@ -419,8 +419,9 @@ std::string EncoderModel::command(const std::string& line, Clock::time_point now
     if (name == "status" && words.size() == 1) {
         return "ok started=" + std::to_string(m_started ? 1 : 0) +
                " mode=" + std::to_string(m_active_mode) +
-               " chroma=" + (m_active_chroma420 ? "420" : "422") + " rate=" + std::to_string(rate()) +
-               " frames=" + std::to_string(m_frame) + " stalled=" + std::to_string(m_stalled ? 1 : 0);
+               " chroma=" + (m_active_chroma420 ? "420" : "422") +
+               " rate=" + std::to_string(rate()) + " frames=" + std::to_string(m_frame) +
+               " stalled=" + std::to_string(m_stalled ? 1 : 0);
     }
     if (name == "requests" && words.size() == 1) {
         std::string reply = "ok";

@@ -32,7 +32,7 @@ vantor::UniqueFd listen_at(const std::string& path, std::string& error)
     if (::lstat(path.c_str(), &info) == 0) {
         if (!S_ISSOCK(info.st_mode)) {
             error = path + " exists and is not a socket";
-            return vantor::UniqueFd();
+            return {};
         }
         ::unlink(path.c_str());
     }
@@ -41,16 +41,17 @@ vantor::UniqueFd listen_at(const std::string& path, std::string& error)
     address.sun_family = AF_UNIX;
     if (temporary.size() >= sizeof(address.sun_path)) {
         error = path + ": path too long for a Unix socket";
-        return vantor::UniqueFd();
+        return {};
     }
     std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);
     vantor::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ::unlink(temporary.c_str());
-    if (!fd || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+    if (!fd ||
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(fd.get(), 16) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
         error = path + ": " + std::strerror(errno);
         ::unlink(temporary.c_str());
-        return vantor::UniqueFd();
+        return {};
     }
     return fd;
 }
@@ -61,7 +62,7 @@ vantor::UniqueFd accept_from(int listen_fd)
     if (fd) {
         timeval timeout{};
         timeout.tv_sec = kSendTimeoutMs / 1000;
-        timeout.tv_usec = (kSendTimeoutMs % 1000) * 1000;
+        timeout.tv_usec = static_cast<suseconds_t>(kSendTimeoutMs % 1000) * 1000;
         ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
     }
     return fd;
@@ -270,9 +271,9 @@ int Server::run()
         std::size_t i = 3;
         for (auto& client : m_clients) {
             const short events = fds[i++].revents;
-            if ((events & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (events & POLLIN) == 0) {
-                client->fd.reset();
-            } else if ((events & POLLIN) != 0 && !serve_device(*client)) {
+            const bool gone =
+                (events & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (events & POLLIN) == 0;
+            if (gone || ((events & POLLIN) != 0 && !serve_device(*client))) {
                 client->fd.reset();
             }
         }

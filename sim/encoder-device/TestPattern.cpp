@@ -1,6 +1,7 @@
 #include "TestPattern.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 
 namespace {
@@ -25,6 +26,11 @@ constexpr std::uint8_t kDigits[10][7] = {
     {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}, {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},
     {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}, {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}};
 
+std::uint8_t* row(const PlanarPicture& picture, int plane, int y)
+{
+    return picture.plane[plane] + static_cast<std::ptrdiff_t>(y) * picture.stride[plane];
+}
+
 void fill_rect(const PlanarPicture& picture, int x0, int y0, int x1, int y1, Colour colour)
 {
     x0 = std::clamp(x0, 0, picture.width);
@@ -32,18 +38,15 @@ void fill_rect(const PlanarPicture& picture, int x0, int y0, int x1, int y1, Col
     y0 = std::clamp(y0, 0, picture.height);
     y1 = std::clamp(y1, 0, picture.height);
     for (int y = y0; y < y1; ++y) {
-        std::fill(picture.plane[0] + y * picture.stride[0] + x0,
-                  picture.plane[0] + y * picture.stride[0] + x1, colour.y);
+        std::fill(row(picture, 0, y) + x0, row(picture, 0, y) + x1, colour.y);
     }
     const int cx0 = x0 >> picture.chroma_shift_x;
     const int cx1 = (x1 + (1 << picture.chroma_shift_x) - 1) >> picture.chroma_shift_x;
     const int cy0 = y0 >> picture.chroma_shift_y;
     const int cy1 = (y1 + (1 << picture.chroma_shift_y) - 1) >> picture.chroma_shift_y;
     for (int y = cy0; y < cy1; ++y) {
-        std::fill(picture.plane[1] + y * picture.stride[1] + cx0,
-                  picture.plane[1] + y * picture.stride[1] + cx1, colour.cb);
-        std::fill(picture.plane[2] + y * picture.stride[2] + cx0,
-                  picture.plane[2] + y * picture.stride[2] + cx1, colour.cr);
+        std::fill(row(picture, 1, y) + cx0, row(picture, 1, y) + cx1, colour.cb);
+        std::fill(row(picture, 2, y) + cx0, row(picture, 2, y) + cx1, colour.cr);
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -10,13 +9,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <sstream>
 #include <thread>
 
 #include "vantor/file_io.h"
-
-extern char** environ;
 
 namespace vantor::test {
 
@@ -30,12 +28,12 @@ vantor::UniqueFd connect_to(const std::string& path)
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof(address.sun_path)) {
-        return vantor::UniqueFd();
+        return {};
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     vantor::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd && ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
-                        sizeof(address)) != 0) {
+    if (fd &&
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         fd.reset();
     }
     return fd;
@@ -52,6 +50,7 @@ SpeedHqSimProcess::SpeedHqSimProcess(const std::string& bin_dir, const std::stri
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(socket_path);
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& arg : args) {
         argv.push_back(arg.data());
     }

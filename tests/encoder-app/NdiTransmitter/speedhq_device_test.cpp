@@ -27,7 +27,6 @@ namespace {
 
 namespace proto = speedhq_protocol;
 using vantor::test::TempBoardRoot;
-using vantor::test::TempDir;
 
 // The bytes of one response message.
 std::string response(std::uint16_t kind, std::int32_t result, std::int32_t error = 0,
@@ -64,9 +63,9 @@ public:
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
         m_listen.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        EXPECT_EQ(::bind(m_listen.get(), reinterpret_cast<const sockaddr*>(&address),
-                         sizeof(address)),
-                  0);
+        EXPECT_EQ(
+            ::bind(m_listen.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)),
+            0);
         EXPECT_EQ(::listen(m_listen.get(), 4), 0);
         int pipe_fds[2];
         EXPECT_EQ(::pipe(pipe_fds), 0);
@@ -175,12 +174,12 @@ void answer_plainly(const ScriptedPeer::Received& received, ScriptedPeer& peer)
         for (std::size_t i = 0; i < payload.size(); ++i) {
             payload[i] = static_cast<char>(i & 0xFFU);
         }
-        peer.reply(received.connection,
-                   response(proto::kRead, static_cast<std::int32_t>(request.code), 0, false, 0,
-                            payload));
+        peer.reply(
+            received.connection,
+            response(proto::kRead, static_cast<std::int32_t>(request.code), 0, false, 0, payload));
     } else {
-        peer.reply(received.connection, response(proto::kControl, 0, 0, request.has_argument,
-                                                 request.argument));
+        peer.reply(received.connection,
+                   response(proto::kControl, 0, 0, request.has_argument, request.argument));
     }
 }
 
@@ -207,9 +206,12 @@ TEST_F(SpeedHqDeviceSocket, RequestsTravelAsLittleEndianMessagesThroughTheBoardR
 
     const auto received = peer.received();
     ASSERT_EQ(received.size(), 3U);
-    EXPECT_EQ(received[0].raw, std::string("VSHQ\x01\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00", 16));
-    EXPECT_EQ(received[1].raw, std::string("VSHQ\x01\x00\x01\x00\x0C\x00\x00\x00\x07\x03\x02\x01", 16));
-    EXPECT_EQ(received[2].raw, std::string("VSHQ\x01\x00\x01\x00\x05\x00\x00\x00\xFE\xFF\xFF\xFF", 16));
+    EXPECT_EQ(received[0].raw,
+              std::string("VSHQ\x01\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00", 16));
+    EXPECT_EQ(received[1].raw,
+              std::string("VSHQ\x01\x00\x01\x00\x0C\x00\x00\x00\x07\x03\x02\x01", 16));
+    EXPECT_EQ(received[2].raw,
+              std::string("VSHQ\x01\x00\x01\x00\x05\x00\x00\x00\xFE\xFF\xFF\xFF", 16));
 }
 
 TEST_F(SpeedHqDeviceSocket, ArgumentsResultsAndErrorsComeBackAsFromIoctl)
@@ -257,7 +259,7 @@ TEST_F(SpeedHqDeviceSocket, ReadsReturnPictureBytesAndTheStatusRecord)
         } else if (received.request.code == VANTOR_SPEEDHQ_STATUS_WORDS) {
             std::string status(24, '\0');
             const std::uint32_t words[6] = {0x11223344U, 0, 0xFFFFFFFFU, 1, 4, 0x80000000U};
-            for (int i = 0; i < 6; ++i) {
+            for (std::size_t i = 0; i < 6; ++i) {
                 proto::put_u32(reinterpret_cast<std::uint8_t*>(&status[4 * i]), words[i]);
             }
             p.reply(received.connection, response(proto::kRead, 5, 0, false, 0, status));
@@ -304,7 +306,7 @@ TEST_F(SpeedHqDeviceSocket, MalformedRepliesFailTheCallAndDropTheConnection)
 
     struct Case {
         const char* name;
-        bool read;  // the call is a read of 8 bytes (else a request)
+        bool read;    // the call is a read of 8 bytes (else a request)
         bool status;  // the call is a status read
         std::string reply;
         int error;
@@ -325,8 +327,7 @@ TEST_F(SpeedHqDeviceSocket, MalformedRepliesFailTheCallAndDropTheConnection)
         {"oversized payload", true, false, huge_payload, EPROTO},
         {"short status record", false, true,
          response(proto::kRead, 1, 0, false, 0, std::string(20, 'x')), EPROTO},
-        {"truncated header", false, false, response(proto::kControl, 0).substr(0, 10),
-         ECONNRESET},
+        {"truncated header", false, false, response(proto::kControl, 0).substr(0, 10), ECONNRESET},
         {"truncated payload", true, false,
          response(proto::kRead, 8, 0, false, 0, std::string(8, 'x')).substr(0, 28), ECONNRESET},
     };
@@ -365,19 +366,19 @@ TEST_F(SpeedHqDeviceSocket, MalformedRepliesFailTheCallAndDropTheConnection)
 TEST_F(SpeedHqDeviceSocket, AFrameWaitDoesNotHoldUpOtherRequests)
 {
     int waiting_connection = -1;
-    ScriptedPeer peer(node(), [&waiting_connection](const ScriptedPeer::Received& received,
-                                                    ScriptedPeer& p) {
-        const proto::Request& request = received.request;
-        if (request.code == VANTOR_SPEEDHQ_IOCTL_RD_SEL &&
-            request.argument == VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME) {
-            waiting_connection = received.connection;  // answered later
-            return;
-        }
-        p.reply(received.connection, response(proto::kControl, 0, 0, true, request.argument));
-        if (request.code == VANTOR_SPEEDHQ_IOCTL_SET_BR_PROG && waiting_connection >= 0) {
-            p.reply(waiting_connection, response(proto::kControl, 0, 0, true, 1));
-        }
-    });
+    ScriptedPeer peer(
+        node(), [&waiting_connection](const ScriptedPeer::Received& received, ScriptedPeer& p) {
+            const proto::Request& request = received.request;
+            if (request.code == VANTOR_SPEEDHQ_IOCTL_RD_SEL &&
+                request.argument == VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME) {
+                waiting_connection = received.connection;  // answered later
+                return;
+            }
+            p.reply(received.connection, response(proto::kControl, 0, 0, true, request.argument));
+            if (request.code == VANTOR_SPEEDHQ_IOCTL_SET_BR_PROG && waiting_connection >= 0) {
+                p.reply(waiting_connection, response(proto::kControl, 0, 0, true, 1));
+            }
+        });
     SpeedHqDevice device;
     ASSERT_TRUE(device.open());
     std::atomic<int> wait_result{-2};

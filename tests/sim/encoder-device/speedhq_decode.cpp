@@ -1,5 +1,6 @@
 #include "speedhq_decode.h"
 
+#include <cstddef>
 #include <memory>
 
 extern "C" {
@@ -66,7 +67,9 @@ bool decode_speedhq(const std::vector<std::uint8_t>& bytes, int width, int heigh
     for (int i = 0; i < 3; ++i) {
         const int rows = i == 0 || !picture.chroma420 ? frame->height : (frame->height + 1) / 2;
         picture.strides[i] = frame->linesize[i];
-        picture.planes[i].assign(frame->data[i], frame->data[i] + rows * frame->linesize[i]);
+        picture.planes[i].assign(frame->data[i],
+                                 frame->data[i] +
+                                     static_cast<std::ptrdiff_t>(rows) * frame->linesize[i]);
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,15 +13,19 @@ struct DecodedPicture {
     std::vector<std::uint8_t> planes[3];
     int strides[3] = {0, 0, 0};
 
-    int luma(int x, int y) const { return planes[0][static_cast<std::size_t>(y * strides[0] + x)]; }
+    int luma(int x, int y) const { return planes[0][offset(0, x, y)]; }
     int cb(int x, int y) const { return chroma(1, x, y); }
     int cr(int x, int y) const { return chroma(2, x, y); }
 
 private:
+    std::size_t offset(int plane, int x, int y) const
+    {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(strides[plane]) +
+               static_cast<std::size_t>(x);
+    }
     int chroma(int plane, int x, int y) const
     {
-        const int cy = chroma420 ? y / 2 : y;
-        return planes[plane][static_cast<std::size_t>(cy * strides[plane] + x / 2)];
+        return planes[plane][offset(plane, x / 2, chroma420 ? y / 2 : y)];
     }
 };
 

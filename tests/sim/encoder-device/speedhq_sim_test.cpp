@@ -77,10 +77,7 @@ protected:
     }
     std::string socket_path() const { return m_root / kVantorSpeedHqDevicePath; }
 
-    int request(std::uint32_t code, std::int32_t value)
-    {
-        return m_device.request(code, value);
-    }
+    int request(std::uint32_t code, std::int32_t value) { return m_device.request(code, value); }
 
     // The encoder application's start of encoding for one format, then the frame thread's start.
     void start_encode(std::int32_t mode, std::int32_t video_2k_4k, std::int32_t chroma420)
@@ -159,10 +156,17 @@ TEST_P(SpeedHqSimFormat, StartIsRecordedAndFramesCarryDecodablePicturesWithRotat
     const FormatCase& format = GetParam();
     start_sim({"--rate", "0", "--loop", "4", "--wait-timeout", "300"});
     start_encode(format.mode, format.video_2k_4k, format.chroma420);
-    const std::vector<std::string> expected = {
-        "12=7", "4=0", "1", "8=0", "11=" + std::to_string(format.mode),
-        "7=" + std::to_string(format.video_2k_4k), "1", "0", "1",
-        "3=" + std::to_string(format.chroma420), "0"};
+    const std::vector<std::string> expected = {"12=7",
+                                               "4=0",
+                                               "1",
+                                               "8=0",
+                                               "11=" + std::to_string(format.mode),
+                                               "7=" + std::to_string(format.video_2k_4k),
+                                               "1",
+                                               "0",
+                                               "1",
+                                               "3=" + std::to_string(format.chroma420),
+                                               "0"};
     EXPECT_EQ(m_sim->requests(), expected);
 
     std::vector<Frame> frames(10);
@@ -186,8 +190,8 @@ TEST_P(SpeedHqSimFormat, StartIsRecordedAndFramesCarryDecodablePicturesWithRotat
     for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE("decoding frame " + std::to_string(i));
         DecodedPicture program;
-        expect_test_pattern(frames[i].program, format.width, format.height,
-                            format.chroma420 == 1, program);
+        expect_test_pattern(frames[i].program, format.width, format.height, format.chroma420 == 1,
+                            program);
         DecodedPicture preview;
         expect_test_pattern(frames[i].preview, 640, 360, true, preview);
         if (format.fields && !program.planes[0].empty()) {
@@ -241,7 +245,7 @@ TEST_F(SpeedHqSim, FramesAreHandedOutNoFasterThanTheModesRate)
     EXPECT_EQ(m_device.request(VANTOR_SPEEDHQ_IOCTL_STOP), 0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(m_device.request(VANTOR_SPEEDHQ_IOCTL_START), 0);
-    std::uint32_t last_number = static_cast<std::uint32_t>(frame.status[0]);
+    auto last_number = static_cast<std::uint32_t>(frame.status[0]);
     for (int i = 0; i < 12; ++i) {
         ASSERT_TRUE(next_frame(frame));
         const auto number = static_cast<std::uint32_t>(frame.status[0]);
@@ -363,8 +367,7 @@ TEST_F(SpeedHqSim, AMalformedMessageIsRefusedAndTheConnectionClosed)
 
     const auto exchange = [&address](const std::string& message, std::string& answer) {
         vantor::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        ASSERT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
-                            sizeof(address)),
+        ASSERT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)),
                   0);
         ASSERT_TRUE(vantor::write_all(fd.get(), message));
         answer.clear();
@@ -383,7 +386,7 @@ TEST_F(SpeedHqSim, AMalformedMessageIsRefusedAndTheConnectionClosed)
     };
 
     std::string answer;
-    exchange("GET / HTTP/1.0\r\n\r\n", answer);  // not this protocol at all
+    exchange("GET / HTTP/1.0\r\n\r\n", answer);            // not this protocol at all
     ASSERT_EQ(answer.size(), proto::kResponseHeaderSize);  // the refusal, then end of stream
     proto::ResponseHeader header;
     ASSERT_TRUE(header_of(answer, header));
