@@ -200,17 +200,24 @@ EncoderModel::Reply EncoderModel::handle(const Request& request, Clock::time_poi
 
 bool EncoderModel::needs_pictures() const
 {
-    return m_started &&
-           !(m_loops.has_program(m_active_mode, m_active_chroma420) && m_loops.has_preview());
+    return m_started && (m_loops.find_program(m_active_mode, m_active_chroma420) == nullptr ||
+                         m_loops.find_preview() == nullptr);
 }
 
-bool EncoderModel::prepare_pictures(Clock::time_point now, std::string& error)
+bool EncoderModel::request_pictures()
 {
-    if (m_loops.program(m_active_mode, m_active_chroma420, error) == nullptr ||
-        m_loops.preview(error) == nullptr) {
+    return needs_pictures() && m_loops.request(m_active_mode, m_active_chroma420);
+}
+
+bool EncoderModel::collect_pictures(Clock::time_point now, std::string& error)
+{
+    const bool needed = needs_pictures();
+    if (!m_loops.collect(error)) {
         return false;
     }
-    restart_clock(now);
+    if (needed && !needs_pictures()) {
+        restart_clock(now);
+    }
     return true;
 }
 
@@ -300,9 +307,9 @@ void EncoderModel::complete_frame(std::uint64_t number)
     mode_size(m_active_mode, size);
     m_field = size.fields ? static_cast<std::int32_t>((number - 1) % 2) : 0;
 
-    std::string error;
-    const PictureLoop* program = m_loops.program(m_active_mode, m_active_chroma420, error);
-    const PictureLoop* preview = m_loops.preview(error);
+    // Frames complete only once both loops exist.
+    const PictureLoop* program = m_loops.find_program(m_active_mode, m_active_chroma420);
+    const PictureLoop* preview = m_loops.find_preview();
     const auto slot =
         static_cast<std::size_t>((number - 1) % static_cast<std::uint64_t>(m_loops.length()));
     m_program = &(*program)[slot];

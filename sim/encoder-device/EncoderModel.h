@@ -43,10 +43,14 @@ public:
 
     // Frame waits. A wait received at `since` is answered by the first frame that completes after
     // it, or fails with ETIMEDOUT at `since` + the wait time-out. Frames complete only while the
-    // encoder is started, not stalled and its pictures are ready.
+    // encoder is started, not stalled and the started configuration's pictures exist.
     bool needs_pictures() const;
-    // Encodes the started configuration's pictures (slow for 2160p); restarts the frame clock.
-    bool prepare_pictures(Clock::time_point now, std::string& error);
+    // Starts encoding the started configuration's pictures in the background; true when it did.
+    bool request_pictures();
+    // Readable when background encoding has finished: then call collect_pictures().
+    int pictures_ready_fd() const { return m_loops.ready_fd(); }
+    // Takes the encoded pictures; the frame clock starts once the started configuration has them.
+    bool collect_pictures(Clock::time_point now, std::string& error);
     // When the wait received at `since` ends: the frame time, or its time-out.
     Clock::time_point wait_due(Clock::time_point since) const;
     Reply finish_wait(Clock::time_point since, Clock::time_point now);

@@ -1,5 +1,8 @@
 #include "PictureLoops.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "SpeedHqEncoder.h"
 
 bool mode_size(int mode, ModeSize& size)
@@ -22,52 +25,104 @@ bool mode_size(int mode, ModeSize& size)
     }
 }
 
-bool PictureLoops::has_program(int mode, bool chroma420) const
+PictureLoops::PictureLoops(int length) : m_length(length)
 {
-    ModeSize size{};
-    return mode_size(mode, size) &&
-           m_loops.count(std::make_tuple(size.width, size.height, chroma420)) != 0;
-}
-
-bool PictureLoops::has_preview() const
-{
-    return m_loops.count(std::make_tuple(kPreviewWidth, kPreviewHeight, true)) != 0;
-}
-
-const PictureLoop* PictureLoops::program(int mode, bool chroma420, std::string& error)
-{
-    ModeSize size{};
-    if (!mode_size(mode, size)) {
-        error = "unknown encoder mode " + std::to_string(mode);
-        return nullptr;
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_ready_read.reset(fds[0]);
+        m_ready_write.reset(fds[1]);
     }
-    return get(size.width, size.height, chroma420, size.fields, error);
 }
 
-const PictureLoop* PictureLoops::preview(std::string& error)
+PictureLoops::~PictureLoops()
 {
-    return get(kPreviewWidth, kPreviewHeight, true, false, error);
+    m_cancel = true;
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
 }
 
-const PictureLoop* PictureLoops::get(int width, int height, bool chroma420, bool fields,
-                                     std::string& error)
+const PictureLoop* PictureLoops::find(const Key& key) const
 {
-    const auto key = std::make_tuple(width, height, chroma420);
     const auto found = m_loops.find(key);
-    if (found != m_loops.end()) {
-        return &found->second;
+    return found == m_loops.end() ? nullptr : &found->second;
+}
+
+const PictureLoop* PictureLoops::find_program(int mode, bool chroma420) const
+{
+    ModeSize size{};
+    return mode_size(mode, size) ? find(Key{size.width, size.height, chroma420}) : nullptr;
+}
+
+const PictureLoop* PictureLoops::find_preview() const
+{
+    return find(Key{kPreviewWidth, kPreviewHeight, true});
+}
+
+bool PictureLoops::request(int mode, bool chroma420)
+{
+    ModeSize size{};
+    if (m_worker.joinable() || !mode_size(mode, size)) {
+        return false;
     }
-    PictureLoop loop(static_cast<std::size_t>(m_length));
-    for (int i = 0; i < m_length; ++i) {
-        PictureSpec spec;
-        spec.width = width;
-        spec.height = height;
-        spec.chroma420 = chroma420;
-        spec.counter = i;
-        spec.field = fields ? i % 2 : -1;
-        if (!encode_speedhq_picture(spec, loop[static_cast<std::size_t>(i)], error)) {
-            return nullptr;
+    std::vector<std::pair<Key, bool>> sizes;
+    if (find_program(mode, chroma420) == nullptr) {
+        sizes.emplace_back(Key{size.width, size.height, chroma420}, size.fields);
+    }
+    if (find_preview() == nullptr) {
+        sizes.emplace_back(Key{kPreviewWidth, kPreviewHeight, true}, false);
+    }
+    if (sizes.empty()) {
+        return false;
+    }
+    m_worker =
+        std::thread([this, sizes = std::move(sizes)]() mutable { encode(std::move(sizes)); });
+    return true;
+}
+
+void PictureLoops::encode(std::vector<std::pair<Key, bool>> sizes)
+{
+    std::vector<Made> made;
+    std::string error;
+    for (const auto& [key, fields] : sizes) {
+        Made loop{key, PictureLoop(static_cast<std::size_t>(m_length))};
+        for (int i = 0; i < m_length && error.empty() && !m_cancel; ++i) {
+            PictureSpec spec;
+            spec.width = std::get<0>(key);
+            spec.height = std::get<1>(key);
+            spec.chroma420 = std::get<2>(key);
+            spec.counter = i;
+            spec.field = fields ? i % 2 : -1;
+            encode_speedhq_picture(spec, loop.loop[static_cast<std::size_t>(i)], error);
         }
+        if (!error.empty() || m_cancel) {
+            break;
+        }
+        made.push_back(std::move(loop));
     }
-    return &m_loops.emplace(key, std::move(loop)).first->second;
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        m_made = std::move(made);
+        m_error = error;
+    }
+    const char done = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_ready_write.get(), &done, 1);
+}
+
+bool PictureLoops::collect(std::string& error)
+{
+    char drained[16];
+    while (::read(m_ready_read.get(), drained, sizeof(drained)) > 0) {
+    }
+    if (!m_worker.joinable()) {
+        return true;
+    }
+    m_worker.join();
+    const std::lock_guard<std::mutex> lock(m_lock);
+    for (Made& made : m_made) {
+        m_loops.emplace(made.key, std::move(made.loop));
+    }
+    m_made.clear();
+    error = m_error;
+    return error.empty();
 }

@@ -199,23 +199,12 @@ int Server::run()
 {
     std::vector<pollfd> fds;
     while (!m_quit && g_speedhq_sim_stop == 0) {
-        Clock::time_point now = Clock::now();
+        const Clock::time_point now = Clock::now();
         const bool any_waiting = std::any_of(m_clients.begin(), m_clients.end(),
                                              [](const auto& client) { return client->waiting; });
-        if (any_waiting && m_model.needs_pictures()) {
+        if (any_waiting && m_model.request_pictures()) {
             std::printf("speedhq-sim: encoding the pictures of this configuration\n");
             std::fflush(stdout);
-            std::string error;
-            if (!m_model.prepare_pictures(Clock::now(), error)) {
-                std::fprintf(stderr, "speedhq-sim: %s\n", error.c_str());
-                return 1;
-            }
-            now = Clock::now();
-            for (auto& client : m_clients) {
-                if (client->waiting) {
-                    client->since = now;  // the wait time-out counts from when pictures exist
-                }
-            }
         }
 
         // Answer the waits that are due; a client may then send its next request.
@@ -249,6 +238,7 @@ int Server::run()
         fds.push_back({m_listen.get(), POLLIN, 0});
         fds.push_back({m_control_listen.get(), POLLIN, 0});
         fds.push_back({m_stdin_open ? STDIN_FILENO : -1, POLLIN, 0});
+        fds.push_back({m_model.pictures_ready_fd(), POLLIN, 0});
         for (const auto& client : m_clients) {
             fds.push_back({client->fd.get(), static_cast<short>(client->waiting ? 0 : POLLIN), 0});
         }
@@ -268,7 +258,14 @@ int Server::run()
             return 1;
         }
 
-        std::size_t i = 3;
+        if (fds[3].revents != 0) {
+            std::string error;
+            if (!m_model.collect_pictures(Clock::now(), error)) {
+                std::fprintf(stderr, "speedhq-sim: %s\n", error.c_str());
+                return 1;
+            }
+        }
+        std::size_t i = 4;
         for (auto& client : m_clients) {
             const short events = fds[i++].revents;
             const bool gone =

@@ -449,8 +449,19 @@ TEST(SpeedHqDeviceOpen, AMissingNodeFailsAndEveryCallOnAClosedDeviceFails)
     EXPECT_EQ(errno, EBADF);
 }
 
+// The error of an ioctl the node does not know: ENOTTY from the kernel. qemu-arm, which runs the
+// target's tests, answers ioctls it cannot translate itself, with ENOSYS.
+bool is_unknown_ioctl_error(int error)
+{
+#if defined(__arm__)
+    return error == ENOTTY || error == ENOSYS;
+#else
+    return error == ENOTTY;
+#endif
+}
+
 // The ioctl path: /dev/null is a character device without these requests, so every request
-// fails with ENOTTY as an unknown ioctl does, and reads return what the node gives.
+// fails as an unknown ioctl does, and reads return what the node gives.
 TEST(SpeedHqDeviceCharacter, DevNullRefusesTheRequestsWithEnotty)
 {
     SpeedHqDevice device;
@@ -458,11 +469,11 @@ TEST(SpeedHqDeviceCharacter, DevNullRefusesTheRequestsWithEnotty)
     EXPECT_EQ(device.transport(), SpeedHqDevice::Transport::CharacterDevice);
     errno = 0;
     EXPECT_EQ(device.request(VANTOR_SPEEDHQ_IOCTL_START), -1);
-    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_TRUE(is_unknown_ioctl_error(errno)) << errno;
     std::int32_t value = 1;
     errno = 0;
     EXPECT_EQ(device.request(VANTOR_SPEEDHQ_IOCTL_RD_SEL, value), -1);
-    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_TRUE(is_unknown_ioctl_error(errno)) << errno;
     EXPECT_EQ(value, 1);
     SpeedHqDevice::StatusRecord status{};
     EXPECT_EQ(device.read_status(status), 0);  // index 0: no valid buffer
@@ -483,7 +494,7 @@ TEST(SpeedHqDeviceCharacter, APlainFileIsUsedLikeADeviceAndItsIoctlsFail)
     std::int32_t length = 0;
     errno = 0;
     EXPECT_EQ(device.request(VANTOR_SPEEDHQ_IOCTL_READ_LENGTH, length), -1);
-    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_TRUE(is_unknown_ioctl_error(errno)) << errno;
     std::uint8_t buffer[8] = {};
     EXPECT_EQ(device.read(buffer, sizeof(buffer)), 4);
     EXPECT_EQ(buffer[1], 0x04);
