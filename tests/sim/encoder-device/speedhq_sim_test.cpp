@@ -440,16 +440,10 @@ TEST_F(SpeedHqSim, TheRequestLogFileListsWhatTheSimulatorRecords)
     EXPECT_EQ(recorded.at(11), "10=1");
     // The wait that got the frame, then the frame thread's reads.
     const std::vector<std::string> tail(recorded.end() - 9, recorded.end());
-    const std::vector<std::string> expected_tail = {"10=1",
-                                                    "read:6",
-                                                    "9=0",
-                                                    "9=0",
-                                                    "10=2",
-                                                    "21=0",
-                                                    "read:" + std::to_string(frame.program.size()),
-                                                    "10=3",
-                                                    "21=0",
-                                                    "read:" + std::to_string(frame.preview.size())};
+    const std::vector<std::string> expected_tail = {
+        "10=1", "read:6", "9=0",
+        "10=2", "21=0",   "read:" + std::to_string(frame.program.size()),
+        "10=3", "21=0",   "read:" + std::to_string(frame.preview.size())};
     EXPECT_EQ(tail, expected_tail);
     EXPECT_EQ(m_sim->command("clear-requests"), "ok");
     EXPECT_TRUE(m_sim->requests().empty());
