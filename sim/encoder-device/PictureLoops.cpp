@@ -75,12 +75,11 @@ bool PictureLoops::request(int mode, bool chroma420)
     if (sizes.empty()) {
         return false;
     }
-    m_worker =
-        std::thread([this, sizes = std::move(sizes)]() mutable { encode(std::move(sizes)); });
+    m_worker = std::thread([this, sizes = std::move(sizes)] { encode(sizes); });
     return true;
 }
 
-void PictureLoops::encode(std::vector<std::pair<Key, bool>> sizes)
+void PictureLoops::encode(const std::vector<std::pair<Key, bool>>& sizes)
 {
     std::vector<Made> made;
     std::string error;

@@ -58,7 +58,7 @@ private:
     };
 
     const PictureLoop* find(const Key& key) const;
-    void encode(std::vector<std::pair<Key, bool>> sizes);
+    void encode(const std::vector<std::pair<Key, bool>>& sizes);
 
     int m_length;
     std::map<Key, PictureLoop> m_loops;
