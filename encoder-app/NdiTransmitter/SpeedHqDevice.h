@@ -1,0 +1,79 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "NdiTransmitter/SpeedHqProtocol.h"
+#include "NdiTransmitter/vantor_speedhq_ioctl.h"
+#include "vantor/unique_fd.h"
+
+// Access to the SpeedHQ encoder device. The node is opened by its system path (resolved through the
+// board root) and its kind decides the transport once, at open:
+//   - a character device (the camera's driver) gets ioctl(fd, request, &int32) and read(2);
+//   - a Unix socket (the virtual board's simulator) gets the same requests and reads as messages
+//     (speedhq-protocol.md).
+// Callers see the same operations and results either way: a request returns what ioctl returns
+// (0 or more on success, -1 with errno set on failure) and a read returns the byte count or -1.
+//
+// The operations may be called from several threads at once (the frame thread waits for frames
+// while the settings thread sets bit rates). On a socket, frame waits travel on a connection of
+// their own, so that a request of another thread is never held up behind a wait, as with the
+// driver. open() and close() must not run concurrently with any other operation.
+class SpeedHqDevice {
+public:
+    enum class Transport { Closed, CharacterDevice, Socket };
+    using StatusRecord = std::array<std::int32_t, VANTOR_SPEEDHQ_STATUS_WORDS>;
+
+    // How long a socket transaction may take before the peer counts as gone (the simulator
+    // answers every frame wait well within this).
+    static constexpr int kReplyTimeoutMs = 5000;
+
+    SpeedHqDevice() = default;
+    SpeedHqDevice(const SpeedHqDevice&) = delete;
+    SpeedHqDevice& operator=(const SpeedHqDevice&) = delete;
+
+    // Opens the node read-write; any device opened before is closed first. False (errno set) when
+    // the node is missing, cannot be opened or connected, or is neither a character device nor a
+    // socket (anything else that open(2) accepts, such as a plain file, is used like a character
+    // device, so that its ioctl failures surface as the driver's would).
+    bool open(const char* system_path = kVantorSpeedHqDevicePath);
+    void close();
+    bool is_open() const { return m_transport != Transport::Closed; }
+    Transport transport() const { return m_transport; }
+
+    // A request without argument.
+    int request(std::uint32_t code);
+    // A request whose argument is one 32-bit int, passed in and filled in by some requests.
+    int request(std::uint32_t code, std::int32_t& argument);
+
+    // Reads up to `count` bytes of the selected picture; returns the count read or -1.
+    ssize_t read(void* buffer, std::size_t count);
+
+    // After a frame wait: the read of VANTOR_SPEEDHQ_STATUS_WORDS that fills the status record and
+    // returns the buffer index (or -1 with errno set).
+    int read_status(StatusRecord& status);
+
+private:
+    // One socket connection; a transaction (request and its whole answer) holds the lock.
+    struct Channel {
+        std::mutex lock;
+        vantor::UniqueFd fd;
+    };
+
+    // Sends one message and receives its answer. A read's payload goes to `payload` (at most
+    // `capacity` bytes, exactly `exact_payload` when that is not zero). A malformed or missing
+    // answer fails with EPROTO (or the receive error) and drops the connection for good: the byte
+    // stream can no longer be trusted.
+    static int transact(Channel& channel, const speedhq_protocol::Request& request,
+                        std::int32_t* argument, void* payload, std::size_t capacity,
+                        std::size_t exact_payload);
+
+    Transport m_transport = Transport::Closed;
+    vantor::UniqueFd m_fd;  // the character device
+    Channel m_control;      // socket: every request and read except frame waits
+    Channel m_wait;         // socket: frame waits
+};

@@ -1,0 +1,94 @@
+#include "SpeedHqEncoder.h"
+
+#include <memory>
+
+#include "TestPattern.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+}
+
+namespace {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+std::string av_error_text(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof(text));
+    return text;
+}
+
+}  // namespace
+
+bool encode_speedhq_picture(const PictureSpec& spec, std::vector<std::uint8_t>& out,
+                            std::string& error)
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name("speedhq");
+    if (codec == nullptr) {
+        error = "libavcodec has no speedhq encoder";
+        return false;
+    }
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (!context || !frame || !packet) {
+        error = "out of memory";
+        return false;
+    }
+    context->width = spec.width;
+    context->height = spec.height;
+    context->pix_fmt = spec.chroma420 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV422P;
+    context->time_base = AVRational{1, 60};
+    context->flags |= AV_CODEC_FLAG_QSCALE;
+    context->global_quality = FF_QP2LAMBDA * kSpeedHqQuantiser;
+    int rc = avcodec_open2(context.get(), codec, nullptr);
+    if (rc < 0) {
+        error = "cannot open the speedhq encoder: " + av_error_text(rc);
+        return false;
+    }
+
+    frame->format = context->pix_fmt;
+    frame->width = spec.width;
+    frame->height = spec.height;
+    rc = av_frame_get_buffer(frame.get(), 0);
+    if (rc < 0) {
+        error = "cannot allocate a picture: " + av_error_text(rc);
+        return false;
+    }
+    PlanarPicture picture;
+    for (int i = 0; i < 3; ++i) {
+        picture.plane[i] = frame->data[i];
+        picture.stride[i] = frame->linesize[i];
+    }
+    picture.width = spec.width;
+    picture.height = spec.height;
+    picture.chroma_shift_y = spec.chroma420 ? 1 : 0;
+    draw_test_pattern(picture, spec.counter, spec.field);
+    frame->pts = spec.counter;
+    frame->quality = context->global_quality;
+
+    rc = avcodec_send_frame(context.get(), frame.get());
+    if (rc >= 0) {
+        rc = avcodec_send_frame(context.get(), nullptr);  // flush: one picture in, one packet out
+    }
+    if (rc >= 0) {
+        rc = avcodec_receive_packet(context.get(), packet.get());
+    }
+    if (rc < 0) {
+        error = "speedhq encoding failed: " + av_error_text(rc);
+        return false;
+    }
+    out.assign(packet->data, packet->data + packet->size);
+    return true;
+}
