@@ -10,6 +10,16 @@ Camcontrol::Camcontrol()
 
 Camcontrol::~Camcontrol()
 {
-    // A thread still running at destruction would end the program: stop everything first.
-    deinit_Camcontrol();
+    // A thread still running at destruction would end the program: stop everything first (main
+    // normally has done so already).
+    const std::thread* threads[] = {&camcontrol_ndi_thread,   &camcontrol_inq_misc_thread,
+                                    &camcontrol_voip_thread,  &camcontrol_voip_search_thread,
+                                    &camcontrol_vtip_thread,  &ndi_tally_thread,
+                                    &camcontrol_webui_thread, &m_visca.exec_visca_thread};
+    for (const std::thread* thread : threads) {
+        if (thread->joinable()) {
+            deinit_Camcontrol();
+            return;
+        }
+    }
 }
