@@ -68,9 +68,9 @@ public:
     static constexpr uint32_t kWebUINeverSynced = 13579;
 
     // --- web-UI bindings (webui_bindings.cpp) ---
-    static void setup_webui_cmd(webui_cmd_str& cmd, int cmd_bytes, int inq_cmd_bytes,
-                                int cmd_type, int cmd_id, uint64_t prefilcmd,
-                                uint64_t prefilinqcmd, const char* Key);
+    static void setup_webui_cmd(webui_cmd_str& cmd, int cmd_bytes, int inq_cmd_bytes, int cmd_type,
+                                int cmd_id, uint64_t prefilcmd, uint64_t prefilinqcmd,
+                                const char* Key);
     void ExposureSetupCommands();
     void WhiteBalanceSetupCommands();
     void PictureSetupCommands();
@@ -100,8 +100,7 @@ public:
     // --- reconciliation (webui_reconcile.cpp) ---
     using webui_read_codec = uint32_t (*)(const char*, uint32_t);
     using webui_write_codec = std::string (*)(uint64_t);
-    static void ReadWEbUIFiletoInt(webui_cmd_str& cmd, const char* Filename,
-                                   webui_read_codec func);
+    static void ReadWEbUIFiletoInt(webui_cmd_str& cmd, const char* Filename, webui_read_codec func);
     static void WriteWEbUIFiletoInt(webui_cmd_str& cmd, const char* Filename,
                                     webui_write_codec func);
     void ExposureGetWebUIValues();
@@ -199,10 +198,10 @@ public:
         Exposure_ShutterMaxSpeed, Exposure_ShutterMinSpeed, Exposure_GainLevel, Exposure_GainLimit,
         Exposure_GainPoint, Exposure_GainPointPosition, Exposure_IrisLevel, Exposure_BrightLevel,
         Exposure_HighSensitivity, Exposure_Spotlight, Exposure_BackLight;
-    webui_cmd_str WhiteBalance_WbMode, WhiteBalance_RedGain, WhiteBalance_BlueGain,
-        WhiteBalance_BG, WhiteBalance_BR, WhiteBalance_GB, WhiteBalance_GR, WhiteBalance_RB,
-        WhiteBalance_RG, WhiteBalance_Level, WhiteBalance_Matrix, WhiteBalance_Offset,
-        WhiteBalance_Phase, WhiteBalance_Select, WhiteBalance_Speed;
+    webui_cmd_str WhiteBalance_WbMode, WhiteBalance_RedGain, WhiteBalance_BlueGain, WhiteBalance_BG,
+        WhiteBalance_BR, WhiteBalance_GB, WhiteBalance_GR, WhiteBalance_RB, WhiteBalance_RG,
+        WhiteBalance_Level, WhiteBalance_Matrix, WhiteBalance_Offset, WhiteBalance_Phase,
+        WhiteBalance_Select, WhiteBalance_Speed;
     webui_cmd_str Picture_ChromeSuppress, Picture_Flip, Picture_HighlightComp, Picture_NDFilter,
         Picture_IRCutFilter, Picture_Mirror, Picture_Stabilizer, Picture_ThreeDNR, Picture_TWODNR,
         Picture_TWOTHREEDNR;

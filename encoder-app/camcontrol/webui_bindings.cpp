@@ -117,9 +117,9 @@ bool webui_value_fits(uint32_t value, int width, bool byte_mode)
     return bits > 0 && (value >> static_cast<unsigned>(bits)) == 0;
 }
 
-void Camcontrol::setup_webui_cmd(webui_cmd_str& cmd, int cmd_bytes, int inq_cmd_bytes,
-                                 int cmd_type, int cmd_id, uint64_t prefilcmd,
-                                 uint64_t prefilinqcmd, const char* Key)
+void Camcontrol::setup_webui_cmd(webui_cmd_str& cmd, int cmd_bytes, int inq_cmd_bytes, int cmd_type,
+                                 int cmd_id, uint64_t prefilcmd, uint64_t prefilinqcmd,
+                                 const char* Key)
 {
     visca::create_command(cmd.set_cmd, cmd_bytes, cmd_type, cmd_id, prefilcmd);
     visca::create_inqcommand(cmd.get_cmd, inq_cmd_bytes, cmd_type, cmd_id, prefilinqcmd);

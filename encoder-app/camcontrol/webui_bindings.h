@@ -19,7 +19,8 @@ enum class webui_sync : uint8_t {
     PresetRequest,  // a preset store/recall command, driven by the preset request files
 };
 
-struct webui_binding {
+// Fields in the order a table row reads, not packed by size: the table is small and constant.
+struct webui_binding {  // NOLINT(clang-analyzer-optin.performance.Padding)
     webui_group group;
     Camcontrol::webui_cmd_str Camcontrol::*member;
     const char* key;

@@ -12,17 +12,17 @@ constexpr int kBlockReplyLength = 16;
 
 enum class block_transform : uint8_t {
     AsIs,
-    OneIsOn,            // 1 gives 2 (On), anything else 3 (Off)
-    PlusSix,            // byte + 6
-    HighlightOn,        // 1 gives 16, anything else 0
-    Stabilizer,         // 4 gives 2 on the S700 and 4 otherwise; anything else 3
-    SelectUnlessOff,    // as is, but 3 when the matrix byte (5) is 3
-    MinusFive,          // byte - 5
-    GammaOffset,        // c >= 64: c - 64; c <= 63: 320 - c
-    Effect,             // byte in bits 24-31, 0x21 in bits 16-23
+    OneIsOn,          // 1 gives 2 (On), anything else 3 (Off)
+    PlusSix,          // byte + 6
+    HighlightOn,      // 1 gives 16, anything else 0
+    Stabilizer,       // 4 gives 2 on the S700 and 4 otherwise; anything else 3
+    SelectUnlessOff,  // as is, but 3 when the matrix byte (5) is 3
+    MinusFive,        // byte - 5
+    GammaOffset,      // c >= 64: c - 64; c <= 63: 320 - c
+    Effect,           // byte in bits 24-31, 0x21 in bits 16-23
 };
 
-struct block_field {
+struct block_field {  // NOLINT(clang-analyzer-optin.performance.Padding)
     uint8_t block;
     uint8_t byte;
     Camcontrol::webui_cmd_str Camcontrol::*member;

@@ -79,15 +79,14 @@ void compare_group(Camcontrol& control, webui_group group, bool check_inq)
         if (row.sync == webui_sync::CompareOnR8T && control.enum_camera_version != R8T) {
             continue;
         }
-        control.cmp_webui_uimcu(control.*row.member, row.width, 1, check_inq, false,
-                                row.byte_mode, false);
+        control.cmp_webui_uimcu(control.*row.member, row.width, 1, check_inq, false, row.byte_mode,
+                                false);
     }
 }
 
 }  // namespace
 
-void Camcontrol::ReadWEbUIFiletoInt(webui_cmd_str& cmd, const char* Filename,
-                                    webui_read_codec func)
+void Camcontrol::ReadWEbUIFiletoInt(webui_cmd_str& cmd, const char* Filename, webui_read_codec func)
 {
     const std::string text = GetJsonString(Filename, cmd.Key.c_str());
     if (text != kWebUINoText) {
@@ -115,8 +114,8 @@ void Camcontrol::WhiteBalanceGetWebUIValues()
 void Camcontrol::PictureGetWebUIValues()
 {
     get_group(*this, webui_group::Picture);
-    Picture_TWOTHREEDNR.ui_val = WebUICombineTwoThreeDnr(Picture_TWODNR.ui_val,
-                                                         Picture_ThreeDNR.ui_val);
+    Picture_TWOTHREEDNR.ui_val =
+        WebUICombineTwoThreeDnr(Picture_TWODNR.ui_val, Picture_ThreeDNR.ui_val);
     Picture_TWOTHREEDNR.ui_update = false;
 }
 void Camcontrol::DetailGetWebUIValues()
@@ -218,8 +217,8 @@ bool Camcontrol::visca_inq_command_get_mcu(webui_cmd_str& cmd, int inq_bytes, bo
     return true;
 }
 
-int Camcontrol::cmp_webui_uimcu(webui_cmd_str& cmd, int cmd_bytes, int inq_bytes,
-                                bool check_inq, bool no_cmd_res_chk, bool cmd_b_n, bool inq_b_n)
+int Camcontrol::cmp_webui_uimcu(webui_cmd_str& cmd, int cmd_bytes, int inq_bytes, bool check_inq,
+                                bool no_cmd_res_chk, bool cmd_b_n, bool inq_b_n)
 {
     cmd.set_cmd.comp = false;
     if (check_inq && !visca_inq_command_get_mcu(cmd, inq_bytes, inq_b_n)) {

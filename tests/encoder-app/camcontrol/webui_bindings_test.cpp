@@ -145,10 +145,10 @@ TEST_F(WebUISetPacket, ValueBeyondItsFieldIsRefused)
         uint32_t value;
     };
     const refused cases[] = {
-        {&C::Exposure_ExpMode, 0x10},          {&C::Exposure_IrisLevel, 0x100},
-        {&C::Exposure_AeResponse, 0x100},      {&C::Exposure_ShutterMaxSpeed, 0x10000},
-        {&C::Gamma_Offset, 0x1000},            {&C::Exposure_ExpCompLvl, 0xFFFFFF80U},
-        {&C::Picture_TWOTHREEDNR, 0x100},      {&C::Gamma_PatternREG, 0x1000},
+        {&C::Exposure_ExpMode, 0x10},     {&C::Exposure_IrisLevel, 0x100},
+        {&C::Exposure_AeResponse, 0x100}, {&C::Exposure_ShutterMaxSpeed, 0x10000},
+        {&C::Gamma_Offset, 0x1000},       {&C::Exposure_ExpCompLvl, 0xFFFFFF80U},
+        {&C::Picture_TWOTHREEDNR, 0x100}, {&C::Gamma_PatternREG, 0x1000},
     };
     const size_t before = camera->packets().size();
     for (const refused& c : cases) {

@@ -37,8 +37,9 @@ TEST_F(WebUIPresets, StoreAndRecallRequestsAreCarriedOutAndDeleted)
 
 TEST_F(WebUIPresets, UnexpectedContentIsDeletedWithoutACommand)
 {
-    for (const char* text : {"", "Preset-3\n", "Preset-0", "Preset-10", "preset-3", "Preset-",
-                             "Preset-33", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}) {
+    for (const char* text :
+         {"", "Preset-3\n", "Preset-0", "Preset-10", "preset-3", "Preset-", "Preset-33",
+          "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}) {
         write_text(board / "/tmp/vantor-save-preset", text);
         write_text(board / "/tmp/vantor-reset-preset", text);
         EXPECT_TRUE(take_requests().empty()) << text;

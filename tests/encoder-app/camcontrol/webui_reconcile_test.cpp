@@ -22,8 +22,9 @@ std::string exposure_json(const std::string& exp_mode, const std::string& iris)
            R"("SlowShutterLimit":"18","ShutterSpeed":"16","ShutterMaxSpeed":"0",)"
            R"("ShutterMinSpeed":"0","GainLevel":"1","GainLimit":"9","GainPoint":"Off",)"
            R"("GainPointPosition":"0","IrisLevel":")" +
-           iris + R"(","BrightLevel":"0","HighSensitivity":"Off","Spotlight":"Off",)"
-                  R"("BackLight":"Off"})";
+           iris +
+           R"(","BrightLevel":"0","HighSensitivity":"Off","Spotlight":"Off",)"
+           R"("BackLight":"Off"})";
 }
 
 std::string picture_json(const std::string& nd, const std::string& stabilizer)
@@ -45,8 +46,8 @@ protected:
         WebUIFixture::SetUp();
         // A camera whose exposure and picture state matches exposure_json("MANUAL", "5") and
         // picture_json("1", "Off") (NDFilter aside).
-        const std::pair<int, uint8_t> block10[] = {{3, 3},  {4, 3},  {5, 18}, {6, 1},
-                                                   {7, 9},  {8, 1},  {9, 0},  {10, 128},
+        const std::pair<int, uint8_t> block10[] = {{3, 3},  {4, 3},   {5, 18}, {6, 1},
+                                                   {7, 9},  {8, 1},   {9, 0},  {10, 128},
                                                    {12, 5}, {13, 10}, {14, 0}};
         for (const auto& [index, value] : block10) {
             set_block_byte(0x10, index, value);
@@ -242,12 +243,13 @@ TEST_F(WebUIReconcile, CombinedNoiseReductionAndPattern)
     EXPECT_EQ(read_text(board / kPicFile).find(R"("ThreeDNR":"5","TWODNR":"2")") !=
                   std::string::npos,
               true);
-    EXPECT_EQ(read_text(board / gamma), R"({"Pattern":"51","PatternFine":"1","Settings":"PATTERN"})");
+    EXPECT_EQ(read_text(board / gamma),
+              R"({"Pattern":"51","PatternFine":"1","Settings":"PATTERN"})");
     // PatternFine above 2 with Pattern above 50 is limited to 2 before it is sent.
     write_text(board / gamma, R"({"Pattern":"51","PatternFine":"7","Settings":"PATTERN"})");
-    write_text(board / kPicFile, picture_json("1", "Off").replace(
-                                     picture_json("1", "Off").find(R"("ThreeDNR":"0")"), 14,
-                                     R"("ThreeDNR":"4")"));
+    write_text(board / kPicFile, picture_json("1", "Off")
+                                     .replace(picture_json("1", "Off").find(R"("ThreeDNR":"0")"),
+                                              14, R"("ThreeDNR":"4")"));
     const size_t before = camera->packets().size();
     run_cycle();
     const auto sent = commands_since(before);

@@ -36,8 +36,7 @@ std::string gamma_json(const std::string& level, const std::string& offset)
     return R"({"Level":")" + level + R"(","Offset":")" + offset + R"(","Settings":"STANDARD"})";
 }
 
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::seconds deadline = 60s)
+template <typename Pred> bool eventually(Pred pred, std::chrono::seconds deadline = 60s)
 {
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (!pred()) {
@@ -79,8 +78,9 @@ TEST_F(WebUISim, FilesAndCameraStayInStep)
     control.init_Camcontrol();
 
     // Start-up: the camera's settings overwrite the files.
-    ASSERT_TRUE(eventually([&] { return read_text(board / kExpFile) == exposure_json("FULL-AUTO", "12"); }))
-        << read_text(board / kExpFile);
+    ASSERT_TRUE(eventually([&] {
+        return read_text(board / kExpFile) == exposure_json("FULL-AUTO", "12");
+    })) << read_text(board / kExpFile);
     ASSERT_TRUE(eventually([&] { return read_text(board / kGammaFile) == gamma_json("7", "0"); }))
         << read_text(board / kGammaFile);
 
@@ -95,8 +95,9 @@ TEST_F(WebUISim, FilesAndCameraStayInStep)
     ASSERT_TRUE(sim.ok("set ExpMode 3"));
     EXPECT_TRUE(eventually([&] { return read_text(board / kGammaFile) == gamma_json("9", "-3"); }))
         << read_text(board / kGammaFile);
-    EXPECT_TRUE(eventually([&] { return read_text(board / kExpFile) == exposure_json("MANUAL", "8"); }))
-        << read_text(board / kExpFile);
+    EXPECT_TRUE(eventually([&] {
+        return read_text(board / kExpFile) == exposure_json("MANUAL", "8");
+    })) << read_text(board / kExpFile);
     EXPECT_EQ(state("IrisLevel"), "8");
     EXPECT_EQ(state("GammaOffset"), "259");
 }
@@ -105,21 +106,61 @@ TEST_F(WebUISim, FilesAndCameraStayInStep)
 // inquiries' transformations, as the same value.
 TEST_F(WebUISim, EveryBindingRoundTripsThroughTheBlockReplies)
 {
-    const std::map<std::string, uint32_t> values = {
-        {"ExpMode", 3}, {"ExpCompEn", 2}, {"ExpCompLvl", 0x7D}, {"AeResponse", 2},
-        {"SlowShutterEn", 2}, {"SlowShutterLimit", 0x12}, {"ShutterSpeed", 0x15},
-        {"ShutterMaxSpeed", 0x20}, {"ShutterMinSpeed", 0x08}, {"GainLevel", 5},
-        {"GainLimit", 0x0A}, {"GainPoint", 2}, {"GainPointPosition", 0x20}, {"IrisLevel", 8},
-        {"BrightLevel", 0x11}, {"HighSensitivity", 2}, {"BackLight", 2}, {"Spotlight", 2},
-        {"WbMode", 5}, {"RedGain", 0x90}, {"BlueGain", 0x70}, {"BG", 0x60}, {"BR", 0x61},
-        {"GB", 0x62}, {"GR", 0x63}, {"RB", 0x64}, {"RG", 0x65}, {"Offset", 5}, {"Phase", 4},
-        {"Speed", 3}, {"Matrix", 4}, {"Select", 5}, {"ChromeSuppress", 2}, {"Flip", 2},
-        {"HighlightComp", 16}, {"IRCutFilter", 2}, {"Mirror", 2}, {"NDFilter", 1},
-        {"Stabilizer", 4}, {"Picture_TWOTHREEDNR", 0x24}, {"Bandwidth", 3}, {"BwBalance", 2},
-        {"Crispening", 4}, {"Detail", 1}, {"HighLightDetail", 2}, {"HvBalance", 6},
-        {"Limit", 3}, {"SuperLow", 0x10}, {"BlackGammaLevel", 0x10}, {"BlackLevel", 0x35},
-        {"BlackLevelRange", 2}, {"Effect", 0x05210000}, {"Settings", 1}, {"PatternREG", 512},
-        {"VisibilityEnhancer", 6}};
+    const std::map<std::string, uint32_t> values = {{"ExpMode", 3},
+                                                    {"ExpCompEn", 2},
+                                                    {"ExpCompLvl", 0x7D},
+                                                    {"AeResponse", 2},
+                                                    {"SlowShutterEn", 2},
+                                                    {"SlowShutterLimit", 0x12},
+                                                    {"ShutterSpeed", 0x15},
+                                                    {"ShutterMaxSpeed", 0x20},
+                                                    {"ShutterMinSpeed", 0x08},
+                                                    {"GainLevel", 5},
+                                                    {"GainLimit", 0x0A},
+                                                    {"GainPoint", 2},
+                                                    {"GainPointPosition", 0x20},
+                                                    {"IrisLevel", 8},
+                                                    {"BrightLevel", 0x11},
+                                                    {"HighSensitivity", 2},
+                                                    {"BackLight", 2},
+                                                    {"Spotlight", 2},
+                                                    {"WbMode", 5},
+                                                    {"RedGain", 0x90},
+                                                    {"BlueGain", 0x70},
+                                                    {"BG", 0x60},
+                                                    {"BR", 0x61},
+                                                    {"GB", 0x62},
+                                                    {"GR", 0x63},
+                                                    {"RB", 0x64},
+                                                    {"RG", 0x65},
+                                                    {"Offset", 5},
+                                                    {"Phase", 4},
+                                                    {"Speed", 3},
+                                                    {"Matrix", 4},
+                                                    {"Select", 5},
+                                                    {"ChromeSuppress", 2},
+                                                    {"Flip", 2},
+                                                    {"HighlightComp", 16},
+                                                    {"IRCutFilter", 2},
+                                                    {"Mirror", 2},
+                                                    {"NDFilter", 1},
+                                                    {"Stabilizer", 4},
+                                                    {"Picture_TWOTHREEDNR", 0x24},
+                                                    {"Bandwidth", 3},
+                                                    {"BwBalance", 2},
+                                                    {"Crispening", 4},
+                                                    {"Detail", 1},
+                                                    {"HighLightDetail", 2},
+                                                    {"HvBalance", 6},
+                                                    {"Limit", 3},
+                                                    {"SuperLow", 0x10},
+                                                    {"BlackGammaLevel", 0x10},
+                                                    {"BlackLevel", 0x35},
+                                                    {"BlackLevelRange", 2},
+                                                    {"Effect", 0x05210000},
+                                                    {"Settings", 1},
+                                                    {"PatternREG", 512},
+                                                    {"VisibilityEnhancer", 6}};
     // Keys used by two groups ("Level", "Offset") take per-group values.
     const auto value_for = [&](const webui_binding& row) -> uint32_t {
         const std::string key = row.key;

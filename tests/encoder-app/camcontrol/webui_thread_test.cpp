@@ -31,8 +31,7 @@ protected:
         return count;
     }
 
-    template <typename Pred>
-    static bool wait_until(Pred pred, std::chrono::milliseconds deadline)
+    template <typename Pred> static bool wait_until(Pred pred, std::chrono::milliseconds deadline)
     {
         const auto end = std::chrono::steady_clock::now() + deadline;
         while (!pred()) {
