@@ -36,14 +36,16 @@ std::string gamma_json(const std::string& level, const std::string& offset)
     return R"({"Level":")" + level + R"(","Offset":")" + offset + R"(","Settings":"STANDARD"})";
 }
 
-template <typename Pred> bool eventually(Pred pred, std::chrono::seconds deadline = 60s)
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::seconds deadline = 60s,
+                std::chrono::milliseconds poll = 10ms)
 {
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) {
             return false;
         }
-        std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(poll);
     }
     return true;
 }
@@ -83,6 +85,11 @@ TEST_F(WebUISim, FilesAndCameraStayInStep)
     })) << read_text(board / kExpFile);
     ASSERT_TRUE(eventually([&] { return read_text(board / kGammaFile) == gamma_json("7", "0"); }))
         << read_text(board / kGammaFile);
+
+    // The web UI's writes and the thread's write-back both replace the whole file: wait until
+    // the thread is past this cycle's write-backs (gamma at step 8, exposure at step 10), after
+    // which nothing is written back while the two sides agree.
+    ASSERT_TRUE(eventually([&] { return control.webui_step >= 11; }, 60s, 1ms));
 
     // A file change goes to the camera.
     write_text(board / kExpFile, exposure_json("FULL-AUTO", "8"));
@@ -182,11 +189,19 @@ TEST_F(WebUISim, EveryBindingRoundTripsThroughTheBlockReplies)
         }
         auto& cmd = control.*row.member;
         cmd.ui_val = value_for(row);
-        ASSERT_TRUE(control.visca_command_set_mcu(cmd, row.width, row.byte_mode)) << row.key;
+        cmd.set_cmd.comp = false;
+        // On a loaded machine the engine's 200 ms reply window can pass: send again then.
+        for (int attempt = 0; attempt < 5 && !cmd.set_cmd.comp; ++attempt) {
+            ASSERT_TRUE(control.visca_command_set_mcu(cmd, row.width, row.byte_mode)) << row.key;
+        }
         EXPECT_TRUE(cmd.set_cmd.comp) << row.key;
     }
     for (uint8_t block = 0x10; block <= 0x16; ++block) {
-        ASSERT_TRUE(control.BlockINQ(block)) << static_cast<int>(block);
+        bool replied = false;
+        for (int attempt = 0; attempt < 5 && !replied; ++attempt) {
+            replied = control.BlockINQ(block);
+        }
+        ASSERT_TRUE(replied) << static_cast<int>(block);
     }
     for (const webui_binding& row : webui_bindings()) {
         if (row.width == 0 || row.sync == webui_sync::PresetRequest) {
