@@ -6,6 +6,9 @@ Camcontrol::Camcontrol()
     m_visca.camBr = B9600;
     m_visca.camAddress = 1;
     m_visca.exec_visca_Running = true;
+    // The bindings are complete from the start: the PTZ settings are read (and preset requests
+    // carried out) before the synchronisation thread sets them up again.
+    setup_webui_cmd_list();
 }
 
 Camcontrol::~Camcontrol()

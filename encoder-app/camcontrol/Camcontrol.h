@@ -51,6 +51,88 @@ public:
     // Stops every started thread and closes the serial line.
     void deinit_Camcontrol();
 
+    // One web-UI setting binding: a JSON key of a settings file tied to the VISCA command that
+    // sets the value in the camera, with the values of both sides and of their last agreement.
+    struct webui_cmd_str {
+        visca_command set_cmd;      // trailing parameter bytes take the value before sending
+        visca_inq_command get_cmd;  // single-value inquiry (unused: every binding block-reads)
+        uint32_t sys_val = kWebUINeverSynced;  // last value known in both camera and file
+        uint32_t ui_val = 0;                   // file value, or the camera's after it won
+        uint32_t mcu_val = 0;                  // camera value as last read
+        bool mcu_blk_read = true;              // camera value comes from block inquiries
+        bool mcu_val_read = false;             // a fresh camera value waits in mcu_val
+        bool ui_update = false;                // the file must be rewritten with ui_val
+        bool fst_update_done = false;          // the camera's value reached the file once
+        std::string Key;
+    };
+    static constexpr uint32_t kWebUINeverSynced = 13579;
+
+    // --- web-UI bindings (webui_bindings.cpp) ---
+    static void setup_webui_cmd(webui_cmd_str& cmd, int cmd_bytes, int inq_cmd_bytes, int cmd_type,
+                                int cmd_id, uint64_t prefilcmd, uint64_t prefilinqcmd,
+                                const char* Key);
+    void ExposureSetupCommands();
+    void WhiteBalanceSetupCommands();
+    void PictureSetupCommands();
+    void DetailSetupCommands();
+    void GammaSetupCommands();
+    void PTZSetupCommands();
+    void setup_webui_cmd_list();
+    // Puts ui_val into the last cmd_bytes parameter bytes of set_cmd (one nibble per byte, or one
+    // byte per byte with b_n) and sends it. A value that does not fit those nibbles/bytes is
+    // refused: nothing is sent and false is returned.
+    bool visca_command_set_mcu(webui_cmd_str& cmd, int cmd_bytes, bool b_n);
+
+    // --- block inquiries (webui_block_inquiry.cpp) ---
+    // Block inquiry 81 09 7E 7E bb FF; an accepted reply fills the bindings of its block.
+    // Return true when a reply was accepted.
+    bool BlockINQ10();
+    bool BlockINQ11();
+    bool BlockINQ12();
+    bool BlockINQ13();
+    bool BlockINQ14();
+    bool BlockINQ15();
+    bool BlockINQ16();
+    bool BlockINQ(uint8_t block);
+    // Fills the bindings from an accepted 16-byte reply to block inquiry `block`.
+    void apply_block_reply(uint8_t block, const uint8_t* reply);
+
+    // --- reconciliation (webui_reconcile.cpp) ---
+    using webui_read_codec = uint32_t (*)(const char*, uint32_t);
+    using webui_write_codec = std::string (*)(uint64_t);
+    static void ReadWEbUIFiletoInt(webui_cmd_str& cmd, const char* Filename, webui_read_codec func);
+    static void WriteWEbUIFiletoInt(webui_cmd_str& cmd, const char* Filename,
+                                    webui_write_codec func);
+    void ExposureGetWebUIValues();
+    void WhiteBalanceGetWebUIValues();
+    void PictureGetWebUIValues();
+    void DetailGetWebUIValues();
+    void GammaGetWebUIValues();
+    void ExposureSetWebUIValues();
+    void WhiteBalanceSetWebUIValues();
+    void PictureSetWebUIValues();
+    void DetailSetWebUIValues();
+    void GammaSetWebUIValues();
+    void ExposureUpdateWebUIMCU(bool check_inq);
+    void WhiteBalanceUpdateWebUIMCU(bool check_inq);
+    void PictureUpdateWebUIMCU(bool check_inq);
+    void DetailUpdateWebUIMCU(bool check_inq);
+    void GammaUpdateWebUIMCU(bool check_inq);
+    // 0 file overwritten from the camera, 1 camera overwritten from the file, 2 nothing to do,
+    // 3 no fresh camera value.
+    int cmp_webui_uimcu(webui_cmd_str& cmd, int cmd_bytes, int inq_bytes, bool check_inq,
+                        bool no_cmd_res_chk, bool cmd_b_n, bool inq_b_n);
+    // Obtains the camera value into mcu_val; false when there is none.
+    bool visca_inq_command_get_mcu(webui_cmd_str& cmd, int inq_bytes, bool b_n);
+
+    // --- PTZ settings and preset requests (webui_presets.cpp) ---
+    void PTZGetWebUIValues();
+
+    // --- the synchronisation thread (webui_thread.cpp) ---
+    void camcontrol_webui();
+    // Performs step `step` of the 14-step cycle (block inquiry, then reconciliation).
+    void webui_cycle_step(int step);
+
     // Nested record of the VISCA-over-IP control reply.
     struct voip_control_command_str {
         uint8_t cmd[9] = {};
@@ -98,12 +180,37 @@ public:
     std::atomic<bool> camcontrol_webui_Running{true};
     std::atomic<bool> camcontrol_webui_pause{true};
 
+    // Step of the 14-step cycle the web-UI thread performs next.
+    std::atomic<int> webui_step{0};
+    // Pause between steps and between checks while standing aside (tests shorten them).
+    std::chrono::milliseconds webui_step_period{500};
+    std::chrono::milliseconds webui_pause_period{100};
+
     std::string ExposureFileName = "/etc/vantor-exp-setup.json";
     std::string WhiteBalanceFileName = "/etc/vantor-wb-setup.json";
     std::string PictureFileName = "/etc/vantor-pic-setup.json";
     std::string DetailFileName = "/etc/vantor-det-setup.json";
     std::string GammaFileName = "/etc/vantor-gamma-setup.json";
     std::string PTZFileName = "/etc/vantor-ptz-settings.json";
+
+    webui_cmd_str Exposure_ExpMode, Exposure_ExpCompEn, Exposure_ExpCompLvl, Exposure_AeResponse,
+        Exposure_SlowShutterEn, Exposure_SlowShutterLimit, Exposure_ShutterSpeed,
+        Exposure_ShutterMaxSpeed, Exposure_ShutterMinSpeed, Exposure_GainLevel, Exposure_GainLimit,
+        Exposure_GainPoint, Exposure_GainPointPosition, Exposure_IrisLevel, Exposure_BrightLevel,
+        Exposure_HighSensitivity, Exposure_Spotlight, Exposure_BackLight;
+    webui_cmd_str WhiteBalance_WbMode, WhiteBalance_RedGain, WhiteBalance_BlueGain, WhiteBalance_BG,
+        WhiteBalance_BR, WhiteBalance_GB, WhiteBalance_GR, WhiteBalance_RB, WhiteBalance_RG,
+        WhiteBalance_Level, WhiteBalance_Matrix, WhiteBalance_Offset, WhiteBalance_Phase,
+        WhiteBalance_Select, WhiteBalance_Speed;
+    webui_cmd_str Picture_ChromeSuppress, Picture_Flip, Picture_HighlightComp, Picture_NDFilter,
+        Picture_IRCutFilter, Picture_Mirror, Picture_Stabilizer, Picture_ThreeDNR, Picture_TWODNR,
+        Picture_TWOTHREEDNR;
+    webui_cmd_str Detail_Bandwidth, Detail_BwBalance, Detail_Crispening, Detail_Detail,
+        Detail_Level, Detail_HighLightDetail, Detail_HvBalance, Detail_Limit, Detail_SuperLow;
+    webui_cmd_str Gamma_BlackGammaLevel, Gamma_BlackLevel, Gamma_BlackLevelRange, Gamma_Effect,
+        Gamma_Level, Gamma_Offset, Gamma_Settings, Gamma_Pattern, Gamma_PatternFine,
+        Gamma_PatternREG, Gamma_VisibilityEnhancer;
+    webui_cmd_str PTZ_SetPreset, PTZ_RecallPreset;
 
     std::atomic<int> PTZ_PanSpeed{0};
     std::atomic<int> PTZ_TiltSpeed{0};

@@ -50,7 +50,7 @@ uint32_t camcontrol_expected_camera_format(uint32_t video_format)
 
 int Camcontrol::cam_init_Camcontrol(unsigned /*video_format*/)
 {
-    // The PTZ speed settings are read here once the web-UI synchronisation exists.
+    PTZGetWebUIValues();
     m_visca.camBr = B9600;
     m_visca.camAddress = 1;
     m_visca.init_visca();
@@ -69,7 +69,12 @@ void Camcontrol::init_Camcontrol()
     Camcontrol_en = true;
     GetCamVersion();
     // The service threads (NDI metadata, status inquiry, VISCA over IP and discovery, proprietary
-    // channel, tally, web-UI synchronisation) are started here in that order as they arrive.
+    // channel, tally) are started here in that order as they arrive, before the web-UI
+    // synchronisation.
+    camcontrol_webui_Running = true;
+    if (!camcontrol_webui_thread.joinable()) {
+        camcontrol_webui_thread = std::thread(&Camcontrol::camcontrol_webui, this);
+    }
 }
 
 int Camcontrol::GetCamVersion()

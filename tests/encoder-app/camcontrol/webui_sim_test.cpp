@@ -1,0 +1,232 @@
+// The synchronisation thread against the camera-module simulator: settings files under a
+// temporary board root, real block inquiries and set commands on the paced line.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "camcontrol/Camcontrol.h"
+#include "camcontrol/webui_bindings.h"
+#include "support/camera_sim.h"
+#include "support/temp_board_root.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vantor::test::CameraSimProcess;
+using vantor::test::read_text;
+using vantor::test::TempBoardRoot;
+using vantor::test::write_text;
+
+const char* const kExpFile = "/etc/vantor-exp-setup.json";
+const char* const kGammaFile = "/etc/vantor-gamma-setup.json";
+
+std::string exposure_json(const std::string& exp_mode, const std::string& iris)
+{
+    return R"({"ExpMode":")" + exp_mode + R"(","IrisLevel":")" + iris + R"("})";
+}
+
+std::string gamma_json(const std::string& level, const std::string& offset)
+{
+    return R"({"Level":")" + level + R"(","Offset":")" + offset + R"(","Settings":"STANDARD"})";
+}
+
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::seconds deadline = 60s,
+                std::chrono::milliseconds poll = 10ms)
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(poll);
+    }
+    return true;
+}
+
+class WebUISim : public ::testing::Test {
+protected:
+    WebUISim()
+        : sim((board.make_dir("/dev"), board.make_dir("/etc"), board.make_dir("/tmp"),
+               VANTOR_BIN_DIR),
+              board / "/dev/ttyPS1", board / "/sim.sock")
+    {
+        control.camera_poll_period = 1ms;
+        // The cycle's order matters here, not its pace: the line's timing is real.
+        control.webui_step_period = 10ms;
+        control.webui_pause_period = 1ms;
+    }
+    ~WebUISim() override { control.deinit_Camcontrol(); }
+    void SetUp() override { ASSERT_TRUE(sim.ready()); }
+
+    std::string state(const std::string& name) { return sim.state()[name]; }
+
+    TempBoardRoot board;
+    CameraSimProcess sim;
+    Camcontrol control;
+};
+
+TEST_F(WebUISim, FilesAndCameraStayInStep)
+{
+    write_text(board / kExpFile, exposure_json("MANUAL", "3"));
+    write_text(board / kGammaFile, gamma_json("1", "0"));
+    ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
+    control.init_Camcontrol();
+
+    // Start-up: the camera's settings overwrite the files.
+    ASSERT_TRUE(eventually([&] {
+        return read_text(board / kExpFile) == exposure_json("FULL-AUTO", "12");
+    })) << read_text(board / kExpFile);
+    ASSERT_TRUE(eventually([&] { return read_text(board / kGammaFile) == gamma_json("7", "0"); }))
+        << read_text(board / kGammaFile);
+
+    // The web UI's writes and the thread's write-back both replace the whole file: wait until
+    // the thread is past this cycle's write-backs (gamma at step 8, exposure at step 10), after
+    // which nothing is written back while the two sides agree.
+    ASSERT_TRUE(eventually([&] { return control.webui_step >= 11; }, 60s, 1ms));
+
+    // A file change goes to the camera.
+    write_text(board / kExpFile, exposure_json("FULL-AUTO", "8"));
+    write_text(board / kGammaFile, gamma_json("7", "-3"));
+    EXPECT_TRUE(eventually([&] { return state("IrisLevel") == "8"; }));
+    EXPECT_TRUE(eventually([&] { return state("GammaOffset") == "259"; }));
+
+    // A camera change comes into the file; the pushed values are agreed, not written back.
+    ASSERT_TRUE(sim.ok("set GammaLevel 9"));
+    ASSERT_TRUE(sim.ok("set ExpMode 3"));
+    EXPECT_TRUE(eventually([&] { return read_text(board / kGammaFile) == gamma_json("9", "-3"); }))
+        << read_text(board / kGammaFile);
+    EXPECT_TRUE(eventually([&] {
+        return read_text(board / kExpFile) == exposure_json("MANUAL", "8");
+    })) << read_text(board / kExpFile);
+    EXPECT_EQ(state("IrisLevel"), "8");
+    EXPECT_EQ(state("GammaOffset"), "259");
+}
+
+// Every value a binding writes comes back, through the simulator's block replies and the block
+// inquiries' transformations, as the same value.
+TEST_F(WebUISim, EveryBindingRoundTripsThroughTheBlockReplies)
+{
+    const std::map<std::string, uint32_t> values = {{"ExpMode", 3},
+                                                    {"ExpCompEn", 2},
+                                                    {"ExpCompLvl", 0x7D},
+                                                    {"AeResponse", 2},
+                                                    {"SlowShutterEn", 2},
+                                                    {"SlowShutterLimit", 0x12},
+                                                    {"ShutterSpeed", 0x15},
+                                                    {"ShutterMaxSpeed", 0x20},
+                                                    {"ShutterMinSpeed", 0x08},
+                                                    {"GainLevel", 5},
+                                                    {"GainLimit", 0x0A},
+                                                    {"GainPoint", 2},
+                                                    {"GainPointPosition", 0x20},
+                                                    {"IrisLevel", 8},
+                                                    {"BrightLevel", 0x11},
+                                                    {"HighSensitivity", 2},
+                                                    {"BackLight", 2},
+                                                    {"Spotlight", 2},
+                                                    {"WbMode", 5},
+                                                    {"RedGain", 0x90},
+                                                    {"BlueGain", 0x70},
+                                                    {"BG", 0x60},
+                                                    {"BR", 0x61},
+                                                    {"GB", 0x62},
+                                                    {"GR", 0x63},
+                                                    {"RB", 0x64},
+                                                    {"RG", 0x65},
+                                                    {"Offset", 5},
+                                                    {"Phase", 4},
+                                                    {"Speed", 3},
+                                                    {"Matrix", 4},
+                                                    {"Select", 5},
+                                                    {"ChromeSuppress", 2},
+                                                    {"Flip", 2},
+                                                    {"HighlightComp", 16},
+                                                    {"IRCutFilter", 2},
+                                                    {"Mirror", 2},
+                                                    {"NDFilter", 1},
+                                                    {"Stabilizer", 4},
+                                                    {"Picture_TWOTHREEDNR", 0x24},
+                                                    {"Bandwidth", 3},
+                                                    {"BwBalance", 2},
+                                                    {"Crispening", 4},
+                                                    {"Detail", 1},
+                                                    {"HighLightDetail", 2},
+                                                    {"HvBalance", 6},
+                                                    {"Limit", 3},
+                                                    {"SuperLow", 0x10},
+                                                    {"BlackGammaLevel", 0x10},
+                                                    {"BlackLevel", 0x35},
+                                                    {"BlackLevelRange", 2},
+                                                    {"Effect", 0x05210000},
+                                                    {"Settings", 1},
+                                                    {"PatternREG", 512},
+                                                    {"VisibilityEnhancer", 6}};
+    // Keys used by two groups ("Level", "Offset") take per-group values.
+    const auto value_for = [&](const webui_binding& row) -> uint32_t {
+        const std::string key = row.key;
+        if (key == "Level") {
+            return row.group == webui_group::WhiteBalance ? 4U
+                   : row.group == webui_group::Detail     ? 5U
+                                                          : 0x0BU;
+        }
+        if (key == "Offset" && row.group == webui_group::Gamma) {
+            return 259U;
+        }
+        return values.at(key);
+    };
+    control.enum_camera_version = R8T;
+    ASSERT_EQ(control.m_visca.init_visca(), 1);
+    for (const webui_binding& row : webui_bindings()) {
+        if (row.width == 0 || row.sync == webui_sync::PresetRequest) {
+            continue;
+        }
+        auto& cmd = control.*row.member;
+        cmd.ui_val = value_for(row);
+        cmd.set_cmd.comp = false;
+        // On a loaded machine the engine's 200 ms reply window can pass: send again then.
+        for (int attempt = 0; attempt < 5 && !cmd.set_cmd.comp; ++attempt) {
+            ASSERT_TRUE(control.visca_command_set_mcu(cmd, row.width, row.byte_mode)) << row.key;
+        }
+        EXPECT_TRUE(cmd.set_cmd.comp) << row.key;
+    }
+    for (uint8_t block = 0x10; block <= 0x16; ++block) {
+        bool replied = false;
+        for (int attempt = 0; attempt < 5 && !replied; ++attempt) {
+            replied = control.BlockINQ(block);
+        }
+        ASSERT_TRUE(replied) << static_cast<int>(block);
+    }
+    for (const webui_binding& row : webui_bindings()) {
+        if (row.width == 0 || row.sync == webui_sync::PresetRequest) {
+            continue;
+        }
+        const auto& cmd = control.*row.member;
+        EXPECT_TRUE(cmd.mcu_val_read) << row.key;
+        // Matrix and Select share one register: the later write (Select) is what both report.
+        const uint32_t expected =
+            row.member == &Camcontrol::WhiteBalance_Matrix ? 5U : value_for(row);
+        EXPECT_EQ(cmd.mcu_val, expected) << row.key;
+    }
+}
+
+TEST_F(WebUISim, PresetRequestReachesTheCamera)
+{
+    ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
+    write_text(board / "/tmp/vantor-save-preset", "Preset-3");
+    control.init_Camcontrol();
+    EXPECT_TRUE(eventually([&] {
+        const auto history = sim.history();
+        return std::find(history.begin(), history.end(), "81 01 04 3F 01 02 FF") != history.end();
+    }));
+    EXPECT_TRUE(eventually(
+        [&] { return ::access((board / "/tmp/vantor-save-preset").c_str(), F_OK) != 0; }));
+}
+
+}  // namespace
