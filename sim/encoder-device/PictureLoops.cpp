@@ -86,13 +86,13 @@ void PictureLoops::encode(const std::vector<std::pair<Key, bool>>& sizes)
     for (const auto& [key, fields] : sizes) {
         Made loop{key, PictureLoop(static_cast<std::size_t>(m_length))};
         for (int i = 0; i < m_length && error.empty() && !m_cancel; ++i) {
-            PictureSpec spec;
-            spec.width = std::get<0>(key);
-            spec.height = std::get<1>(key);
-            spec.chroma420 = std::get<2>(key);
-            spec.counter = i;
-            spec.field = fields ? i % 2 : -1;
-            encode_speedhq_picture(spec, loop.loop[static_cast<std::size_t>(i)], error);
+            PictureLayout layout;
+            layout.width = std::get<0>(key);
+            layout.height = std::get<1>(key);
+            layout.chroma420 = std::get<2>(key);
+            layout.counter = i;
+            layout.field = fields ? i % 2 : -1;
+            encode_speedhq_picture(layout, loop.loop[static_cast<std::size_t>(i)], error);
         }
         if (!error.empty() || m_cancel) {
             break;

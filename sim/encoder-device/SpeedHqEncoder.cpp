@@ -31,7 +31,7 @@ std::string av_error_text(int code)
 
 }  // namespace
 
-bool encode_speedhq_picture(const PictureSpec& spec, std::vector<std::uint8_t>& out,
+bool encode_speedhq_picture(const PictureLayout& layout, std::vector<std::uint8_t>& out,
                             std::string& error)
 {
     const AVCodec* codec = avcodec_find_encoder_by_name("speedhq");
@@ -46,9 +46,9 @@ bool encode_speedhq_picture(const PictureSpec& spec, std::vector<std::uint8_t>& 
         error = "out of memory";
         return false;
     }
-    context->width = spec.width;
-    context->height = spec.height;
-    context->pix_fmt = spec.chroma420 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV422P;
+    context->width = layout.width;
+    context->height = layout.height;
+    context->pix_fmt = layout.chroma420 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV422P;
     context->time_base = AVRational{1, 60};
     context->flags |= AV_CODEC_FLAG_QSCALE;
     context->global_quality = FF_QP2LAMBDA * kSpeedHqQuantiser;
@@ -59,8 +59,8 @@ bool encode_speedhq_picture(const PictureSpec& spec, std::vector<std::uint8_t>& 
     }
 
     frame->format = context->pix_fmt;
-    frame->width = spec.width;
-    frame->height = spec.height;
+    frame->width = layout.width;
+    frame->height = layout.height;
     rc = av_frame_get_buffer(frame.get(), 0);
     if (rc < 0) {
         error = "cannot allocate a picture: " + av_error_text(rc);
@@ -71,11 +71,11 @@ bool encode_speedhq_picture(const PictureSpec& spec, std::vector<std::uint8_t>& 
         picture.plane[i] = frame->data[i];
         picture.stride[i] = frame->linesize[i];
     }
-    picture.width = spec.width;
-    picture.height = spec.height;
-    picture.chroma_shift_y = spec.chroma420 ? 1 : 0;
-    draw_test_pattern(picture, spec.counter, spec.field);
-    frame->pts = spec.counter;
+    picture.width = layout.width;
+    picture.height = layout.height;
+    picture.chroma_shift_y = layout.chroma420 ? 1 : 0;
+    draw_test_pattern(picture, layout.counter, layout.field);
+    frame->pts = layout.counter;
     frame->quality = context->global_quality;
 
     rc = avcodec_send_frame(context.get(), frame.get());

@@ -7,7 +7,7 @@
 // Compresses test-pattern pictures to SpeedHQ with libavcodec's "speedhq" encoder: one field per
 // picture, 4:2:0 (SHQ0) or 4:2:2 (SHQ2). Each picture starts with the SpeedHQ header: the quality
 // byte (100 - 2 x quantiser) and the 24-bit second-field offset 4 of a single field.
-struct PictureSpec {
+struct PictureLayout {
     int width = 0;
     int height = 0;
     bool chroma420 = true;
@@ -19,5 +19,5 @@ struct PictureSpec {
 inline constexpr int kSpeedHqQuantiser = 4;
 
 // Encodes one picture into `out`; false with `error` set when libavcodec refuses.
-bool encode_speedhq_picture(const PictureSpec& spec, std::vector<std::uint8_t>& out,
+bool encode_speedhq_picture(const PictureLayout& layout, std::vector<std::uint8_t>& out,
                             std::string& error);
