@@ -12,6 +12,7 @@
 #include <string>
 
 #include "vantor/board_root.h"
+#include "vantor/file_io.h"
 
 namespace {
 
@@ -57,22 +58,13 @@ vantor::UniqueFd connect_unix(const std::string& path)
 
 bool send_exact(int fd, const void* data, std::size_t size)
 {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = ::send(fd, bytes, size, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                errno = ETIMEDOUT;
-            }
-            return false;
-        }
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
+    if (vantor::send_all(fd, data, size)) {
+        return true;
     }
-    return true;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        errno = ETIMEDOUT;  // the socket's send time-out expired
+    }
+    return false;
 }
 
 bool receive_exact(int fd, void* data, std::size_t size)

@@ -140,21 +140,4 @@ void WakeFd::drain() const
     [[maybe_unused]] const ssize_t got = ::read(m_fd.get(), &count, sizeof count);
 }
 
-bool send_all(int fd, const void* data, std::size_t size)
-{
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 }  // namespace vantor::ndi

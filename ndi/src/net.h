@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "vantor/file_io.h"  // send_all
 #include "vantor/unique_fd.h"
 
 namespace vantor::ndi {
@@ -36,8 +37,5 @@ public:
 private:
     UniqueFd m_fd;
 };
-
-// Writes all bytes to a blocking socket, without SIGPIPE. False on error.
-bool send_all(int fd, const void* data, std::size_t size);
 
 }  // namespace vantor::ndi

@@ -68,22 +68,6 @@ vantor::UniqueFd accept_from(int listen_fd)
     return fd;
 }
 
-bool send_all(int fd, const std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 Server::Server(EncoderModel& model, Options options) : m_model(model), m_options(std::move(options))
@@ -129,8 +113,8 @@ bool Server::send_reply(int fd, std::uint16_t kind, const EncoderModel::Reply& r
     header.payload_size = reply.payload_size;
     std::uint8_t bytes[speedhq_protocol::kResponseHeaderSize];
     speedhq_protocol::encode_response_header(header, bytes);
-    return send_all(fd, bytes, sizeof(bytes)) &&
-           (reply.payload_size == 0 || send_all(fd, reply.payload, reply.payload_size));
+    return vantor::send_all(fd, bytes, sizeof(bytes)) &&
+           (reply.payload_size == 0 || vantor::send_all(fd, reply.payload, reply.payload_size));
 }
 
 bool Server::serve_request(DeviceClient& client)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,10 @@ bool replace_file_atomically(const std::string& path, std::string_view content);
 
 // Writes all of `data` to `fd`, resuming after partial writes and EINTR. Returns false on error.
 bool write_all(int fd, std::string_view data);
+
+// Sends all `size` bytes on the socket `fd`, resuming after partial sends and EINTR. A peer that
+// went away gives false with errno EPIPE, never SIGPIPE. Returns false (errno set by send) on
+// error.
+bool send_all(int fd, const void* data, std::size_t size);
 
 }  // namespace vantor
