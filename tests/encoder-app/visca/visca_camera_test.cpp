@@ -1,6 +1,7 @@
 // Bring-up and video-format operations against a camera scripted by the test.
 #include <gtest/gtest.h>
 
+#include "engine_fixture.h"
 #include "fake_camera.h"
 #include "support/temp_board_root.h"
 #include "visca/visca.h"
@@ -10,23 +11,9 @@ namespace {
 using vantor::test::ack_packet;
 using vantor::test::Bytes;
 using vantor::test::completion_packet;
-using vantor::test::FakeCamera;
-using vantor::test::TempBoardRoot;
 
-class ViscaCamera : public ::testing::Test {
+class ViscaCamera : public vantor::test::EngineOnFakeCamera {
 protected:
-    ViscaCamera()
-    {
-        board.make_dir("/dev");
-        camera = std::make_unique<FakeCamera>(board / "/dev/ttyPS1");
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(camera->ok());
-        ASSERT_EQ(engine.init_visca(), 1);
-    }
-    void TearDown() override { engine.deinit_visca(); }
-
     // Commands are acknowledged and completed; inquiries get `reply`.
     void answer_inquiries_with(const Bytes& reply)
     {
@@ -37,10 +24,6 @@ protected:
             return std::vector<Bytes>{ack_packet(), completion_packet()};
         });
     }
-
-    TempBoardRoot board;
-    std::unique_ptr<FakeCamera> camera;
-    visca engine;
 };
 
 TEST_F(ViscaCamera, FormatChangeWritesTheRegisterValue)

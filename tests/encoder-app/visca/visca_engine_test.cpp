@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine_fixture.h"
 #include "fake_camera.h"
 #include "support/temp_board_root.h"
 #include "visca/visca.h"
@@ -14,25 +15,12 @@ namespace {
 using vantor::test::ack_packet;
 using vantor::test::Bytes;
 using vantor::test::completion_packet;
-using vantor::test::FakeCamera;
 using vantor::test::syntax_error_packet;
 using vantor::test::TempBoardRoot;
 using namespace std::chrono_literals;
 
-class ViscaEngine : public ::testing::Test {
+class ViscaEngine : public vantor::test::EngineOnFakeCamera {
 protected:
-    ViscaEngine()
-    {
-        board.make_dir("/dev");
-        camera = std::make_unique<FakeCamera>(board / "/dev/ttyPS1");
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(camera->ok());
-        ASSERT_EQ(engine.init_visca(), 1);
-    }
-    void TearDown() override { engine.deinit_visca(); }
-
     static visca_command make_command(std::initializer_list<uint8_t> bytes)
     {
         visca_command cmd;
@@ -40,10 +28,6 @@ protected:
         cmd.cmd_length = static_cast<int>(bytes.size());
         return cmd;
     }
-
-    TempBoardRoot board;
-    std::unique_ptr<FakeCamera> camera;
-    visca engine;
 };
 
 const Bytes kZoomStop = {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF};
