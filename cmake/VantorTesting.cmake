@@ -20,7 +20,8 @@ function(vantor_add_test name)
       LABELS "${ARG_LABEL};host-only" SKIP_REGULAR_EXPRESSION "skipped on the target")
     return()
   endif()
-  add_executable(${name} ${ARG_SOURCES})
+  # Every test keeps the NDI senders it creates on the loopback interface.
+  add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/loopback_only.cpp)
   vantor_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
   # Tests that start the project's own programs (simulators, tools) find them here.

@@ -60,12 +60,12 @@ std::int64_t timecode_of(std::int64_t requested)
     return requested == NDIlib_send_timecode_synthesize ? now_100ns() : requested;
 }
 
-// The address the sender listens on: $VANTOR_NDI_ADDRESS (an IPv4 address, "0.0.0.0" for every
-// interface) or the loopback interface.
+// The address the sender listens on: $VANTOR_NDI_ADDRESS (an IPv4 address, "127.0.0.1" for the
+// loopback interface only), or every interface, as a camera on a studio network needs.
 std::string listen_address()
 {
     const char* chosen = std::getenv("VANTOR_NDI_ADDRESS");
-    return (chosen != nullptr && *chosen != '\0') ? chosen : "127.0.0.1";
+    return (chosen != nullptr && *chosen != '\0') ? chosen : "0.0.0.0";
 }
 
 }  // namespace
