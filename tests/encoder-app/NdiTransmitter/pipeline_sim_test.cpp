@@ -149,12 +149,14 @@ TEST_F(PipelineSim, StartAndStopRequestSequencesPerFormat)
         m_sim->command("clear-requests");
         m_tx.start_encode(c.format, 0);
         // The frame thread starts the encoder once the threads run.
-        ASSERT_TRUE(wait_until([&] { return m_sim->requests().size() > 11; }));
-        const std::vector<std::string> start = m_sim->requests();
+        std::vector<std::string> start;
+        ASSERT_TRUE(wait_until([&] {
+            start = m_sim->requests();
+            return start.size() > 10 && std::find(start.begin() + 10, start.end(), "0") != start.end();
+        }));
         EXPECT_EQ(std::vector<std::string>(start.begin(), start.begin() + 10),
                   (std::vector<std::string>{"12=0", "4=0", "1", "8=0", c.mode, c.video_2k_4k, "1",
                                             "0", "1", "3=0"}));
-        EXPECT_NE(std::find(start.begin() + 10, start.end(), "0"), start.end());
         EXPECT_EQ(m_tx.prog_info_frame.xres, c.xres);
         EXPECT_EQ(m_tx.prog_info_frame.yres, c.yres);
         EXPECT_EQ(m_tx.prog_info_frame.frame_rate_N, c.rate_n);
@@ -284,11 +286,14 @@ TEST_F(PipelineSim, DeviceFaultsAreReportedAndAnIndexAboveFiveRestarts)
 TEST_F(PipelineSim, AStalledEncoderIsDetectedAndStopsInOrder)
 {
     start_sim({"--wait-timeout", "100"});
-    m_tx.start_encode(52, 0);
-    // While frames come (about 30 a second), checks every 20 ms never see 31 in a row without one.
-    ASSERT_TRUE(wait_until([&] { return count_of(m_sim->requests(), "13=0") >= 45; }));
+    m_tx.settings_period = std::chrono::milliseconds(50);
+    m_tx.start_encode(7, 0);
+    // Once frames come (about 60 a second; the simulator first encodes its pictures), checks
+    // every 50 ms never see 31 in a row without one.
+    ASSERT_TRUE(wait_until([&] { return m_tx.FrameSentCount.load() > 0; }));
+    const int checks = count_of(m_sim->requests(), "13=0");
+    ASSERT_TRUE(wait_until([&] { return count_of(m_sim->requests(), "13=0") >= checks + 40; }));
     EXPECT_FALSE(m_tx.DeTectStuck.load());
-    EXPECT_GT(m_tx.FrameSentCount.load(), 0);
     m_sim->command("stall");
     EXPECT_TRUE(wait_until([&] { return m_tx.DeTectStuck.load(); }));
     CaptureStdout();
