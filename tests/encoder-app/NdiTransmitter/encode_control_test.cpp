@@ -150,9 +150,12 @@ TEST_F(EncodeControl, StartThenStopSendsEveryQueuedPictureBeforeTheThreadsEnd)
     EXPECT_LT(out.rfind("sender DEAD"), std::max(position(out, "send_full thread done!"),
                                                  position(out, "send_prvw thread done!")));
     EXPECT_LT(position(out, "START send_video_frame"), position(out, "END send_video_frame"));
-    EXPECT_LT(position(out, "send_full thread done!"), position(out, "STOP send_ndi_frame_prog_thread"));
-    EXPECT_LT(position(out, "send_prvw thread done!"), position(out, "STOP send_ndi_frame_prev_thread"));
-    EXPECT_LT(position(out, "STOP encode_settings_thread"), position(out, "STOP send_audio_frame_thread"));
+    EXPECT_LT(position(out, "send_full thread done!"),
+              position(out, "STOP send_ndi_frame_prog_thread"));
+    EXPECT_LT(position(out, "send_prvw thread done!"),
+              position(out, "STOP send_ndi_frame_prev_thread"));
+    EXPECT_LT(position(out, "STOP encode_settings_thread"),
+              position(out, "STOP send_audio_frame_thread"));
     EXPECT_FALSE(m_tx.encodeRunning.load());
     EXPECT_EQ(m_fake->requests().back(), "1");
 
@@ -174,7 +177,8 @@ TEST_F(EncodeControl, AMissingDeviceIsReportedOnceAndWaitsFailAtAPace)
     m_tx.stop_encode();
     const auto elapsed = std::chrono::steady_clock::now() - started;
     const std::string out = GetCapturedStdout();
-    EXPECT_EQ(out.find("Open m_vantorspeedhqDevice\nFailed to open the vantor-speedhq device\n"), 0U);
+    EXPECT_EQ(out.find("Open m_vantorspeedhqDevice\nFailed to open the vantor-speedhq device\n"),
+              0U);
     EXPECT_EQ(count_of(out, "Failed to open"), 1);
     const int errors = count_of(out, "err ");
     EXPECT_GE(errors, 1);
@@ -210,7 +214,7 @@ protected:
     std::vector<std::string> since_mark()
     {
         const std::vector<std::string> all = m_fake->requests();
-        return std::vector<std::string>(all.begin() + static_cast<long>(m_mark), all.end());
+        return {all.begin() + static_cast<long>(m_mark), all.end()};
     }
 
     // The requests of the watcher: 13, 14, 5 and 6 only, from the first 13 on.

@@ -129,15 +129,16 @@ void FakeEncoder::handle(Connection& connection, const std::string& raw)
                 } else {
                     std::uint8_t words[4 * VANTOR_SPEEDHQ_STATUS_WORDS] = {};
                     proto::put_i32(words, m_frame_number);
-                    proto::put_i32(words + 4 * VANTOR_SPEEDHQ_STATUS_PREVIOUS_INDEX_WORD,
+                    proto::put_i32(words +
+                                       std::size_t{4} * VANTOR_SPEEDHQ_STATUS_PREVIOUS_INDEX_WORD,
                                    m_current.previous);
                     header.result = m_current.index;
                     payload.assign(reinterpret_cast<const char*>(words), sizeof(words));
                 }
             } else {
-                const std::string& picture =
-                    m_selected == VANTOR_SPEEDHQ_RD_SEL_PREVIEW ? m_current.preview
-                                                                : m_current.program;
+                const std::string& picture = m_selected == VANTOR_SPEEDHQ_RD_SEL_PREVIEW
+                                                 ? m_current.preview
+                                                 : m_current.program;
                 payload = picture.substr(0, request.code);
                 header.result = static_cast<std::int32_t>(payload.size());
             }
@@ -161,9 +162,9 @@ void FakeEncoder::handle(Connection& connection, const std::string& raw)
                 }
                 m_selected = request.argument;
             } else if (request.code == VANTOR_SPEEDHQ_IOCTL_READ_LENGTH) {
-                const std::string& picture =
-                    m_selected == VANTOR_SPEEDHQ_RD_SEL_PREVIEW ? m_current.preview
-                                                                : m_current.program;
+                const std::string& picture = m_selected == VANTOR_SPEEDHQ_RD_SEL_PREVIEW
+                                                 ? m_current.preview
+                                                 : m_current.program;
                 header.argument = static_cast<std::int32_t>(picture.size());
             } else if (request.code == VANTOR_SPEEDHQ_IOCTL_GET_FIELD) {
                 header.argument = m_current.field;

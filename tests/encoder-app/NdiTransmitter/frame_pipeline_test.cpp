@@ -79,8 +79,8 @@ TEST_F(FramePipeline, PicturesCarryTheFormatDescription)
     EXPECT_EQ(preview.FourCC, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
     // The device saw the wait, the status read and each picture's selection, length and read.
     const std::vector<std::string> requests = m_fake->requests();
-    const std::vector<std::string> expected = {"0",    "10=1",  "read:6", "10=2",    "21=0",
-                                               "read:1001", "10=3", "21=0", "read:101", "10=1"};
+    const std::vector<std::string> expected = {"0",         "10=1", "read:6", "10=2",     "21=0",
+                                               "read:1001", "10=3", "21=0",   "read:101", "10=1"};
     // After the device's preparation (1, 15, 20) and the chroma selection (3).
     ASSERT_GE(requests.size(), expected.size() + 4);
     EXPECT_EQ(std::vector<std::string>(requests.begin() + 4, requests.begin() + 14), expected);
@@ -101,13 +101,13 @@ TEST_F(FramePipeline, ARejectedProgramPictureTakesNoPreviewAndKeepsTheAlternatio
     m_tx.setup_video_frame(7);
     m_tx.init_frame_drop_count = 0;
     m_fake->add(frame(1, 5, 1001, 101));
-    m_fake->add(frame(2, 1, 1002, 102));                               // preview
-    m_fake->add(frame(3, 2, 0, 103));                                  // empty: dropped
+    m_fake->add(frame(2, 1, 1002, 102));  // preview
+    m_fake->add(frame(3, 2, 0, 103));     // empty: dropped
     ScriptedFrame corrupt = frame(4, 3, 1004, 104);
     corrupt.program = speedhq_picture(1004, 92, 0xFF);
-    m_fake->add(corrupt);                                              // corrupt: dropped
+    m_fake->add(corrupt);  // corrupt: dropped
     m_fake->add(frame(5, 4, 1005, 105));
-    m_fake->add(frame(1, 5, 1006, 106));                               // preview
+    m_fake->add(frame(1, 5, 1006, 106));  // preview
     const vantor::test::Queued queued = run_frame_thread();
     EXPECT_EQ(sizes(queued.program), (std::vector<int>{1001, 1002, 1005, 1006}));
     EXPECT_EQ(sizes(queued.preview), (std::vector<int>{102, 106}));
@@ -126,7 +126,7 @@ TEST_F(FramePipeline, BadHeadersAndShortPicturesAreDropped)
     m_fake->add(offset);
     ScriptedFrame preview = frame(3, 2, 1003, 103);
     preview.preview = speedhq_picture(103, 92, 0xFF);
-    m_fake->add(preview);  // program kept, preview dropped
+    m_fake->add(preview);         // program kept, preview dropped
     m_fake->add(frame(4, 3, 3));  // too short for a header
     m_fake->add(frame(5, 4, 1));
     m_fake->add(frame(1, 5, 1006, 2));  // program kept, preview too short
@@ -153,9 +153,12 @@ TEST_F(FramePipeline, InvalidBufferIndicesAreReportedAndAboveFiveRestartTheEncod
     CaptureStdout();
     const vantor::test::Queued queued = run_frame_thread();
     const std::string out = GetCapturedStdout();
-    EXPECT_NE(out.find("Buffer 0 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"), std::string::npos);
-    EXPECT_NE(out.find("Buffer -1 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"), std::string::npos);
-    EXPECT_NE(out.find("Buffer 6 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"), std::string::npos);
+    EXPECT_NE(out.find("Buffer 0 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("Buffer -1 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("Buffer 6 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
+              std::string::npos);
     EXPECT_EQ(count_of(out, "NOVALID FRAME"), 3);
     EXPECT_EQ(sizes(queued.program), (std::vector<int>{1001}));
     EXPECT_EQ(m_tx.FrameSentCount.load(), 1);
@@ -249,7 +252,7 @@ protected:
         frame->FourCC = NDIlib_FourCC_type_SHQ0_lowest_bandwidth;
         frame->frame_rate_N = 30000;
         frame->frame_rate_D = 1001;
-        frame->frame_data.reset(new unsigned char[static_cast<std::size_t>(size)]());
+        frame->frame_data = std::make_unique<unsigned char[]>(static_cast<std::size_t>(size));
         frame->frame_data_size = size;
         return frame;
     }

@@ -86,8 +86,8 @@ protected:
             ScriptedFrame frame;
             frame.index = (i - 1) % 5 + 1;
             frame.previous = (i + 3) % 5 + 1;
-            frame.program = speedhq_picture(static_cast<std::size_t>(1000 + i));
-            frame.preview = speedhq_picture(static_cast<std::size_t>(100 + i));
+            frame.program = speedhq_picture(1000 + static_cast<std::size_t>(i));
+            frame.preview = speedhq_picture(100 + static_cast<std::size_t>(i));
             frame.field = (i - 1) % 2;
             m_fake->add(frame);
         }
@@ -100,9 +100,8 @@ protected:
         const int failed_before = m_fake->failed_waits();
         m_tx.encodeRunning.store(true);
         std::thread frame_thread(&NdiTransmitter::wait_ndi_frame, &m_tx);
-        EXPECT_TRUE(wait_until([&] {
-            return m_fake->frames_left() == 0 && m_fake->failed_waits() > failed_before;
-        }));
+        EXPECT_TRUE(wait_until(
+            [&] { return m_fake->frames_left() == 0 && m_fake->failed_waits() > failed_before; }));
         m_tx.encodeRunning.store(false);
         frame_thread.join();
         return drain();
@@ -120,6 +119,7 @@ protected:
     static std::vector<int> sizes(const std::vector<std::shared_ptr<NdiTransmitter::frame_t>>& v)
     {
         std::vector<int> result;
+        result.reserve(v.size());
         for (const auto& frame : v) {
             result.push_back(frame->frame_data_size);
         }

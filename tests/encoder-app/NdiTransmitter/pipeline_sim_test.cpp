@@ -66,8 +66,8 @@ protected:
 
     void start_sim(const std::vector<std::string>& options = {})
     {
-        m_sim = std::make_unique<SpeedHqSimProcess>(VANTOR_BIN_DIR,
-                                                    m_root / "/dev/vantor-speedhq", options);
+        m_sim = std::make_unique<SpeedHqSimProcess>(VANTOR_BIN_DIR, m_root / "/dev/vantor-speedhq",
+                                                    options);
         ASSERT_TRUE(m_sim->ready());
         m_tx.map_NdiTransmitter_mem(0);
         ASSERT_TRUE(m_tx.m_vantorspeedhqDevice.is_open());
@@ -152,7 +152,8 @@ TEST_F(PipelineSim, StartAndStopRequestSequencesPerFormat)
         std::vector<std::string> start;
         ASSERT_TRUE(wait_until([&] {
             start = m_sim->requests();
-            return start.size() > 10 && std::find(start.begin() + 10, start.end(), "0") != start.end();
+            return start.size() > 10 &&
+                   std::find(start.begin() + 10, start.end(), "0") != start.end();
         }));
         EXPECT_EQ(std::vector<std::string>(start.begin(), start.begin() + 10),
                   (std::vector<std::string>{"12=0", "4=0", "1", "8=0", c.mode, c.video_2k_4k, "1",
@@ -202,8 +203,8 @@ TEST_F(PipelineSim, ReceivedPicturesDecodeAtTheirSize)
         EXPECT_NEAR(frame.info.picture_aspect_ratio, 16.0F / 9.0F, 1e-6);
         DecodedPicture decoded;
         std::string error;
-        ASSERT_TRUE(decode_speedhq(frame.bytes, frame.info.xres, frame.info.yres, preview, decoded,
-                                   error))
+        ASSERT_TRUE(
+            decode_speedhq(frame.bytes, frame.info.xres, frame.info.yres, preview, decoded, error))
             << error;
         EXPECT_EQ(decoded.width, frame.info.xres);
         EXPECT_EQ(decoded.height, frame.info.yres);
@@ -266,9 +267,12 @@ TEST_F(PipelineSim, DeviceFaultsAreReportedAndAnIndexAboveFiveRestarts)
     }
     m_tx.stop_encode();
     const std::string out = GetCapturedStdout();
-    EXPECT_NE(out.find("Buffer 0 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"), std::string::npos);
-    EXPECT_NE(out.find("Buffer -1 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"), std::string::npos);
-    EXPECT_NE(out.find("Buffer 6 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"), std::string::npos);
+    EXPECT_NE(out.find("Buffer 0 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("Buffer -1 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("Buffer 6 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
+              std::string::npos);
     EXPECT_EQ(count_of(out, "NOVALID FRAME\n"), 3);
     EXPECT_EQ(count_of(out, "SAME FRAME\n"), 1);
     // The frame thread's requests alone (the settings thread's 13, 14, 5 and 6 interleave):
