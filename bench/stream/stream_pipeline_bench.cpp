@@ -176,6 +176,8 @@ int main(int argc, char** argv)
     tx.stop_encode();
     const int queued = tx.FrameSentCount.load() - tx.init_frame_drop_count;
     tx.unmap_NdiTransmitter_mem();
+    const int picture_size =
+        tx.m_prev_video_frame[1] ? tx.m_prev_video_frame[1]->frame_data_size : 0;
 
     std::fflush(stdout);
     ::dup2(saved_stdout, STDOUT_FILENO);
@@ -194,8 +196,10 @@ int main(int argc, char** argv)
 
     std::printf("pictures through the pipeline: %.1f per second (%d in %.2f s)\n", frames / seconds,
                 frames, seconds);
-    std::printf("program pictures after the start-up discard: %d queued, %ld received, %ld lost\n",
-                queued, received, static_cast<long>(queued) - received);
+    std::printf("program picture: %d bytes\n", picture_size);
+    std::printf(
+        "program pictures after the start-up discard: %d accepted, %ld received, %ld lost\n",
+        queued, received, static_cast<long>(queued) - received);
     std::printf("CPU per picture: %.3f ms in the process, %.3f ms in the frame thread\n",
                 frames > 0 ? cpu * 1000.0 / frames : 0.0,
                 frames > 0 ? frame_cpu * 1000.0 / frames : 0.0);
