@@ -187,9 +187,7 @@ int main(int argc, char** argv)
     const ssize_t n = ::read(result_pipe[0], result, sizeof(result) - 1);
     int status = 0;
     ::waitpid(child, &status, 0);
-    tx.m_prev_video_frame[0].reset();
-    tx.m_prev_video_frame[1].reset();
-    NDIlib_send_destroy(tx.ndi_tx_inst);
+    NDIlib_send_destroy(tx.ndi_tx_inst);  // the pictures it may still use go with tx
     tx.ndi_tx_inst = nullptr;
     NDIlib_destroy();
     const long received = n > 0 ? std::atol(result) : -1;

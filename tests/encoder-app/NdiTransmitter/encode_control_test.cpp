@@ -304,7 +304,8 @@ TEST_F(SettingsWatcher, TallyAndAudioRoutingFollowTheSettingsFile)
 {
     settings(R"({"TallyMode":"TallyOff","NDIAudio":"NDIAudioComms"})");
     start(52);
-    ASSERT_TRUE(wait_until([&] { return periods() >= 1; }));
+    // The switches are read after a period's requests: two periods have read them.
+    ASSERT_TRUE(wait_until([&] { return periods() >= 2; }));
     EXPECT_FALSE(m_tx.tally_en.load());
     EXPECT_FALSE(m_tx.NDIAudioMain.load());
     settings(R"({"TallyMode":"TallyOn","NDIAudio":"NDIAudioAnalog"})");

@@ -298,9 +298,9 @@ TEST_F(SendThreads, TheLastPictureOfEachStreamStaysAliveUntilTheNext)
     EXPECT_EQ(m_tx.m_prev_video_frame[1], second);
     EXPECT_EQ(m_tx.m_prev_video_frame[0], nullptr) << "the preview slot is its own";
 
-    m_tx.m_prev_video_frame[1].reset();
-    NDIlib_send_destroy(m_tx.ndi_tx_inst);
+    NDIlib_send_destroy(m_tx.ndi_tx_inst);  // before the picture it may still use goes
     m_tx.ndi_tx_inst = nullptr;
+    m_tx.m_prev_video_frame[1].reset();
     NDIlib_destroy();
 }
 

@@ -54,8 +54,7 @@ protected:
             NDIlib_recv_destroy(m_receiver);
         }
         if (m_tx.ndi_tx_inst != nullptr) {
-            m_tx.m_prev_video_frame[0].reset();
-            m_tx.m_prev_video_frame[1].reset();
+            // The runtime may use the last pictures' bytes until the sender is gone.
             NDIlib_send_destroy(m_tx.ndi_tx_inst);
             m_tx.ndi_tx_inst = nullptr;
         }
