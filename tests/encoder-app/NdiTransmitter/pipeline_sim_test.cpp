@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "NdiTransmitter/NdiTransmitter.h"
-#include "pipeline_fixture.h"
 #include "speedhq_decode.h"
+#include "stream_test_util.h"
 #include "support/speedhq_sim.h"
 #include "support/temp_board_root.h"
 
