@@ -204,6 +204,7 @@ protected:
     void stop()
     {
         m_tx.encodeRunning.store(false);
+        m_fake->ungate();
         if (m_thread.joinable()) {
             m_thread.join();
         }
@@ -314,30 +315,41 @@ TEST_F(SettingsWatcher, TallyAndAudioRoutingFollowTheSettingsFile)
     EXPECT_TRUE(wait_until([&] { return !m_tx.tally_en.load() && !m_tx.NDIAudioMain.load(); }));
 }
 
-TEST_F(SettingsWatcher, StuckAfterThirtyOneChecksWithoutAFrame)
+TEST_F(SettingsWatcher, StuckOnTheThirtyFirstCheckWithoutAFrame)
 {
-    // Long enough a period that a test thread held up for a few hundred milliseconds still
-    // acts between the checks it means to.
-    m_tx.settings_period = std::chrono::milliseconds(30);
+    // Each check is followed by request 13; holding its answer stops the watcher right after
+    // check n, so the flag can be read after exactly n checks.
+    m_tx.settings_period = std::chrono::milliseconds(1);
     m_tx.DeTectStuck.store(true);  // left from an earlier run: each start clears it
+    m_fake->gate(VANTOR_SPEEDHQ_IOCTL_SEL_Q);
     start(52);
-    ASSERT_TRUE(wait_until([&] { return periods() >= 10; }));
-    EXPECT_FALSE(m_tx.DeTectStuck.load());
-    m_tx.FrameSentCount.fetch_add(1);  // one frame announced: the count starts again
-    ASSERT_TRUE(wait_until([&] { return periods() >= 30; }));
-    EXPECT_FALSE(m_tx.DeTectStuck.load());
-    // Stuck on the 31st check in a row without a frame, not before: by then at least 30 periods
-    // (each followed by its requests) have passed since the check that saw the frame.
-    bool stuck = false;
-    int periods_then = 0;
-    ASSERT_TRUE(wait_until([&] {
-        stuck = m_tx.DeTectStuck.load();
-        periods_then = periods();
-        return stuck;
-    }));
-    EXPECT_GE(periods_then, 10 + 30);
+    for (int check = 1; check <= 45; ++check) {
+        SCOPED_TRACE("check " + std::to_string(check));
+        ASSERT_TRUE(wait_until([&] { return m_fake->holding() && periods() == check; }));
+        // A frame announced after check 10 is seen by check 11; 31 checks without one follow.
+        EXPECT_EQ(m_tx.DeTectStuck.load(), check >= 11 + 31);
+        if (check == 10) {
+            m_tx.FrameSentCount.fetch_add(1);
+        }
+        m_fake->release();
+    }
+    m_fake->ungate();
     stop();
     EXPECT_TRUE(m_tx.DeTectStuck.load()) << "stays set";
+}
+
+TEST_F(SettingsWatcher, StuckFromTheFirstRunWithoutAnyFrame)
+{
+    m_tx.settings_period = std::chrono::milliseconds(1);
+    m_fake->gate(VANTOR_SPEEDHQ_IOCTL_SEL_Q);
+    start(52);
+    for (int check = 1; check <= 32; ++check) {
+        SCOPED_TRACE("check " + std::to_string(check));
+        ASSERT_TRUE(wait_until([&] { return m_fake->holding() && periods() == check; }));
+        EXPECT_EQ(m_tx.DeTectStuck.load(), check >= 31);
+        m_fake->release();
+    }
+    m_fake->ungate();
 }
 
 }  // namespace

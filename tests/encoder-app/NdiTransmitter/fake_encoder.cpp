@@ -62,6 +62,28 @@ std::size_t FakeEncoder::frames_left()
     return m_script.size();
 }
 
+void FakeEncoder::gate(std::uint32_t code)
+{
+    m_gate_code.store(code);
+}
+
+void FakeEncoder::ungate()
+{
+    m_gate_code.store(-1);
+    m_credits.fetch_add(1);
+}
+
+void FakeEncoder::send_held_when_released()
+{
+    if (!m_holding.load() || (m_credits.load() <= 0 && m_gate_code.load() >= 0)) {
+        return;
+    }
+    m_credits.fetch_sub(1);
+    vantor::write_all(m_connections[m_held_connection].fd.get(), m_held_answer);
+    m_held_answer.clear();
+    m_holding.store(false);
+}
+
 std::vector<std::string> FakeEncoder::requests()
 {
     const std::lock_guard<std::mutex> lock(m_lock);
@@ -71,6 +93,7 @@ std::vector<std::string> FakeEncoder::requests()
 void FakeEncoder::serve()
 {
     while (m_listen) {
+        send_held_when_released();
         std::vector<pollfd> fds = {{m_stop_read.get(), POLLIN, 0}, {m_listen.get(), POLLIN, 0}};
         std::vector<int> ids;
         for (auto& [id, connection] : m_connections) {
@@ -79,7 +102,8 @@ void FakeEncoder::serve()
                 ids.push_back(id);
             }
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0 || fds[0].revents != 0) {
+        // While an answer is held, look at the credits every millisecond.
+        if (::poll(fds.data(), fds.size(), m_holding.load() ? 1 : -1) < 0 || fds[0].revents != 0) {
             return;
         }
         if (fds[1].revents != 0) {
@@ -101,13 +125,13 @@ void FakeEncoder::serve()
             while (connection.fd && connection.input.size() >= proto::kRequestSize) {
                 const std::string raw = connection.input.substr(0, proto::kRequestSize);
                 connection.input.erase(0, proto::kRequestSize);
-                handle(connection, raw);
+                handle(ids[i], connection, raw);
             }
         }
     }
 }
 
-void FakeEncoder::handle(Connection& connection, const std::string& raw)
+void FakeEncoder::handle(int id, Connection& connection, const std::string& raw)
 {
     std::uint8_t bytes[proto::kRequestSize];
     std::memcpy(bytes, raw.data(), sizeof(bytes));
@@ -178,8 +202,17 @@ void FakeEncoder::handle(Connection& connection, const std::string& raw)
     header.payload_size = static_cast<std::uint32_t>(payload.size());
     std::uint8_t out[proto::kResponseHeaderSize];
     proto::encode_response_header(header, out);
-    vantor::write_all(connection.fd.get(),
-                      std::string(reinterpret_cast<const char*>(out), sizeof(out)) + payload);
+    const std::string answer =
+        std::string(reinterpret_cast<const char*>(out), sizeof(out)) + payload;
+    if (request.kind == proto::kControl &&
+        static_cast<std::int64_t>(request.code) == m_gate_code.load()) {
+        // The caller waits for this answer, so nothing else comes on the connection meanwhile.
+        m_held_connection = id;
+        m_held_answer = answer;
+        m_holding.store(true);
+        return;
+    }
+    vantor::write_all(connection.fd.get(), answer);
 }
 
 }  // namespace vantor::test

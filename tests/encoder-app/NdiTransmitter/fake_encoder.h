@@ -44,13 +44,22 @@ public:
     int failed_waits() const { return m_failed_waits.load(); }
     std::vector<std::string> requests();
 
+    // Gate on control request `code`: its answers are held back, one released per credit, so that
+    // a test knows exactly how far a periodic caller got. ungate() releases everything.
+    void gate(std::uint32_t code);
+    void release(int answers = 1) { m_credits.fetch_add(answers); }
+    void ungate();
+    // True while an answer waits at the gate.
+    bool holding() const { return m_holding.load(); }
+
 private:
     struct Connection {
         vantor::UniqueFd fd;
         std::string input;
     };
     void serve();
-    void handle(Connection& connection, const std::string& raw);
+    void handle(int id, Connection& connection, const std::string& raw);
+    void send_held_when_released();
 
     std::mutex m_lock;  // the script and the log
     std::deque<ScriptedFrame> m_script;
@@ -59,6 +68,12 @@ private:
     int m_frame_number = 0;
     std::vector<std::string> m_requests;
     std::atomic<int> m_failed_waits{0};
+
+    std::atomic<std::int64_t> m_gate_code{-1};
+    std::atomic<int> m_credits{0};
+    std::atomic<bool> m_holding{false};
+    int m_held_connection = -1;  // serving thread only
+    std::string m_held_answer;   // serving thread only
 
     std::string m_path;
     vantor::UniqueFd m_listen;
