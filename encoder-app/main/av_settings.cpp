@@ -51,6 +51,13 @@ video_format_codes video_format_from_text(const std::string& text)
     return {static_cast<int>(kDefaultFormat), static_cast<int>(kDefaultFormat)};
 }
 
+int encoder_420_for_format(int vid_format, int sr_420_en)
+{
+    const bool lines_2160 = vid_format >= static_cast<int>(video_format_2160_23_95p) &&
+                            vid_format <= static_cast<int>(video_format_2160_30p);
+    return lines_2160 && sr_420_en == 1 ? 1 : 0;
+}
+
 int scaled_gain(const std::string& text, double factor, bool from_hundred)
 {
     const long value = std::strtol(text.c_str(), nullptr, 10);

@@ -27,6 +27,10 @@ struct video_format_codes {
 // missing file or key) gives 1080p59.94 (42) for both.
 video_format_codes video_format_from_text(const std::string& text);
 
+// The program chroma for a start with working code `vid_format`: 1 (4:2:0) only when the sampling
+// setting asks for it and the format is a 2160-line one (codes 49-53), else 0 (4:2:2).
+int encoder_420_for_format(int vid_format, int sr_420_en);
+
 // Reads "VideoFormat" and "VideoSampleRate" ("/etc/vantor-enc1-settings.json") and the analogue
 // gains ("/etc/vantor-audio-settings.json") into `settings` and the display code.
 // Missing files or keys give the defaults: code 42, 4:2:2, gains read as 0 (0 and 128).

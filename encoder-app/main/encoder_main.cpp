@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "main/WebUIStatus.h"
-#include "main/video_format.h"
 #include "vantor/board_root.h"
 #include "vantor/unique_fd.h"
 
@@ -30,12 +29,6 @@ namespace {
 
 constexpr auto kLoopPeriod = std::chrono::microseconds(500000);
 
-bool is_2160_line_format(int fmt)
-{
-    return fmt >= static_cast<int>(video_format_2160_23_95p) &&
-           fmt <= static_cast<int>(video_format_2160_30p);
-}
-
 void install_sigint_handler()
 {
     struct sigaction action {};
@@ -56,8 +49,7 @@ void start_encoder(int fmt)
         return;
     }
     encode_started = 1;
-    m_NdiTransmitter.encoder_pix_format_420 = is_2160_line_format(fmt) ? m_av_settings.sr_420_en
-                                                                       : 0;
+    m_NdiTransmitter.encoder_pix_format_420 = encoder_420_for_format(fmt, m_av_settings.sr_420_en);
     std::printf("START NDI Encode with format %x\n", static_cast<unsigned>(fmt));
     std::puts(m_NdiTransmitter.encoder_pix_format_420 == 1 ? "PROG SR 420" : "PROG SR 422");
     m_NdiTransmitter.start_encode(fmt, 0);
