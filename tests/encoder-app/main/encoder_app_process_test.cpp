@@ -29,11 +29,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using vantor::test::CameraSimProcess;
+using vantor::test::read_text;
 using vantor::test::ScopedEnv;
 using vantor::test::SpeedHqSimProcess;
 using vantor::test::TempBoardRoot;
 using vantor::test::TempDir;
-using vantor::test::read_text;
 using vantor::test::write_text;
 using Lines = std::vector<std::string>;
 
@@ -41,9 +41,9 @@ constexpr auto kDeadline = 60s;
 constexpr const char* kSettings = "/etc/vantor-enc1-settings.json";
 
 // The shutdown lines, in their order, after the main loop (or a failed bring-up).
-const Lines kShutdown = {"STOP ndi_tally_thread",    "STOP camcontrol_ndi_thread",
-                         "STOP camcontrol_webui_thread", "unmap_NdiTransmitter_mem",
-                         "NDIlib_destroy()",         "End Nimbo 4k enc app"};
+const Lines kShutdown = {
+    "STOP ndi_tally_thread",    "STOP camcontrol_ndi_thread", "STOP camcontrol_webui_thread",
+    "unmap_NdiTransmitter_mem", "NDIlib_destroy()",           "End Nimbo 4k enc app"};
 
 // A failed frame wait prints "err " without a line break: such words at the start of a line
 // belong to the line before.
@@ -202,6 +202,13 @@ private:
     bool m_eof = false;
 };
 
+// PATH with the test's tools folder in front.
+std::string tools_first_in_path(const TempDir& tools)
+{
+    const char* path = std::getenv("PATH");
+    return tools.path() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+}
+
 // Shell tools of the virtual board: the camera's network identity in BusyBox's format.
 void write_tool(const TempDir& dir, const std::string& name, const std::string& output)
 {
@@ -214,7 +221,7 @@ class EncoderAppOnBoard : public ::testing::Test {
 protected:
     EncoderAppOnBoard()
         : registry_env("VANTOR_NDI_REGISTRY", registry.path()),
-          path_env("PATH", tools.path() + ":" + std::string(std::getenv("PATH"))),
+          path_env("PATH", tools_first_in_path(tools)),
           camera((make_board(), VANTOR_BIN_DIR), board / "/dev/ttyPS1", board / "/camera.sock",
                  {"--format-delay", "0"}),
           // A modest picture rate keeps the frame path light on a loaded machine.
@@ -238,8 +245,8 @@ protected:
     }
     void set_format(const std::string& format, const std::string& sampling)
     {
-        write_text(board / kSettings, R"({"VideoFormat":")" + format +
-                                          R"(","VideoSampleRate":")" + sampling + R"("})");
+        write_text(board / kSettings, R"({"VideoFormat":")" + format + R"(","VideoSampleRate":")" +
+                                          sampling + R"("})");
     }
     // Waits until the dashboard status shows `text`; the status last seen.
     std::string dashboard(const std::string& text)
@@ -326,10 +333,10 @@ TEST_F(EncoderAppOnBoard, FormatChangeRestartsInOnePassSamplingAloneDoesNot)
     ASSERT_GE(stop, 0) << joined(app.lines());
     at = app.wait_for("START NDI Encode with format 2b", stop);
     ASSERT_GE(at, 0) << joined(app.lines());
-    EXPECT_TRUE(app.in_order({"STOP NDI Encode 2b", "STOP send_audio_frame_thread",
-                              "vid_format_change 2b", "START NDI Encode with format 2b",
-                              "PROG SR 422"},
-                             stop));
+    EXPECT_TRUE(
+        app.in_order({"STOP NDI Encode 2b", "STOP send_audio_frame_thread", "vid_format_change 2b",
+                      "START NDI Encode with format 2b", "PROG SR 422"},
+                     stop));
     ASSERT_GE(app.wait_for("creat_encode_threads", at), 0);
     EXPECT_EQ(dashboard("1080p60-422"), R"({"dashboard_vid_input":"1080p60-422"})");
 
