@@ -149,4 +149,16 @@ public:
     // Pause after a failed frame wait before the next one, so that a missing or failing device
     // does not spin a core.
     std::chrono::milliseconds frame_wait_retry_pause{100};
+
+private:
+    // Selects a picture (request 10 with `selector`), asks its length and reads its bytes into
+    // `frame`. False, with nothing read, when a request fails or the picture is too short to hold
+    // a header or cannot be allocated; false when the read fails or comes up short.
+    bool read_picture(std::int32_t selector, frame_t& frame);
+    // Waits up to `pause`, returning early once encodeRunning is cleared; true while it is set.
+    bool pause_while_running(std::chrono::milliseconds pause);
+
+    // Wake the settings watcher and a pausing frame thread as soon as encoding stops.
+    std::mutex m_pause_lock;
+    std::condition_variable m_pause_condvar;
 };

@@ -39,12 +39,15 @@ public:
 
     // Brings the camera module up: opens the line, starts the engine thread and checks once per
     // camera_poll_period until the camera answers. Returns 1 then, 0 when camera control was
-    // disabled (Camcontrol_en cleared) first. The argument is not used.
+    // disabled (Camcontrol_en cleared) or interrupted (camcontrol_interrupted) first. The argument
+    // is not used.
     int cam_init_Camcontrol(unsigned video_format);
     // Starts the camera-control services.
     void init_Camcontrol();
     // Switches the camera module to `video_format` and waits until it reports the expected format
-    // (or camera control is disabled). Holds the other command sources back meanwhile.
+    // (or camera control is disabled). Holds the other command sources back meanwhile. Once
+    // camcontrol_interrupted is set it stops waiting and, when that happened before the change was
+    // sent, sends nothing.
     int set_vid_fmt_Camcontrol(uint32_t video_format);
     // Reads the camera model from "/etc/vantor-hardware-version" into enum_camera_version.
     int GetCamVersion();
@@ -144,6 +147,11 @@ public:
 
     bool ntsc_true = true;
     std::atomic<bool> Camcontrol_en{true};
+    // Set once, from the program's SIGINT handler too, when the program is to end: the bring-up
+    // retry and the format-change waits end at their next check. Never cleared (init_Camcontrol
+    // sets Camcontrol_en again, so that flag cannot carry the request). Lock-free, so a signal
+    // handler may store into it.
+    std::atomic<bool> camcontrol_interrupted{false};
     std::atomic<bool> bInitUI{true};
     camcontrol_ndi_send_instance_t ndi_tx_inst = nullptr;  // borrowed NDI sender handle
     visca m_visca;
@@ -235,4 +243,11 @@ public:
     // Period of the bring-up retry and of the format-confirmation polls (one second on the
     // camera; tests shorten it).
     std::chrono::milliseconds camera_poll_period{1000};
+
+private:
+    // Sleeps for `period`, or less when camcontrol_interrupted is set meanwhile.
+    void pause_unless_interrupted(std::chrono::milliseconds period) const;
 };
+
+static_assert(std::atomic<bool>::is_always_lock_free,
+              "camcontrol_interrupted is set from a signal handler");

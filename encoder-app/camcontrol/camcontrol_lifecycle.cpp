@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "camcontrol/Camcontrol.h"
@@ -10,6 +11,8 @@ namespace {
 constexpr const char* kHardwareVersionPath = "/etc/vantor-hardware-version";
 constexpr int kFormatResendPasses = 30;
 constexpr auto kWebUIPausePoll = std::chrono::milliseconds(10);
+// Longest sleep between two looks at camcontrol_interrupted while a wait pauses.
+constexpr auto kInterruptCheck = std::chrono::milliseconds(20);
 
 void join_if_started(std::thread& thread)
 {
@@ -48,15 +51,33 @@ uint32_t camcontrol_expected_camera_format(uint32_t video_format)
     }
 }
 
+void Camcontrol::pause_unless_interrupted(std::chrono::milliseconds period) const
+{
+    const auto end = std::chrono::steady_clock::now() + period;
+    while (!camcontrol_interrupted) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) {
+            return;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - now, kInterruptCheck));
+    }
+}
+
 int Camcontrol::cam_init_Camcontrol(unsigned /*video_format*/)
 {
     PTZGetWebUIValues();
     m_visca.camBr = B9600;
     m_visca.camAddress = 1;
     m_visca.init_visca();
-    while (Camcontrol_en) {
+    // Retried without limit while the camera does not answer; only disabling camera control or an
+    // interruption (SIGINT) ends the wait without it.
+    while (Camcontrol_en && !camcontrol_interrupted) {
         const bool answered = m_visca.visca_r8t_init();
-        std::this_thread::sleep_for(camera_poll_period);
+        pause_unless_interrupted(camera_poll_period);
+        if (camcontrol_interrupted) {
+            break;
+        }
         if (answered) {
             return 1;
         }
@@ -97,8 +118,12 @@ int Camcontrol::GetCamVersion()
 int Camcontrol::set_vid_fmt_Camcontrol(uint32_t video_format)
 {
     m_visca.vid_fmt_switch = true;
-    while (!camcontrol_webui_pause && m_visca.exec_visca_Running) {
+    while (!camcontrol_webui_pause && m_visca.exec_visca_Running && !camcontrol_interrupted) {
         std::this_thread::sleep_for(kWebUIPausePoll);
+    }
+    if (camcontrol_interrupted) {
+        m_visca.vid_fmt_switch = false;
+        return 0;
     }
 
     m_visca.close_osd();
@@ -111,7 +136,7 @@ int Camcontrol::set_vid_fmt_Camcontrol(uint32_t video_format)
     const uint32_t video_format_un_scale = camcontrol_expected_camera_format(video_format);
     auto reported = static_cast<uint32_t>(m_visca.vid_format_get());
     int count_cycle = 0;
-    while (reported != video_format_un_scale && Camcontrol_en) {
+    while (reported != video_format_un_scale && Camcontrol_en && !camcontrol_interrupted) {
         if (count_cycle == kFormatResendPasses) {
             m_visca.vid_format_change(requested);
             count_cycle = 0;
@@ -119,7 +144,7 @@ int Camcontrol::set_vid_fmt_Camcontrol(uint32_t video_format)
             ++count_cycle;
         }
         reported = static_cast<uint32_t>(m_visca.vid_format_get());
-        std::this_thread::sleep_for(camera_poll_period);
+        pause_unless_interrupted(camera_poll_period);
     }
     m_visca.vid_fmt_switch = false;
     return 0;

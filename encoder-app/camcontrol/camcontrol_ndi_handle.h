@@ -1,6 +1,7 @@
 #pragma once
 
+#include <Processing.NDI.Lib.h>
+
 // The NDI sender handle that camera control borrows from the transmitter (PTZ metadata in, tally
-// and status out). It is an opaque pointer owned by the NDI runtime; camera control never creates
-// or destroys one. Stands for the runtime's NDIlib_send_instance_t until camera control links it.
-using camcontrol_ndi_send_instance_t = void*;
+// and status out). Owned by the transmitter; camera control never creates or destroys one.
+using camcontrol_ndi_send_instance_t = NDIlib_send_instance_t;

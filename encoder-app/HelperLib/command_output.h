@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+// Runs `command` with the shell (popen) and returns the last line it printed on standard output.
+// The output is read in line reads of at most `max_line_length` characters (a longer line counts
+// as several reads), the last read is kept and cut at its line break. A command that cannot be
+// started, or prints nothing, gives an empty text. The command's exit status is not looked at.
+//
+// Used for the camera's own network identity ("ip addr show eth0 | ...", "ifconfig | ..."): on the
+// camera these are BusyBox tools; the virtual board puts tools of the same output format first in
+// PATH.
+std::string command_last_line(const char* command, int max_line_length);

@@ -1,0 +1,153 @@
+#include "main/encoder_main.h"
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "main/WebUIStatus.h"
+#include "vantor/board_root.h"
+#include "vantor/unique_fd.h"
+
+// Construction order matters: the transmitter first, camera control second (destroyed the other
+// way round after main returns). Both live in this one file, so the order is the definition order.
+NdiTransmitter m_NdiTransmitter;
+Camcontrol m_Camcontrol;
+
+std::atomic<bool> main_exit_loop{false};
+int encode_started = 0;
+int nimbo_vid_format = 0;
+int nimbo_vid_format_last = 0;
+int display_vid_format = 0;
+av_settings m_av_settings;
+
+static_assert(std::atomic<bool>::is_always_lock_free, "main_exit_loop is set by a signal handler");
+
+namespace {
+
+constexpr auto kLoopPeriod = std::chrono::microseconds(500000);
+
+void install_sigint_handler()
+{
+    struct sigaction action {};
+    action.sa_handler = sigint_handler;
+    sigemptyset(&action.sa_mask);
+    // Interrupted system calls of the other threads resume; the waits that must end watch the
+    // flags the handler sets.
+    action.sa_flags = SA_RESTART;
+    (void)sigaction(SIGINT, &action, nullptr);
+}
+
+// Tells the camera the format and starts the encoder with it. When the program was interrupted
+// while the camera switched, the encoder is not started: the loop ends at its next check.
+void start_encoder(int fmt)
+{
+    m_Camcontrol.set_vid_fmt_Camcontrol(static_cast<uint32_t>(fmt));
+    if (main_exit_loop) {
+        return;
+    }
+    encode_started = 1;
+    m_NdiTransmitter.encoder_pix_format_420 = encoder_420_for_format(fmt, m_av_settings.sr_420_en);
+    std::printf("START NDI Encode with format %x\n", static_cast<unsigned>(fmt));
+    std::puts(m_NdiTransmitter.encoder_pix_format_420 == 1 ? "PROG SR 420" : "PROG SR 422");
+    m_NdiTransmitter.start_encode(fmt, 0);
+    updateWebUIStatus(display_vid_format, nimbo_vid_format,
+                      m_NdiTransmitter.encoder_pix_format_420);
+}
+
+void run_main_loop()
+{
+    while (!main_exit_loop && !m_NdiTransmitter.DeTectStuck) {
+        read_av_settings();
+        const int fmt = m_av_settings.videoin;
+        nimbo_vid_format = fmt;
+        m_Camcontrol.tally_en = m_NdiTransmitter.tally_en.load();
+
+        bool start = false;
+        if (fmt != nimbo_vid_format_last || fmt == 0) {
+            if (encode_started == 1) {
+                encode_started = 0;
+                std::printf("STOP NDI Encode %x\n", static_cast<unsigned>(fmt));
+                m_NdiTransmitter.stop_encode();
+            }
+            start = fmt != 0;
+        } else {
+            start = encode_started == 0;
+        }
+        if (start) {
+            start_encoder(fmt);
+        }
+
+        nimbo_vid_format_last = nimbo_vid_format;
+        std::this_thread::sleep_for(kLoopPeriod);
+    }
+
+    if (encode_started == 1) {
+        encode_started = 0;
+        std::puts("STOP NDI Encode");
+        m_NdiTransmitter.stop_encode();
+    }
+}
+
+}  // namespace
+
+void sigint_handler(int /*signal_number*/)
+{
+    main_exit_loop = true;
+    m_Camcontrol.camcontrol_interrupted = true;
+}
+
+void read_av_settings()
+{
+    read_av_settings(m_av_settings, display_vid_format);
+}
+
+int encoder_app_main()
+{
+    // One line at a time, also into a pipe or a log file, so that nothing is lost or held back.
+    (void)std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    std::puts("Start Nimbo 4k enc app");
+    install_sigint_handler();
+
+    updateWebUIstart();
+    (void)NDIlib_initialize();
+    std::puts("init ndi");
+
+    nimbo_vid_format = 0;
+    nimbo_vid_format_last = 0;
+    encode_started = 0;
+
+    // Opened for the transmitter's interface; the encoder device is opened by its own path.
+    vantor::UniqueFd mem_fd(::open(vantor::board_path("/dev/mem").c_str(), O_RDWR | O_CLOEXEC));
+    std::puts("map_NdiTransmitter_mem");
+    m_NdiTransmitter.map_NdiTransmitter_mem(mem_fd.get());
+
+    std::puts("adv7619_config()");
+    m_NdiTransmitter.creat_ndi_tx_instance();
+    m_Camcontrol.ndi_tx_inst = m_NdiTransmitter.ndi_tx_inst;
+
+    read_av_settings();
+    nimbo_vid_format = m_av_settings.videoin;
+
+    if (m_Camcontrol.cam_init_Camcontrol(static_cast<unsigned>(nimbo_vid_format)) != 0) {
+        updateWebUIformat();
+        m_Camcontrol.init_Camcontrol();
+        m_Camcontrol.set_vid_fmt_Camcontrol(static_cast<uint32_t>(nimbo_vid_format));
+        std::puts("start main_exit_loop");
+        run_main_loop();
+    }
+
+    m_Camcontrol.deinit_Camcontrol();
+    m_NdiTransmitter.distroy_ndi_tx_instance();
+    m_Camcontrol.ndi_tx_inst = nullptr;
+    std::puts("unmap_NdiTransmitter_mem");
+    m_NdiTransmitter.unmap_NdiTransmitter_mem();
+    mem_fd.reset();
+    std::puts("NDIlib_destroy()");
+    NDIlib_destroy();
+    std::puts("End Nimbo 4k enc app");
+    return 0;
+}
