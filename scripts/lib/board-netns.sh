@@ -20,11 +20,11 @@ board_netns_exists() {
 # ip tool). Says why not on standard error otherwise.
 board_netns_permitted() {
   if [ "$(id -u)" -ne 0 ]; then
-    echo "board: not root, so no network namespaces: the camera runs on loopback" >&2
+    echo "scripts/run: not root, so no network namespaces: the camera runs on loopback" >&2
     return 1
   fi
   if ! command -v ip >/dev/null 2>&1; then
-    echo "board: the ip tool (iproute2) is missing: the camera runs on loopback" >&2
+    echo "scripts/run: the ip tool (iproute2) is missing: the camera runs on loopback" >&2
     return 1
   fi
   return 0
@@ -35,11 +35,11 @@ board_netns_permitted() {
 board_netns_up() {
   local cam=$1 studio=$2 err
   if board_netns_exists "$cam" || board_netns_exists "$studio"; then
-    echo "board: network namespace $cam or $studio exists already" >&2
+    echo "scripts/run: network namespace $cam or $studio exists already" >&2
     return 1
   fi
   if ! err=$(ip netns add "$cam" 2>&1); then
-    echo "board: cannot create a network namespace ($err): the camera runs on loopback" >&2
+    echo "scripts/run: cannot create a network namespace ($err): the camera runs on loopback" >&2
     return 1
   fi
   if ! err=$(ip netns add "$studio" 2>&1) ||
@@ -54,7 +54,7 @@ board_netns_up() {
       broadcast + dev studio0 2>&1) ||
     ! err=$(ip -n "$studio" link set studio0 up 2>&1) ||
     ! err=$(ip -n "$cam" route add default via "$BOARD_STUDIO_ADDRESS" 2>&1); then
-    echo "board: cannot set up the camera's network ($err)" >&2
+    echo "scripts/run: cannot set up the camera's network ($err)" >&2
     board_netns_down "$cam" "$studio"
     return 1
   fi
@@ -70,6 +70,6 @@ board_netns_down() {
     for pid in $(ip netns pids "$ns" 2>/dev/null); do
       kill -KILL "$pid" 2>/dev/null
     done
-    ip netns del "$ns" 2>/dev/null || echo "board: cannot remove network namespace $ns" >&2
+    ip netns del "$ns" 2>/dev/null || echo "scripts/run: cannot remove network namespace $ns" >&2
   done
 }

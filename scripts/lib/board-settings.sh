@@ -52,7 +52,7 @@ board_set_video_format() {
   local path=$1/etc/vantor-enc1-settings.json text
   text=$(cat "$path") || return 1
   if [[ $text != *'"VideoFormat":"'* ]]; then
-    echo "board: $path has no \"VideoFormat\" value to set" >&2
+    echo "scripts/run: $path has no \"VideoFormat\" value to set" >&2
     return 1
   fi
   local before=${text%%\"VideoFormat\":\"*} after=${text#*\"VideoFormat\":\"}
