@@ -79,8 +79,8 @@ TEST_F(BoardRunTest, CommandLineMistakesAreRefusedBeforeAnythingStarts)
     EXPECT_TRUE(contains(help.output, "Usage: scripts/run")) << help.output;
 
     const std::vector<std::vector<std::string>> wrong = {
-        {"--duration", "0"},     {"--duration", "soon"}, {"--format", "1080p\"50"},
-        {"--root"},              {"--bogus"},
+        {"--duration", "0"}, {"--duration", "soon"}, {"--format", "1080p\"50"}, {"--root"},
+        {"--bogus"},
     };
     for (const auto& args : wrong) {
         std::vector<std::string> argv = {"bash", script, "--root", m_root};
@@ -100,10 +100,9 @@ TEST_F(BoardRunTest, CameraStreamsAcrossTheStudioLinkAndCtrlCStopsEverything)
     if (::geteuid() != 0) {
         GTEST_SKIP() << "network namespaces need root; the loopback test covers the rest";
     }
-    BoardScript script(kSource,
-                       {"--bin", kBin, "--root", m_root, "--format", "720p59.94", "--duration",
-                        "600"},
-                       m_log);
+    BoardScript script(
+        kSource, {"--bin", kBin, "--root", m_root, "--format", "720p59.94", "--duration", "600"},
+        m_log);
     ASSERT_TRUE(script.started());
     auto facts = wait_board_env(script, m_root, "BOARD_NDI_ADDRESS", kUpDeadline);
     ASSERT_FALSE(facts.empty()) << "the camera's NDI source never appeared:\n" << script.output();
@@ -169,12 +168,11 @@ TEST_F(BoardRunTest, LoopbackCameraIsFoundByNameAndStopsAfterItsDuration)
     EXPECT_TRUE(facts["BOARD_CAMERA_NETNS"].empty());
     EXPECT_EQ(facts["BOARD_NDI_ADDRESS"].rfind("127.0.0.1:", 0), 0U) << facts["BOARD_NDI_ADDRESS"];
 
-    const auto monitor =
-        run_command({"env", "VANTOR_NDI_REGISTRY=" + facts["VANTOR_NDI_REGISTRY"],
-                     kBin + "/ndi-monitor", "--streams", "program", "--save-picture",
-                     m_dir / "program.shq", "--seconds", kMonitorSeconds, "--connect-timeout",
-                     "30", "CAM"},
-                    kMonitorDeadline);
+    const auto monitor = run_command({"env", "VANTOR_NDI_REGISTRY=" + facts["VANTOR_NDI_REGISTRY"],
+                                      kBin + "/ndi-monitor", "--streams", "program",
+                                      "--save-picture", m_dir / "program.shq", "--seconds",
+                                      kMonitorSeconds, "--connect-timeout", "30", "CAM"},
+                                     kMonitorDeadline);
     EXPECT_EQ(monitor.status, 0) << monitor.output;
     EXPECT_TRUE(contains(monitor.output, "1920x1080 SHQ2)")) << monitor.output;
     EXPECT_GT(best_program_rate(monitor.output, "1920x1080"), 0.0) << monitor.output;
@@ -192,8 +190,8 @@ TEST_F(BoardRunTest, LoopbackCameraIsFoundByNameAndStopsAfterItsDuration)
 // and the script says what happened and fails.
 TEST_F(BoardRunTest, ASimulatorThatDiesEarlyStopsTheBoard)
 {
-    BoardScript script(kSource, {"--bin", kBin, "--root", m_root, "--no-netns", "--duration", "600"},
-                       m_log);
+    BoardScript script(kSource,
+                       {"--bin", kBin, "--root", m_root, "--no-netns", "--duration", "600"}, m_log);
     ASSERT_TRUE(script.started());
     auto facts = wait_board_env(script, m_root, "BOARD_NDI_ADDRESS", kUpDeadline);
     ASSERT_FALSE(facts.empty()) << "the camera's NDI source never appeared:\n" << script.output();

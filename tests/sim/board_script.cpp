@@ -224,11 +224,12 @@ std::vector<std::string> processes_mentioning(const std::string& text)
         const std::string environment = read_or_empty("/proc/" + pid + "/environ");
         if (cmdline.find(text) != std::string::npos ||
             environment.find(text) != std::string::npos) {
-            std::string shown = cmdline;
-            for (char& c : shown) {
-                c = c == '\0' ? ' ' : c;
+            std::string shown = pid;
+            shown += ": ";
+            for (const char c : cmdline) {
+                shown += c == '\0' ? ' ' : c;
             }
-            found.push_back(pid + ": " + shown);
+            found.push_back(shown);
         }
     }
     ::closedir(proc);
