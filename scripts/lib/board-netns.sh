@@ -30,10 +30,18 @@ board_netns_permitted() {
   return 0
 }
 
+# ip netns keeps named namespaces as mounts below /run/netns, which it first makes a mount point
+# of its own. Whether that was so before this board is remembered, so that the board takes away
+# the mount point again when it made it and nothing else uses it.
+BOARD_NETNS_DIR=/run/netns
+board_netns_dir_was_mounted=1
+
 # board_netns_up CAMERA_NS STUDIO_NS: creates both namespaces and the link between them. On any
 # failure removes what it made and returns non-zero.
 board_netns_up() {
   local cam=$1 studio=$2 err
+  board_netns_dir_was_mounted=1
+  mountpoint -q "$BOARD_NETNS_DIR" 2>/dev/null || board_netns_dir_was_mounted=0
   if board_netns_exists "$cam" || board_netns_exists "$studio"; then
     echo "scripts/run: network namespace $cam or $studio exists already" >&2
     return 1
@@ -72,4 +80,8 @@ board_netns_down() {
     done
     ip netns del "$ns" 2>/dev/null || echo "scripts/run: cannot remove network namespace $ns" >&2
   done
+  if [ "$board_netns_dir_was_mounted" -eq 0 ] && mountpoint -q "$BOARD_NETNS_DIR" 2>/dev/null &&
+    [ -z "$(ls -A "$BOARD_NETNS_DIR" 2>/dev/null)" ]; then
+    umount "$BOARD_NETNS_DIR" 2>/dev/null
+  fi
 }
