@@ -118,7 +118,9 @@ TEST_F(BoardRunTest, CameraStreamsAcrossTheStudioLinkAndCtrlCStopsEverything)
 
     // The shell commands the camera runs for its own address, mask, MAC and gateway see its eth0
     // in BusyBox's format.
-    const std::string path = "PATH=" + m_root + "/bin:" + std::getenv("PATH");
+    const char* machine_path = std::getenv("PATH");
+    const std::string path =
+        "PATH=" + m_root + "/bin:" + (machine_path != nullptr ? machine_path : "/usr/bin:/bin");
     const auto shell = [&](const std::string& command) {
         return run_command({"ip", "netns", "exec", camera_ns, "env", path, "sh", "-c", command},
                            30s)
