@@ -80,8 +80,8 @@ void NdiTransmitter::encode_settings()
         double bit_rate_get = 0.0;
         if (GetJsonString(kEncoderSettingsPath, "BandwidthMode") == "Manual") {
             const std::string select = GetJsonString(kEncoderSettingsPath, "BandwidthSelect");
-            const double bytes_per_second =
-                select == "NULL" ? kDefaultManualBytesPerSecond : parse_mbits(select) * kBytesPerMbit;
+            const double bytes_per_second = select == "NULL" ? kDefaultManualBytesPerSecond
+                                                             : parse_mbits(select) * kBytesPerMbit;
             const int program_rate = whole_rate(prog_info_frame);
             bit_rate_get = program_rate > 0 ? bytes_per_second / program_rate : 0.0;
         } else {

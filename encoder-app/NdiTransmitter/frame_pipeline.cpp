@@ -62,9 +62,9 @@ void push_trimmed(std::queue<std::shared_ptr<NdiTransmitter::frame_t>>& queue, s
 }
 
 // Takes the oldest waiting picture, waiting for one.
-std::shared_ptr<NdiTransmitter::frame_t> pop_waiting(
-    std::queue<std::shared_ptr<NdiTransmitter::frame_t>>& queue, std::mutex& lock,
-    std::condition_variable& condvar)
+std::shared_ptr<NdiTransmitter::frame_t>
+pop_waiting(std::queue<std::shared_ptr<NdiTransmitter::frame_t>>& queue, std::mutex& lock,
+            std::condition_variable& condvar)
 {
     std::unique_lock<std::mutex> guard(lock);
     condvar.wait(guard, [&queue] { return !queue.empty(); });
@@ -95,8 +95,8 @@ bool NdiTransmitter::read_picture(std::int32_t selector, frame_t& frame)
         return false;
     }
     frame.frame_data_size = size;
-    const ssize_t got = m_vantorspeedhqDevice.read(frame.frame_data.get(),
-                                                   static_cast<std::size_t>(size));
+    const ssize_t got =
+        m_vantorspeedhqDevice.read(frame.frame_data.get(), static_cast<std::size_t>(size));
     return got == static_cast<ssize_t>(size);
 }
 

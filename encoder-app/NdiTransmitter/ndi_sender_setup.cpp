@@ -80,7 +80,8 @@ void NdiTransmitter::creat_ndi_tx_instance()
     const std::string MACAddress = command_last_line(kOwnMacCommand, kOwnMacLineLength);
     std::printf("MAC Address %s\n", MACAddress.c_str());
 
-    const std::string NDIProductStream = ndi_product_metadata_text(FwVersion, HwVersion, MACAddress);
+    const std::string NDIProductStream =
+        ndi_product_metadata_text(FwVersion, HwVersion, MACAddress);
     std::printf("NDIProductStream \n%s\n", NDIProductStream.c_str());
     add_connection_metadata(ndi_tx_inst, NDIProductStream);
 

@@ -59,8 +59,8 @@ void Camcontrol::pause_unless_interrupted(std::chrono::milliseconds period) cons
         if (now >= end) {
             return;
         }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            end - now, kInterruptCheck));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(end - now, kInterruptCheck));
     }
 }
 

@@ -81,8 +81,8 @@ void read_av_settings(av_settings& settings, int& display_vid_format)
     settings.videoin = codes.working;
     display_vid_format = codes.display;
     settings.sr_420_en = GetJsonString(kEncoderSettingsFile, "VideoSampleRate") == "420" ? 1 : 0;
-    settings.ajingain = scaled_gain(GetJsonString(kAudioSettingsFile, "AnalogAudioInGain"), 1.2,
-                                    false);
-    settings.ajoutgain = scaled_gain(GetJsonString(kAudioSettingsFile, "AnalogAudioOutGain"), 1.28,
-                                     true);
+    settings.ajingain =
+        scaled_gain(GetJsonString(kAudioSettingsFile, "AnalogAudioInGain"), 1.2, false);
+    settings.ajoutgain =
+        scaled_gain(GetJsonString(kAudioSettingsFile, "AnalogAudioOutGain"), 1.28, true);
 }

@@ -4,11 +4,11 @@
 
 // The audio/video settings the main loop works from, read from the web UI's settings files.
 struct av_settings {
-    int ajingain = 0;   // analogue audio input gain: file value (0-100) x 1.2, truncated
-    int ajoutgain = 0;  // analogue audio output gain: (100 - file value) x 1.28, truncated
-    int videoin = 0;    // working video format code
-    int videoincs = 0;  // not used
-    int sr_420_en = 0;  // 1 when the sampling setting is "420"
+    int ajingain = 0;          // analogue audio input gain: file value (0-100) x 1.2, truncated
+    int ajoutgain = 0;         // analogue audio output gain: (100 - file value) x 1.28, truncated
+    int videoin = 0;           // working video format code
+    int videoincs = 0;         // not used
+    int sr_420_en = 0;         // 1 when the sampling setting is "420"
     bool videomode4k = false;  // not used
 };
 

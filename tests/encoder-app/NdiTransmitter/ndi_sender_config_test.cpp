@@ -32,8 +32,7 @@ ndi_net_settings settings_of(const std::string& txpm, const std::string& dis_ser
 TEST(NdiMainConfig, TransportObjectFollowsTxpm)
 {
     EXPECT_EQ(ndi_main_config_text(settings_of("Multi-TCP")),
-              R"({"ndi":{"tcp":{"send":{"enable":true},"recv":{"enable":true}},)" + kVendor +
-                  "}}");
+              R"({"ndi":{"tcp":{"send":{"enable":true},"recv":{"enable":true}},)" + kVendor + "}}");
     EXPECT_EQ(ndi_main_config_text(settings_of("UDP")),
               R"({"ndi":{"unicast":{"send":{"enable":true},"recv":{"enable":true}},)" + kVendor +
                   "}}");
@@ -58,8 +57,8 @@ TEST(NdiMainConfig, MulticastWithDiscoveryServer)
 
 TEST(NdiMainConfig, DiscoveryNeedsSwitchAndAddress)
 {
-    const std::string plain = R"({"ndi":{"tcp":{"send":{"enable":true},"recv":{"enable":true}},)" +
-                              kVendor + "}}";
+    const std::string plain =
+        R"({"ndi":{"tcp":{"send":{"enable":true},"recv":{"enable":true}},)" + kVendor + "}}";
     EXPECT_EQ(ndi_main_config_text(settings_of("Multi-TCP", "NDIDisServEn", "NULL")), plain);
     EXPECT_EQ(ndi_main_config_text(settings_of("Multi-TCP", "NDIDisServDis", "10.77.0.9")), plain);
     EXPECT_EQ(ndi_main_config_text(settings_of("UDP", "NDIDisServEn", "10.0.0.1")),
@@ -117,9 +116,10 @@ TEST(NdiMetadata, ProductText)
               R"(<ndi_product long_name="Vantor Labs Camera" short_name="Camera" )"
               R"(manufacturer="Vantor Labs" version="2.1.7" session="default" )"
               R"(model_name="Vantor OPTA R8T" serial="02:00:0a:4d:00:02"/>)");
-    EXPECT_EQ(ndi_product_metadata_text("", "", ""),
-              R"(<ndi_product long_name="Vantor Labs Camera" short_name="Camera" )"
-              R"(manufacturer="Vantor Labs" version="" session="default" model_name="" serial=""/>)");
+    EXPECT_EQ(
+        ndi_product_metadata_text("", "", ""),
+        R"(<ndi_product long_name="Vantor Labs Camera" short_name="Camera" )"
+        R"(manufacturer="Vantor Labs" version="" session="default" model_name="" serial=""/>)");
 }
 
 TEST(NdiMetadata, CapabilitiesText)

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -34,6 +35,13 @@ const char* const kCapabilities =
     R"(ntk_white_balance="true" ntk_exposure="true" ntk_focus="true" ntk_autofocus="true" )"
     R"(ntk_preset_speed="true" web_control="http://10.77.0.2/"/>)";
 
+// PATH with the test's tools folder in front.
+std::string tools_first_in_path(const TempDir& tools)
+{
+    const char* path = std::getenv("PATH");
+    return tools.path() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+}
+
 // Shell tools in BusyBox's output format, first in PATH, as the virtual board provides them.
 void write_tool(const TempDir& dir, const std::string& name, const std::string& output)
 {
@@ -53,7 +61,10 @@ std::vector<std::string> registry_entries(const std::string& registry)
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.size() > 7 && name.compare(name.size() - 7, 7, ".sender") == 0) {
-            entries.push_back(read_text(registry + "/" + name));
+            std::string path = registry;
+            path += "/";
+            path += name;
+            entries.push_back(read_text(path));
         }
     }
     ::closedir(dir);
@@ -113,7 +124,7 @@ class SenderSetup : public ::testing::Test {
 protected:
     SenderSetup()
         : registry_env("VANTOR_NDI_REGISTRY", registry.path()),
-          path_env("PATH", tools.path() + ":" + std::string(std::getenv("PATH")))
+          path_env("PATH", tools_first_in_path(tools))
     {
         board.make_dir("/etc");
         write_tool(tools, "ip",
@@ -151,26 +162,26 @@ protected:
 
 TEST_F(SenderSetup, NamedSenderWithGroupsMetadataAndFailover)
 {
-    write_text(board / kEncoderSettingsPath,
-               R"({"StreamName":"Studio 4","NDIGroup":"NDIGroupEn","NDIGroupName":"studio,public"})");
+    write_text(
+        board / kEncoderSettingsPath,
+        R"({"StreamName":"Studio 4","NDIGroup":"NDIGroupEn","NDIGroupName":"studio,public"})");
     write_text(board / kNdiTxSettingsPath, R"({"txpm":"Multi-TCP"})");
     write_text(board / kFailoverSourcePath, "Backup Cam");
 
     const std::string printed = create();
     ASSERT_NE(tx.ndi_tx_inst, nullptr);
     ASSERT_NE(tx.comms_inst, nullptr);
-    EXPECT_EQ(printed,
-              std::string("NDI STREAM NAME: Studio 4\n"
-                          "NDI GROUP NAME: studio,public\n"
-                          "NDIConfigStream\n") +
-                  ndi_main_config_text(read_ndi_net_settings()) +
-                  "\nHARDWARE Vantor OPTA R8T\n"
-                  "FwVersionInFile 4.2.0\n"
-                  "IP Address 10.77.0.2\n"
-                  "MAC Address 02:00:0A:4D:00:02\n"
-                  "NDIProductStream \n" +
-                  kProduct + "\nNDICapabilitiesStream \n" + kCapabilities +
-                  "\nfailover source name: = 'Backup Cam'\n");
+    EXPECT_EQ(printed, std::string("NDI STREAM NAME: Studio 4\n"
+                                   "NDI GROUP NAME: studio,public\n"
+                                   "NDIConfigStream\n") +
+                           ndi_main_config_text(read_ndi_net_settings()) +
+                           "\nHARDWARE Vantor OPTA R8T\n"
+                           "FwVersionInFile 4.2.0\n"
+                           "IP Address 10.77.0.2\n"
+                           "MAC Address 02:00:0A:4D:00:02\n"
+                           "NDIProductStream \n" +
+                           kProduct + "\nNDICapabilitiesStream \n" + kCapabilities +
+                           "\nfailover source name: = 'Backup Cam'\n");
     // No pointer to the call's own strings is left behind.
     EXPECT_EQ(tx.ndi_tx.p_ndi_name, nullptr);
     EXPECT_EQ(tx.p_failover_source.p_ndi_name, nullptr);

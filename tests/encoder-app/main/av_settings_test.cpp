@@ -22,12 +22,24 @@ struct FormatCase {
 TEST(VideoFormatTable, EverySettingsText)
 {
     const FormatCase cases[] = {
-        {"1080p23.97", 1, 1},     {"1080p24", 2, 2},        {"1080p25", 3, 3},
-        {"1080p29.97", 4, 4},     {"1080p30", 5, 5},        {"720p50", 6, 6},
-        {"720p59.94", 7, 7},      {"720p60", 8, 8},         {"1080i50", 0x13, 0x13},
-        {"1080i59.94", 0x14, 0x14}, {"1080i60", 0x15, 0x15}, {"1080p50", 0x29, 0x29},
-        {"1080p59.94", 0x2A, 0x2A}, {"1080p60", 0x2B, 0x2B}, {"2160p23.97", 0x31, 0x31},
-        {"2160p24", 0x32, 0x32},  {"2160p25", 0x33, 0x33},  {"2160p29.97", 0x34, 0x34},
+        {"1080p23.97", 1, 1},
+        {"1080p24", 2, 2},
+        {"1080p25", 3, 3},
+        {"1080p29.97", 4, 4},
+        {"1080p30", 5, 5},
+        {"720p50", 6, 6},
+        {"720p59.94", 7, 7},
+        {"720p60", 8, 8},
+        {"1080i50", 0x13, 0x13},
+        {"1080i59.94", 0x14, 0x14},
+        {"1080i60", 0x15, 0x15},
+        {"1080p50", 0x29, 0x29},
+        {"1080p59.94", 0x2A, 0x2A},
+        {"1080p60", 0x2B, 0x2B},
+        {"2160p23.97", 0x31, 0x31},
+        {"2160p24", 0x32, 0x32},
+        {"2160p25", 0x33, 0x33},
+        {"2160p29.97", 0x34, 0x34},
         // Produced as 2160p29.97, shown as 2160p30.
         {"2160p30", 0x34, 0x35},
     };
@@ -127,7 +139,8 @@ TEST_F(ReadAvSettings, FormatSamplingAndGainsFromTheFiles)
     EXPECT_EQ(settings.sr_420_en, 0);
 
     // Only the exact text "420" selects 4:2:0.
-    write_text(board / kEncoderSettingsFile, R"({"VideoFormat":"1080p60","VideoSampleRate":"4200"})");
+    write_text(board / kEncoderSettingsFile,
+               R"({"VideoFormat":"1080p60","VideoSampleRate":"4200"})");
     read();
     EXPECT_EQ(settings.videoin, 0x2B);
     EXPECT_EQ(settings.sr_420_en, 0);

@@ -1,0 +1,456 @@
+// The encoder application as a process on a temporary board with the camera-module and encoder
+// simulators: its start-up, the main loop's format transitions, SIGINT in every phase and the
+// orderly exit when the encoder stalls, all read from its standard output.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/camera_sim.h"
+#include "support/speedhq_sim.h"
+#include "support/temp_board_root.h"
+#include "vantor/unique_fd.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vantor::test::CameraSimProcess;
+using vantor::test::read_text;
+using vantor::test::ScopedEnv;
+using vantor::test::SpeedHqSimProcess;
+using vantor::test::TempBoardRoot;
+using vantor::test::TempDir;
+using vantor::test::write_text;
+using Lines = std::vector<std::string>;
+
+constexpr auto kDeadline = 60s;
+constexpr const char* kSettings = "/etc/vantor-enc1-settings.json";
+
+// The shutdown lines, in their order, after the main loop (or a failed bring-up).
+const Lines kShutdown = {
+    "STOP ndi_tally_thread",    "STOP camcontrol_ndi_thread", "STOP camcontrol_webui_thread",
+    "unmap_NdiTransmitter_mem", "NDIlib_destroy()",           "End Nimbo 4k enc app"};
+
+// A failed frame wait prints "err " without a line break: such words at the start of a line
+// belong to the line before.
+std::string without_err_words(std::string line)
+{
+    while (line.rfind("err ", 0) == 0) {
+        line.erase(0, 4);
+    }
+    return line;
+}
+
+// The encoder application with its standard output read line by line.
+class EncoderApp {
+public:
+    EncoderApp()
+    {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            return;
+        }
+        vantor::UniqueFd read_end(out[0]);
+        vantor::UniqueFd write_end(out[1]);
+        std::string program = std::string(VANTOR_BIN_DIR) + "/encoder-app";
+        char* argv[] = {program.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, write_end.get(), STDOUT_FILENO);
+        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv, environ) != 0) {
+            m_pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        write_end.reset();
+        m_reader = std::thread([this, fd = std::move(read_end)] { read_lines(fd.get()); });
+    }
+    ~EncoderApp()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+        }
+        if (m_reader.joinable()) {
+            m_reader.join();
+        }
+    }
+    EncoderApp(const EncoderApp&) = delete;
+    EncoderApp& operator=(const EncoderApp&) = delete;
+
+    bool started() const { return m_pid > 0; }
+    void interrupt() const { ::kill(m_pid, SIGINT); }
+
+    // Waits for a line equal to `text` after position `from`; its position, or -1.
+    int wait_for(const std::string& text, int from = 0, std::chrono::seconds deadline = kDeadline)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        int found = -1;
+        m_changed.wait_for(lock, deadline, [&] {
+            found = find_locked(text, from);
+            return found >= 0 || m_eof;
+        });
+        return found;
+    }
+
+    // Waits for the process to end; its exit status, or -1 (killed, or still running).
+    int wait_exit(std::chrono::seconds deadline = kDeadline)
+    {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            const pid_t pid = ::waitpid(m_pid, &status, WNOHANG);
+            if (pid == m_pid) {
+                m_pid = -1;
+                if (m_reader.joinable()) {
+                    m_reader.join();
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+    Lines lines()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines;
+    }
+    int find(const std::string& text, int from = 0)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return find_locked(text, from);
+    }
+    int count(const std::string& text)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return static_cast<int>(std::count(m_lines.begin(), m_lines.end(), text));
+    }
+
+    // True when `expected` appears in this order (other lines may come between).
+    bool in_order(const Lines& expected, int from = 0)
+    {
+        int at = from;
+        for (const std::string& text : expected) {
+            at = find(text, at);
+            if (at < 0) {
+                return false;
+            }
+            ++at;
+        }
+        return true;
+    }
+
+private:
+    int find_locked(const std::string& text, int from) const
+    {
+        for (std::size_t i = static_cast<std::size_t>(std::max(from, 0)); i < m_lines.size(); ++i) {
+            if (m_lines[i] == text) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+    void read_lines(int fd)
+    {
+        std::string partial;
+        char buffer[4096];
+        while (true) {
+            const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+            if (n <= 0) {
+                break;
+            }
+            partial.append(buffer, static_cast<std::size_t>(n));
+            std::string::size_type line_end = 0;
+            while ((line_end = partial.find('\n')) != std::string::npos) {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_lines.push_back(without_err_words(partial.substr(0, line_end)));
+                partial.erase(0, line_end + 1);
+                m_changed.notify_all();
+            }
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!partial.empty()) {
+            m_lines.push_back(without_err_words(partial));
+        }
+        m_eof = true;
+        m_changed.notify_all();
+    }
+
+    pid_t m_pid = -1;
+    std::thread m_reader;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    Lines m_lines;
+    bool m_eof = false;
+};
+
+// PATH with the test's tools folder in front.
+std::string tools_first_in_path(const TempDir& tools)
+{
+    const char* path = std::getenv("PATH");
+    return tools.path() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+}
+
+// Shell tools of the virtual board: the camera's network identity in BusyBox's format.
+void write_tool(const TempDir& dir, const std::string& name, const std::string& output)
+{
+    const std::string path = dir / name;
+    write_text(path, "#!/bin/sh\nprintf '" + output + "'\n");
+    ::chmod(path.c_str(), 0755);
+}
+
+class EncoderAppOnBoard : public ::testing::Test {
+protected:
+    EncoderAppOnBoard()
+        : registry_env("VANTOR_NDI_REGISTRY", registry.path()),
+          path_env("PATH", tools_first_in_path(tools)),
+          camera((make_board(), VANTOR_BIN_DIR), board / "/dev/ttyPS1", board / "/camera.sock",
+                 {"--format-delay", "0"}),
+          // A modest picture rate keeps the frame path light on a loaded machine.
+          encoder(VANTOR_BIN_DIR, board / "/dev/vantor-speedhq", {"--rate", "30"})
+    {
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(camera.ready());
+        ASSERT_TRUE(encoder.ready());
+    }
+
+    void make_board()
+    {
+        board.make_dir("/dev");
+        board.make_dir("/etc");
+        board.make_dir("/tmp");
+        write_tool(tools, "ip", "    inet 10.77.0.2/24 brd 10.77.0.255 scope global eth0\\n");
+        write_tool(tools, "ifconfig", "eth0      Link encap:Ethernet  HWaddr 02:00:0A:4D:00:02\\n");
+        set_format("1080p50", "422");
+    }
+    void set_format(const std::string& format, const std::string& sampling)
+    {
+        write_text(board / kSettings, R"({"VideoFormat":")" + format + R"(","VideoSampleRate":")" +
+                                          sampling + R"("})");
+    }
+    // Waits until the dashboard status shows `text`; the status last seen.
+    std::string dashboard(const std::string& text)
+    {
+        const std::string expected = R"({"dashboard_vid_input":")" + text + R"("})";
+        const auto end = std::chrono::steady_clock::now() + kDeadline;
+        std::string seen;
+        while (std::chrono::steady_clock::now() < end) {
+            seen = read_text(board / "/tmp/vantor-dashboard-pipe");
+            if (seen == expected) {
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return seen;
+    }
+
+    // SIGINT, then the shutdown lines in order after `from`, and exit status 0.
+    void expect_orderly_end(EncoderApp& app, int from)
+    {
+        app.interrupt();
+        expect_shutdown(app, from);
+    }
+    void expect_shutdown(EncoderApp& app, int from)
+    {
+        EXPECT_EQ(app.wait_exit(), 0);
+        EXPECT_TRUE(app.in_order(kShutdown, from)) << joined(app.lines());
+        EXPECT_EQ(app.lines().back(), "End Nimbo 4k enc app");
+    }
+    static std::string joined(const Lines& lines)
+    {
+        std::string text;
+        for (const std::string& line : lines) {
+            text += line + "\n";
+        }
+        return text;
+    }
+
+    TempBoardRoot board;
+    TempDir registry;
+    TempDir tools;
+    ScopedEnv registry_env;
+    ScopedEnv path_env;
+    CameraSimProcess camera;
+    SpeedHqSimProcess encoder;
+};
+
+TEST_F(EncoderAppOnBoard, StartsUpInOrderAndEndsOnSigintWhileRunning)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = app.wait_for("START NDI Encode with format 29");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    EXPECT_TRUE(app.in_order({"Start Nimbo 4k enc app", "init ndi", "map_NdiTransmitter_mem",
+                              "adv7619_config()", "NDIConfigStream", "IP Address 10.77.0.2",
+                              "MAC Address 02:00:0A:4D:00:02", "start main_exit_loop",
+                              "START NDI Encode with format 29", "PROG SR 422"}))
+        << joined(app.lines());
+    EXPECT_EQ(app.lines().front(), "Start Nimbo 4k enc app");
+    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+    EXPECT_EQ(dashboard("1080p50-422"), R"({"dashboard_vid_input":"1080p50-422"})");
+
+    app.interrupt();
+    const int stop = app.wait_for("STOP NDI Encode", started);
+    ASSERT_GE(stop, 0) << joined(app.lines());
+    expect_shutdown(app, stop);
+    EXPECT_TRUE(app.in_order({"STOP NDI Encode", "STOP wait_ndi_frame_thread",
+                              "STOP send_audio_frame_thread", "STOP ndi_tally_thread"},
+                             started));
+    EXPECT_EQ(app.count("START NDI Encode with format 29"), 1);
+}
+
+TEST_F(EncoderAppOnBoard, FormatChangeRestartsInOnePassSamplingAloneDoesNot)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    int at = app.wait_for("START NDI Encode with format 29");
+    ASSERT_GE(at, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("creat_encode_threads", at), 0);
+
+    // 1080p50 -> 1080p60: the stop and the start in the same pass, both with the new code.
+    set_format("1080p60", "420");
+    const int stop = app.wait_for("STOP NDI Encode 2b", at);
+    ASSERT_GE(stop, 0) << joined(app.lines());
+    at = app.wait_for("START NDI Encode with format 2b", stop);
+    ASSERT_GE(at, 0) << joined(app.lines());
+    EXPECT_TRUE(
+        app.in_order({"STOP NDI Encode 2b", "STOP send_audio_frame_thread", "vid_format_change 2b",
+                      "START NDI Encode with format 2b", "PROG SR 422"},
+                     stop));
+    ASSERT_GE(app.wait_for("creat_encode_threads", at), 0);
+    EXPECT_EQ(dashboard("1080p60-422"), R"({"dashboard_vid_input":"1080p60-422"})");
+
+    // The sampling alone changes nothing (four loop passes give it every chance to).
+    set_format("1080p60", "422");
+    EXPECT_LT(app.wait_for("STOP NDI Encode 2b", at + 1, 2s), 0);
+    set_format("1080p60", "420");
+    EXPECT_LT(app.wait_for("STOP NDI Encode 2b", at + 1, 2s), 0);
+
+    // 4:2:0 is used for a 2160-line format, and the dashboard shows it.
+    set_format("2160p25", "420");
+    const int stop_4k = app.wait_for("STOP NDI Encode 33", at);
+    ASSERT_GE(stop_4k, 0) << joined(app.lines());
+    at = app.wait_for("START NDI Encode with format 33", stop_4k);
+    ASSERT_GE(at, 0) << joined(app.lines());
+    EXPECT_EQ(app.find("PROG SR 420", at), at + 1);
+    ASSERT_GE(app.wait_for("creat_encode_threads", at), 0);
+    EXPECT_EQ(dashboard("2160p25-420"), R"({"dashboard_vid_input":"2160p25-420"})");
+
+    expect_orderly_end(app, at);
+    EXPECT_EQ(app.count("STOP NDI Encode"), 1);
+}
+
+TEST_F(EncoderAppOnBoard, SigintDuringCameraBringUp)
+{
+    ASSERT_TRUE(camera.ok("silent"));
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    ASSERT_GE(app.wait_for("adv7619_config()"), 0) << joined(app.lines());
+    // The presence check goes unanswered, at least twice: the bring-up retry runs.
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (camera.history().size() < 2 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_GE(camera.history().size(), 2U);
+
+    expect_orderly_end(app, 0);
+    EXPECT_LT(app.find("start main_exit_loop"), 0);
+    EXPECT_LT(app.find("START NDI Encode with format 29"), 0);
+    EXPECT_LT(app.find("STOP NDI Encode"), 0);
+}
+
+TEST_F(EncoderAppOnBoard, SigintWhileTheFirstFormatWaitsForTheCamera)
+{
+    // The camera answers but never reports the new format.
+    ASSERT_TRUE(camera.ok("format-delay 3600000"));
+    set_format("2160p25", "422");
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int change = app.wait_for("vid_format_change 33");
+    ASSERT_GE(change, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("vid_format_get", change), 0) << joined(app.lines());
+
+    expect_orderly_end(app, change);
+    EXPECT_LT(app.find("START NDI Encode with format 33"), 0);
+    EXPECT_LT(app.find("STOP NDI Encode"), 0);
+}
+
+TEST_F(EncoderAppOnBoard, SigintWhileAFormatChangeWaitsForTheCamera)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = app.wait_for("START NDI Encode with format 29");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+
+    ASSERT_TRUE(camera.ok("format-delay 3600000"));
+    set_format("1080p60", "422");  // the camera would have to report 1080p59.94
+    const int stop = app.wait_for("STOP NDI Encode 2b", started);
+    ASSERT_GE(stop, 0) << joined(app.lines());
+    const int change = app.wait_for("vid_format_change 2b", stop);
+    ASSERT_GE(change, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("vid_format_get", change), 0) << joined(app.lines());
+
+    expect_orderly_end(app, change);
+    // The encoder stays stopped: no start with the new format, no second stop.
+    EXPECT_LT(app.find("START NDI Encode with format 2b"), 0);
+    EXPECT_LT(app.find("STOP NDI Encode"), 0);
+    EXPECT_EQ(app.count("creat_encode_threads"), 1);
+}
+
+TEST_F(EncoderAppOnBoard, SigintWhileTheCameraIsSilentDuringAFormatChange)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = app.wait_for("START NDI Encode with format 29");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+
+    ASSERT_TRUE(camera.ok("silent"));
+    set_format("720p60", "422");
+    const int stop = app.wait_for("STOP NDI Encode 8", started);
+    ASSERT_GE(stop, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("vid_format_change 8", stop), 0) << joined(app.lines());
+
+    expect_orderly_end(app, stop);
+    EXPECT_LT(app.find("START NDI Encode with format 8"), 0);
+}
+
+// Takes about 31 s: the stall is detected after 31 once-a-second checks without a frame, at the
+// program's real period.
+TEST_F(EncoderAppOnBoard, EncoderStallEndsTheProgramInOrder_Takes31Seconds)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = app.wait_for("START NDI Encode with format 29");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+    ASSERT_EQ(encoder.command("stall").rfind("ok", 0), 0U);
+
+    const int stop = app.wait_for("STOP NDI Encode", started, 120s);
+    ASSERT_GE(stop, 0) << joined(app.lines());
+    expect_shutdown(app, stop);
+    EXPECT_EQ(app.count("START NDI Encode with format 29"), 1);
+}
+
+}  // namespace
