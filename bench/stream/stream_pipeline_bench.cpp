@@ -105,6 +105,8 @@ bool parse(int argc, char** argv, Settings& settings)
 
 int main(int argc, char** argv)
 {
+    // The benchmark's sender listens on the loopback interface only.
+    ::setenv("VANTOR_NDI_ADDRESS", "127.0.0.1", 1);
     Settings settings;
     if (!parse(argc, argv, settings)) {
         std::fprintf(stderr, "usage: stream-pipeline-bench [--seconds N] [--rate R]\n");
