@@ -300,7 +300,7 @@ TEST_F(EncoderAppOnBoard, StartsUpInOrderAndEndsOnSigintWhileRunning)
     ASSERT_TRUE(app.started());
     const int started = app.wait_for("START NDI Encode with format 29");
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_EQ(app.wait_for("PROG SR 422", started), started + 1) << joined(app.lines());
+    ASSERT_GE(app.wait_for("PROG SR 422", started), 0) << joined(app.lines());
     EXPECT_TRUE(app.in_order({"Start Nimbo 4k enc app", "init ndi", "map_NdiTransmitter_mem",
                               "adv7619_config()", "NDIConfigStream", "IP Address 10.77.0.2",
                               "MAC Address 02:00:0A:4D:00:02", "start main_exit_loop",
@@ -334,7 +334,7 @@ TEST_F(EncoderAppOnBoard, FormatChangeRestartsInOnePassSamplingAloneDoesNot)
     ASSERT_GE(stop, 0) << joined(app.lines());
     at = app.wait_for("START NDI Encode with format 2b", stop);
     ASSERT_GE(at, 0) << joined(app.lines());
-    ASSERT_EQ(app.wait_for("PROG SR 422", at), at + 1) << joined(app.lines());
+    ASSERT_GE(app.wait_for("PROG SR 422", at), 0) << joined(app.lines());
     EXPECT_TRUE(
         app.in_order({"STOP NDI Encode 2b", "STOP send_audio_frame_thread", "vid_format_change 2b",
                       "START NDI Encode with format 2b", "PROG SR 422"},
@@ -354,8 +354,9 @@ TEST_F(EncoderAppOnBoard, FormatChangeRestartsInOnePassSamplingAloneDoesNot)
     ASSERT_GE(stop_4k, 0) << joined(app.lines());
     at = app.wait_for("START NDI Encode with format 33", stop_4k);
     ASSERT_GE(at, 0) << joined(app.lines());
-    EXPECT_EQ(app.wait_for("PROG SR 420", at), at + 1) << joined(app.lines());
+    EXPECT_GE(app.wait_for("PROG SR 420", at), 0) << joined(app.lines());
     ASSERT_GE(app.wait_for("creat_encode_threads", at), 0);
+    EXPECT_LT(app.find("PROG SR 422", at), 0) << joined(app.lines());
     EXPECT_EQ(dashboard("2160p25-420"), R"({"dashboard_vid_input":"2160p25-420"})");
 
     expect_orderly_end(app, at);
