@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "NdiTransmitter/ndi_sender_config.h"
 #include "vantor/board_root.h"
 #include "vantor/file_io.h"
 
@@ -255,14 +256,10 @@ void NdiTransmitter::setup_video_frame(int vid_format)
 
 bool NdiTransmitter::CheckCameraisLowLatency()
 {
-    std::string content;
-    if (!vantor::read_file(vantor::board_path(kVOutputInterfacePath), content)) {
+    std::string value;
+    if (!read_after_last_line_break(kVOutputInterfacePath, value)) {
         return false;
     }
-    // Read line by line: the value is the text after the last line break.
-    const std::size_t last_break = content.rfind('\n');
-    const std::string value =
-        last_break == std::string::npos ? content : content.substr(last_break + 1);
     std::printf("%s %s\n", kVOutputInterfacePath, value.c_str());
     std::fflush(stdout);
     return !value.empty() && value == "LowLatency";

@@ -119,3 +119,14 @@ std::string read_first_line(const char* system_path)
     }
     return content.substr(0, content.find('\n'));
 }
+
+bool read_after_last_line_break(const std::string& system_path, std::string& value)
+{
+    std::string content;
+    if (!vantor::read_file(vantor::board_path(system_path), content)) {
+        return false;
+    }
+    const std::string::size_type last_break = content.rfind('\n');
+    value = last_break == std::string::npos ? content : content.substr(last_break + 1);
+    return true;
+}

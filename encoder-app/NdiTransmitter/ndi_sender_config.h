@@ -67,3 +67,8 @@ std::string xml_attribute_text(const std::string& value);
 // The first line of a plain text file (system path, resolved through the board root); empty when
 // the file cannot be read.
 std::string read_first_line(const char* system_path);
+
+// Reads a plain text file the way a line-by-line read that stops at the first failing read leaves
+// it: `value` is the text after the file's last line break (the whole text when it has none, empty
+// when it ends with a line break). False, `value` untouched, when the file cannot be read.
+bool read_after_last_line_break(const std::string& system_path, std::string& value);

@@ -115,13 +115,6 @@ void NdiTransmitter::distroy_ndi_tx_instance()
 
 bool NdiTransmitter::get_source_data(std::string& sFileName, std::string& sData)
 {
-    // Read line by line until a read fails, the value is what follows the last line break: a
-    // name without a final line break is taken, a file ending in a line break gives nothing.
-    std::string content;
-    if (!vantor::read_file(vantor::board_path(sFileName), content)) {
-        return false;
-    }
-    const std::string::size_type last_break = content.rfind('\n');
-    sData = last_break == std::string::npos ? content : content.substr(last_break + 1);
-    return !sData.empty();
+    // A name without a final line break is taken; a file ending in a line break gives nothing.
+    return read_after_last_line_break(sFileName, sData) && !sData.empty();
 }

@@ -14,9 +14,13 @@
 
 #include "NdiTransmitter/NdiTransmitter.h"
 #include "NdiTransmitter/ndi_sender_config.h"
+#include "support/board_tools.h"
 #include "support/temp_board_root.h"
 
 namespace {
+
+using vantor::test::tools_first_in_path;
+using vantor::test::write_tool;
 
 using namespace std::chrono_literals;
 using vantor::test::read_text;
@@ -34,21 +38,6 @@ const char* const kCapabilities =
     R"(<ndi_capabilities ntk_ptz="true" ntk_pan_tilt="true" ntk_zoom="true" ntk_iris="true" )"
     R"(ntk_white_balance="true" ntk_exposure="true" ntk_focus="true" ntk_autofocus="true" )"
     R"(ntk_preset_speed="true" web_control="http://10.77.0.2/"/>)";
-
-// PATH with the test's tools folder in front.
-std::string tools_first_in_path(const TempDir& tools)
-{
-    const char* path = std::getenv("PATH");
-    return tools.path() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-}
-
-// Shell tools in BusyBox's output format, first in PATH, as the virtual board provides them.
-void write_tool(const TempDir& dir, const std::string& name, const std::string& output)
-{
-    const std::string path = dir / name;
-    write_text(path, "#!/bin/sh\nprintf '" + output + "'\n");
-    ::chmod(path.c_str(), 0755);
-}
 
 // The registry entries ("key=value" lines) of the senders alive in `registry`.
 std::vector<std::string> registry_entries(const std::string& registry)

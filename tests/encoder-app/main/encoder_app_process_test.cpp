@@ -20,12 +20,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/board_tools.h"
 #include "support/camera_sim.h"
 #include "support/speedhq_sim.h"
 #include "support/temp_board_root.h"
 #include "vantor/unique_fd.h"
 
 namespace {
+
+using vantor::test::tools_first_in_path;
+using vantor::test::write_tool;
 
 using namespace std::chrono_literals;
 using vantor::test::CameraSimProcess;
@@ -201,21 +205,6 @@ private:
     Lines m_lines;
     bool m_eof = false;
 };
-
-// PATH with the test's tools folder in front.
-std::string tools_first_in_path(const TempDir& tools)
-{
-    const char* path = std::getenv("PATH");
-    return tools.path() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-}
-
-// Shell tools of the virtual board: the camera's network identity in BusyBox's format.
-void write_tool(const TempDir& dir, const std::string& name, const std::string& output)
-{
-    const std::string path = dir / name;
-    write_text(path, "#!/bin/sh\nprintf '" + output + "'\n");
-    ::chmod(path.c_str(), 0755);
-}
 
 class EncoderAppOnBoard : public ::testing::Test {
 protected:
