@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <functional>
 #include <thread>
 
+#include "visca/visca_line_mutex.h"
 #include "visca/visca_types.h"
 
 // The VISCA engine: owns the serial line to the camera module ("/dev/ttyPS1", 9600 baud 8N1) and
@@ -71,7 +73,13 @@ public:
 
     // The steps of a transaction. They talk to the line directly: call them only while holding
     // visca_uart_mutex (the transactions above do).
+    // Waits for an acknowledgement on either command socket (90 41 FF or 90 42 FF; a module still
+    // executing a command on socket 1 takes the next one on socket 2) and remembers the socket.
+    // A completion that arrives first belongs to an earlier command and is passed over.
     bool visca_wait_for_ack();
+    // Waits for the completion on the socket of the last acknowledgement (90 51 FF or 90 52 FF),
+    // taken only when nothing else waits behind it. Completions and errors of the other socket
+    // are passed over: they belong to an earlier command that is still running.
     bool visca_wait_for_cmp();
     bool visca_wait_for_res(visca_inq_command& res_cmd);
     // Discards the receive queue, including the rest of a packet whose start was already read.
@@ -84,8 +92,8 @@ public:
     std::unique_lock<std::mutex> lock_capture_buffer(int& index);
     // Marks the capture buffer as holding new commands and wakes the engine thread.
     void notify_captured();
-    // Makes the capture buffer the execution buffer; returns with that buffer locked.
-    std::unique_lock<std::mutex> switch_ndi_exebuff();
+    // Makes the capture buffer the execution buffer, under the capture buffer's lock.
+    void switch_ndi_exebuff();
     // Sends every pending slot of the execution buffer in the fixed order.
     void exec_ndi_visca();
     // The engine thread's body.
@@ -138,23 +146,28 @@ public:
     visca_ndi_event m_visca_ndi_event;
     std::atomic<bool> m_visca_ndi_event_cond{false};
     std::atomic<bool> exec_visca_Running{false};
-    std::mutex visca_uart_mutex;
+    visca_line_mutex visca_uart_mutex;
     rusage before2 = {};
     rusage after2 = {};
     termios camOptions = {};
     std::thread exec_visca_thread;
 
+    // Test seam: when set (before init_visca), the engine thread calls it each time it found
+    // nothing captured, just before it waits on its wake-up event.
+    std::function<void()> before_wakeup_wait;
+
 private:
     // Line helpers (visca_serial.cpp); callers hold visca_uart_mutex.
     int bytes_waiting() const;  // -1 when the line cannot be asked
     bool read_bytes(uint8_t* data, int count);
+    // Writes the whole packet, giving up when the line does not take it within a bound.
     bool write_packet(const uint8_t* data, int length) const;
-    // Polls up to 200 times, 1 ms apart, until at least `count` bytes wait; reports how many did.
-    bool wait_for_bytes(int count, int& waiting) const;
-    // Reads three bytes that are waiting and compares them with 90 <kind> FF.
-    bool read_reply3(uint8_t kind, int waiting, bool exactly_three);
+    // Waits, using up `polls` (1 ms apart), for at least three bytes and reads one packet up to
+    // its FF. False on a time-out, a packet not from the camera or longer than any reply.
+    bool read_packet(visca_reply_packet& packet, int& polls);
     // Sends an inquiry built in `inq` and checks the reply shape: starts 90 50, FF at `ff_index`.
     bool run_inquiry(visca_inq_command& inq, int ff_index);
 
     uint8_t m_last_rx_byte = 0xFF;  // last byte read from the line; guarded by visca_uart_mutex
+    uint8_t m_ack_socket = 1;       // socket of the last acknowledgement; guarded likewise
 };

@@ -113,17 +113,20 @@ void visca::notify_captured()
     m_visca_ndi_event.notify();
 }
 
-std::unique_lock<std::mutex> visca::switch_ndi_exebuff()
+void visca::switch_ndi_exebuff()
 {
     const int captured = cap_cmd_index.load();
-    std::unique_lock<std::mutex> lock(cam_mutex[captured]);
+    const std::lock_guard<std::mutex> lock(cam_mutex[captured]);
     exe_cmd_index = captured;
     cap_cmd_index = (captured + 1) % number_of_cmd;
-    return lock;
 }
 
 void visca::exec_ndi_visca()
 {
+    // No lock is held while the execution buffer is sent: producers write only the buffer that
+    // is the capture buffer while they hold its lock (lock_capture_buffer checks the index again
+    // under the lock), so nobody writes this one until the next swap, and a producer that read
+    // the index just before the swap is never held for the whole drain.
     const int buffer = exe_cmd_index.load();
     for (const Slot slot : kExecutionOrder) {
         visca_command& command = (this->*slot)[buffer];
@@ -145,18 +148,22 @@ void visca::exec_visca()
             continue;
         }
         if (!m_visca_ndi_event_cond) {
-            m_visca_ndi_event.wait(exec_visca_Running);
+            if (before_wakeup_wait) {
+                before_wakeup_wait();
+            }
+            // The wait itself checks the captured flag under the event's lock: a producer that
+            // sets it between the check above and this call is not lost.
+            m_visca_ndi_event.wait(exec_visca_Running, m_visca_ndi_event_cond);
             if (!m_visca_ndi_event_cond) {
                 std::this_thread::sleep_for(kDrainPeriod);
                 continue;
             }
+            if (vid_fmt_switch) {
+                continue;  // a format change began while the engine waited: drain nothing
+            }
         }
-        {
-            // The executed buffer stays locked while it is sent: a producer that read the old
-            // capture index waits here and then moves to the new capture buffer.
-            const std::unique_lock<std::mutex> lock = switch_ndi_exebuff();
-            exec_ndi_visca();
-        }
+        switch_ndi_exebuff();
+        exec_ndi_visca();
         std::this_thread::sleep_for(kDrainPeriod);
     }
     init_visca_command();

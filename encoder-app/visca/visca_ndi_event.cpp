@@ -1,10 +1,10 @@
 #include "visca/visca_types.h"
 
-void visca_ndi_event::wait(const std::atomic<bool>& running)
+void visca_ndi_event::wait(const std::atomic<bool>& running, const std::atomic<bool>& captured)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    m_condVar.wait(lock, [&] { return m_notified || captured.load() || !running.load(); });
     m_notified = false;
-    m_condVar.wait(lock, [&] { return m_notified || !running.load(); });
 }
 
 void visca_ndi_event::notify()

@@ -1,20 +1,41 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "vantor/board_root.h"
 #include "visca/visca.h"
 
 namespace {
 
-constexpr int kPollCount = 200;
+using Clock = std::chrono::steady_clock;
+
 constexpr auto kPollPeriod = std::chrono::milliseconds(1);
 // Polls without a new byte after which the end of a partly received packet is given up.
 constexpr int kPacketEndWait = 20;
+// The longest a discard of the receive queue may take: a noisy or floating receive line keeps
+// delivering bytes, and the line's mutex is held meanwhile.
+constexpr auto kDiscardBound = std::chrono::milliseconds(30);
+// The longest a packet may take to be accepted by the line (16 bytes leave in about 17 ms).
+constexpr auto kWriteBound = std::chrono::milliseconds(100);
+
+// 9600 baud 8N1 raw, no flow control of either kind, modem-control lines ignored.
+void make_raw_9600_8n1(termios& options, speed_t speed)
+{
+    ::cfsetispeed(&options, speed);
+    ::cfsetospeed(&options, speed);
+    options.c_cflag |= (CLOCAL | CREAD);
+    options.c_cflag &= ~static_cast<tcflag_t>(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    options.c_cflag |= CS8;
+    options.c_iflag = 0;  // also clears IXON, IXOFF and IXANY
+    options.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    options.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ISIG);
+}
 
 }  // namespace
 
@@ -41,20 +62,23 @@ int visca::init_visca()
     // Back to blocking mode; every reader asks how many bytes wait before it reads.
     ::fcntl(fd, F_SETFL, 0);
 
-    ::tcgetattr(fd, &camOptions);
-    ::cfsetispeed(&camOptions, camBr);
-    ::cfsetospeed(&camOptions, camBr);
-    camOptions.c_cflag |= (CLOCAL | CREAD);
-    camOptions.c_cflag &= ~static_cast<tcflag_t>(PARENB | CSTOPB | CSIZE);
-    camOptions.c_cflag |= CS8;
-    camOptions.c_iflag = 0;
-    camOptions.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    camOptions.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ISIG);
-    ::tcflush(fd, TCIFLUSH);
-    ::tcsetattr(fd, TCSANOW, &camOptions);
+    // A line whose settings cannot be read or applied (not a terminal, a driver that refuses
+    // them) is not usable: it is refused like a device that cannot be opened.
+    bool configured = ::tcgetattr(fd, &camOptions) == 0;
+    if (configured) {
+        make_raw_9600_8n1(camOptions, camBr);
+        ::tcflush(fd, TCIFLUSH);
+        configured = ::tcsetattr(fd, TCSANOW, &camOptions) == 0;
+    }
+    if (!configured) {
+        std::printf("cannot configure %s: %s\n", camSerial.c_str(), std::strerror(errno));
+        std::fflush(stdout);
+        ::close(fd);
+        return 0;
+    }
 
     {
-        const std::lock_guard<std::mutex> lock(visca_uart_mutex);
+        const std::lock_guard<visca_line_mutex> lock(visca_uart_mutex);
         cam_fd = fd;
     }
     // Start with an empty table: both buffers hold the initial packets, nothing pending.
@@ -70,7 +94,7 @@ int visca::init_visca()
 void visca::deinit_visca()
 {
     {
-        const std::lock_guard<std::mutex> lock(visca_uart_mutex);
+        const std::lock_guard<visca_line_mutex> lock(visca_uart_mutex);
         if (cam_fd != -1) {
             ::close(cam_fd);
             cam_fd = -1;
@@ -116,44 +140,47 @@ bool visca::write_packet(const uint8_t* data, int length) const
     if (cam_fd < 0 || length <= 0 || length > VISCA_PACKET_SIZE) {
         return false;
     }
+    // The descriptor stays in blocking mode for everyone else; this write does not block, so a
+    // line that stopped taking bytes (a full output queue, a stuck UART) costs at most
+    // kWriteBound with the line's mutex held instead of blocking every transaction for ever.
+    const int flags = ::fcntl(cam_fd, F_GETFL);
+    if (flags < 0 || ::fcntl(cam_fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        return false;
+    }
+    const auto deadline = Clock::now() + kWriteBound;
     int done = 0;
     while (done < length) {
         const ssize_t n = ::write(cam_fd, data + done, static_cast<size_t>(length - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (n == 0 || errno != EAGAIN || left.count() <= 0) {
+            break;
         }
-        done += static_cast<int>(n);
+        pollfd writable = {cam_fd, POLLOUT, 0};
+        ::poll(&writable, 1, static_cast<int>(left.count()));
     }
-    return true;
-}
-
-bool visca::wait_for_bytes(int count, int& waiting) const
-{
-    for (int poll = 0; poll < kPollCount; ++poll) {
-        waiting = bytes_waiting();
-        if (waiting < 0) {
-            return false;
-        }
-        if (waiting >= count) {
-            return true;
-        }
-        std::this_thread::sleep_for(kPollPeriod);
-    }
-    return false;
+    ::fcntl(cam_fd, F_SETFL, flags);
+    return done == length;
 }
 
 void visca::visca_cls_rx()
 {
     // Discards what is waiting. When the last byte taken from the line did not end a packet, the
     // rest of that packet is still on its way (a byte takes about 1 ms at 9600 baud): it is
-    // discarded as well, so that it cannot be taken for the start of the next answer. That wait
-    // is bounded; a line that never sends FF costs at most kPacketEndWait.
+    // discarded as well, so that it cannot be taken for the start of the next answer, but only
+    // until kPacketEndWait polls pass without a byte. The whole discard ends after kDiscardBound
+    // even when bytes keep arriving (a noisy line): what is left is then not this discard's.
+    const auto deadline = Clock::now() + kDiscardBound;
     uint8_t scratch[64];
     int quiet_polls = 0;
-    for (;;) {
+    while (Clock::now() < deadline) {
         const int waiting = bytes_waiting();
         if (waiting < 0) {
             return;

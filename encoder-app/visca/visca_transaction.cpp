@@ -5,55 +5,106 @@
 namespace {
 
 constexpr uint8_t kReplyAddress = 0x90;  // camera address 1 answering
-constexpr uint8_t kAck = 0x41;           // acknowledgement, socket 1
-constexpr uint8_t kCompletion = 0x51;    // completion, socket 1
+constexpr uint8_t kAckKind = 0x4;        // 90 4y FF: acknowledged on socket y
+constexpr uint8_t kCompletionKind = 0x5;  // 90 5y FF: completed on socket y
 constexpr uint8_t kInquiryReply = 0x50;
 constexpr uint8_t kTerminator = 0xFF;
+constexpr uint8_t kSocketCount = 2;
 constexpr int kPollCount = 200;
+constexpr int kShortestPacket = 3;
 constexpr auto kPollPeriod = std::chrono::milliseconds(1);
+
+// 90 <kind><socket> FF for one of the command sockets.
+bool is_socket_message(const visca_reply_packet& packet, uint8_t kind)
+{
+    return packet.length == kShortestPacket && packet.kind() == kind && packet.socket() >= 1 &&
+           packet.socket() <= kSocketCount;
+}
 
 }  // namespace
 
-bool visca::read_reply3(uint8_t kind, int waiting, bool exactly_three)
+bool visca::read_packet(visca_reply_packet& packet, int& polls)
 {
-    uint8_t reply[3] = {};
-    if (!read_bytes(reply, 3)) {
-        visca_cls_rx();
-        return false;
+    packet = visca_reply_packet{};
+    // The shortest answer is three bytes; nothing is read before they are all there.
+    for (int waiting = bytes_waiting(); waiting < kShortestPacket; waiting = bytes_waiting()) {
+        if (waiting < 0 || polls <= 0) {
+            return false;
+        }
+        --polls;
+        std::this_thread::sleep_for(kPollPeriod);
     }
-    const bool match = reply[0] == kReplyAddress && reply[1] == kind && reply[2] == kTerminator &&
-                       (!exactly_three || waiting == 3);
-    if (!match) {
-        visca_cls_rx();
+    while (packet.length < VISCA_PACKET_SIZE) {
+        const int waiting = bytes_waiting();
+        if (waiting < 0) {
+            return false;
+        }
+        if (waiting == 0) {
+            // The rest of a longer packet (an error, a reply) is still on its way.
+            if (polls <= 0) {
+                return false;
+            }
+            --polls;
+            std::this_thread::sleep_for(kPollPeriod);
+            continue;
+        }
+        uint8_t& byte = packet.bytes[packet.length];
+        if (!read_bytes(&byte, 1)) {
+            return false;
+        }
+        ++packet.length;
+        if (packet.length == 1 && byte != kReplyAddress) {
+            return false;
+        }
+        if (byte == kTerminator) {
+            packet.alone = bytes_waiting() == 0;
+            return packet.length >= kShortestPacket;
+        }
     }
-    return match;
+    return false;  // longer than any answer
 }
 
 bool visca::visca_wait_for_ack()
 {
-    int waiting = 0;
-    if (!wait_for_bytes(3, waiting)) {
-        visca_cls_rx();
-        return false;
+    int polls = kPollCount;
+    visca_reply_packet packet;
+    while (read_packet(packet, polls)) {
+        if (is_socket_message(packet, kAckKind)) {
+            m_ack_socket = packet.socket();
+            return true;
+        }
+        if (!is_socket_message(packet, kCompletionKind)) {
+            break;  // an error or garbage: not acknowledged
+        }
+        // The late completion of an earlier command (a move that has just ended): not an answer
+        // to this one.
     }
-    return read_reply3(kAck, waiting, false);
+    visca_cls_rx();
+    return false;
 }
 
 bool visca::visca_wait_for_cmp()
 {
-    int waiting = 0;
-    if (!wait_for_bytes(3, waiting)) {
-        visca_cls_rx();
-        return false;
+    int polls = kPollCount;
+    visca_reply_packet packet;
+    while (read_packet(packet, polls)) {
+        if (packet.socket() != 0 && packet.socket() != m_ack_socket) {
+            continue;  // the other socket's command, still running when this one was sent
+        }
+        // A completion that arrives together with another packet is not taken: the bytes that
+        // follow could belong to anything.
+        if (is_socket_message(packet, kCompletionKind) && packet.alone) {
+            return true;
+        }
+        break;
     }
-    // A completion that arrives together with another packet is not taken: the bytes that follow
-    // could belong to anything.
-    return read_reply3(kCompletion, waiting, true);
+    visca_cls_rx();
+    return false;
 }
 
 void visca::visca_exec_cmd(visca_command& exec_cmd)
 {
-    const std::lock_guard<std::mutex> lock(visca_uart_mutex);
+    const std::lock_guard<visca_line_mutex> lock(visca_uart_mutex);
     exec_cmd.cmd[0] = static_cast<uint8_t>(0x80U | camAddress);
     visca_cls_rx();
     const bool written = write_packet(exec_cmd.cmd, exec_cmd.cmd_length);
@@ -106,6 +157,12 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
             visca_cls_rx();
             return false;
         }
+        if (byte == kTerminator && idx == kShortestPacket && (res_cmd.inq[1] >> 4U) == kCompletionKind &&
+            (res_cmd.inq[1] & 0x0FU) != 0) {
+            // A running command's completion (90 5y FF) is not this inquiry's reply.
+            idx = 0;
+            continue;
+        }
         if (byte == kTerminator && waiting == 1) {
             if (idx >= 3 && res_cmd.inq[1] == kInquiryReply) {
                 res_cmd.inq_fill = true;
@@ -126,7 +183,7 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
 
 void visca::visca_exec_inq_cmd(visca_inq_command& exec_cmd)
 {
-    const std::lock_guard<std::mutex> lock(visca_uart_mutex);
+    const std::lock_guard<visca_line_mutex> lock(visca_uart_mutex);
     exec_cmd.cmd[0] = static_cast<uint8_t>(0x80U | camAddress);
     exec_cmd.cmd_fill = false;
     exec_cmd.inq_fill = false;

@@ -35,16 +35,27 @@ struct visca_inq_command {
     uint32_t sequence_number = 0;
 };
 
-// Wake-up of the engine thread. A waiter returns when a notification arrives after it started
-// waiting, or as soon as the given running flag is false: the flag is checked under the event's
-// mutex and whoever clears it notifies afterwards, so a stop can never be missed.
+// One answer packet read from the line: 90 ... FF.
+struct visca_reply_packet {
+    uint8_t bytes[VISCA_PACKET_SIZE] = {};
+    int length = 0;
+    bool alone = false;  // nothing else was waiting on the line once its FF was read
+
+    uint8_t kind() const { return static_cast<uint8_t>(bytes[1] >> 4U); }      // 4 ack, 5 done
+    uint8_t socket() const { return static_cast<uint8_t>(bytes[1] & 0x0FU); }  // 0 for errors
+};
+
+// Wake-up of the engine thread. A waiter returns once the captured flag is set, a notification
+// arrived that it has not consumed yet, or the running flag is false. Both flags are checked
+// under the event's mutex and whoever sets them notifies afterwards, so a producer that sets the
+// captured flag and notifies just before the waiter blocks is never lost, nor is a stop.
 class visca_ndi_event {
 public:
-    void wait(const std::atomic<bool>& running);
+    void wait(const std::atomic<bool>& running, const std::atomic<bool>& captured);
     void notify();
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_condVar;
-    bool m_notified = false;  // guarded by m_mutex
+    bool m_notified = false;  // guarded by m_mutex; consumed by the wait that returns
 };

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace vantor::test {
@@ -81,10 +82,55 @@ bool FakeCamera::inject(const Bytes& bytes)
     return false;
 }
 
+bool FakeCamera::jam_line()
+{
+    m_jammed = true;
+    UniqueFd writer(::open(m_link.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!writer) {
+        return false;
+    }
+    // The pty makes room again for a while as it moves bytes between its buffers: it is full
+    // once it has stayed unwritable for a moment.
+    const Bytes filler(4096, 0x00);
+    for (;;) {
+        while (::write(writer.get(), filler.data(), filler.size()) > 0) {
+        }
+        if (errno != EAGAIN) {
+            return false;
+        }
+        pollfd fd = {writer.get(), POLLOUT, 0};
+        if (::poll(&fd, 1, 100) == 0) {
+            return true;
+        }
+    }
+}
+
+void FakeCamera::unjam_line()
+{
+    // Everything written while the line was stuck is dropped: the reading thread is paused, so
+    // the line is drained here until it has been quiet for a moment.
+    for (;;) {
+        pollfd fd = {m_master.get(), POLLIN, 0};
+        if (::poll(&fd, 1, 20) <= 0) {
+            break;
+        }
+        uint8_t buffer[4096];
+        if (::read(m_master.get(), buffer, sizeof buffer) <= 0) {
+            break;
+        }
+    }
+    m_jammed = false;
+}
+
 void FakeCamera::run()
 {
     Bytes packet;
     while (!m_stop) {
+        if (m_jammed) {
+            packet.clear();  // the start of a packet read as the jam began
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
         pollfd fd = {m_master.get(), POLLIN, 0};
         if (::poll(&fd, 1, 10) <= 0 || (fd.revents & POLLIN) == 0) {
             continue;

@@ -36,6 +36,13 @@ public:
     bool wait_for_packets(size_t count, std::chrono::milliseconds deadline);
     // Puts bytes into the engine's receive queue and waits until the line holds them.
     bool inject(const Bytes& bytes);
+    // Stops reading the line and fills its engine-to-camera direction until it takes no more
+    // bytes, so that the engine's next write finds the line stuck. False if it could not.
+    bool jam_line();
+    // Reads the line again; what it held (the filler, packets written meanwhile) is dropped.
+    void unjam_line();
+    // The pty's slave, as the engine's end of the line, for reading and changing its settings.
+    int slave_fd() const { return m_slave.get(); }
 
 private:
     void run();
@@ -48,6 +55,7 @@ private:
     Responder m_responder;
     std::vector<Bytes> m_packets;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_jammed{false};
     std::thread m_thread;
 };
 

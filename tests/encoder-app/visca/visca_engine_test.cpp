@@ -176,12 +176,14 @@ TEST_F(ViscaEngine, ReplyNotFromTheCameraIsRejectedAtOnce)
 
 TEST_F(ViscaEngine, OverlongReplyIsDiscardedNeverStoredPastTheBuffer)
 {
-    // 20 bytes before the FF. The record sits between guard bytes: nothing past inq may change.
-    struct Guarded {
-        visca_inq_command inq;
-        uint8_t guard[64];
-    } guarded = {};
-    std::memset(guarded.guard, 0xA5, sizeof guarded.guard);
+    // 20 bytes before the FF. The fields that follow inq in the record are the first an overrun
+    // would hit: they must keep their values.
+    visca_inq_command inq;
+    visca::create_inqcommand(inq, 1, 0x04, 0x24, 0x72);
+    inq.cliaddr.sin_port = 0x5A5A;
+    inq.cliaddr.sin_addr.s_addr = 0xA5A5A5A5;
+    inq.sockfd = 0x3C3C3C3C;
+    inq.sequence_number = 0xC3C3C3C3;
     camera->respond([](const Bytes&, size_t index) {
         if (index == 0) {
             Bytes longer{0x90, 0x50};
@@ -191,15 +193,15 @@ TEST_F(ViscaEngine, OverlongReplyIsDiscardedNeverStoredPastTheBuffer)
         }
         return std::vector<Bytes>{{0x90, 0x50, 0x01, 0x04, 0xFF}};
     });
-    visca::create_inqcommand(guarded.inq, 1, 0x04, 0x24, 0x72);
-    engine.visca_exec_inq_cmd(guarded.inq);
+    engine.visca_exec_inq_cmd(inq);
     // The over-long reply failed the first attempt; the resend got a proper reply.
     EXPECT_EQ(camera->packets().size(), 2U);
-    EXPECT_TRUE(guarded.inq.inq_fill);
-    EXPECT_EQ(guarded.inq.inq_length, 5);
-    for (const uint8_t g : guarded.guard) {
-        ASSERT_EQ(g, 0xA5);
-    }
+    EXPECT_TRUE(inq.inq_fill);
+    EXPECT_EQ(inq.inq_length, 5);
+    EXPECT_EQ(inq.cliaddr.sin_port, 0x5A5A);
+    EXPECT_EQ(inq.cliaddr.sin_addr.s_addr, 0xA5A5A5A5U);
+    EXPECT_EQ(inq.sockfd, 0x3C3C3C3C);
+    EXPECT_EQ(inq.sequence_number, 0xC3C3C3C3U);
 
     // Over-long both times: the transaction fails.
     camera->respond([](const Bytes&, size_t) {
@@ -208,9 +210,11 @@ TEST_F(ViscaEngine, OverlongReplyIsDiscardedNeverStoredPastTheBuffer)
         longer.push_back(0xFF);
         return std::vector<Bytes>{longer};
     });
-    engine.visca_exec_inq_cmd(guarded.inq);
-    EXPECT_FALSE(guarded.inq.inq_fill);
-    EXPECT_EQ(guarded.inq.inq_length, 0);
+    engine.visca_exec_inq_cmd(inq);
+    EXPECT_FALSE(inq.inq_fill);
+    EXPECT_EQ(inq.inq_length, 0);
+    EXPECT_EQ(inq.sockfd, 0x3C3C3C3C);
+    EXPECT_EQ(inq.sequence_number, 0xC3C3C3C3U);
 }
 
 TEST_F(ViscaEngine, TableDrainSendsOnlyTheLastWriteToASlotInOrder)
@@ -218,18 +222,27 @@ TEST_F(ViscaEngine, TableDrainSendsOnlyTheLastWriteToASlotInOrder)
     camera->respond([](const Bytes&, size_t) {
         return std::vector<Bytes>{ack_packet(), completion_packet()};
     });
-    engine.vid_fmt_switch = true;  // holds the drain while the producer writes
+    engine.vid_fmt_switch = true;  // holds the drain: both producer sections land in one buffer
     {
         int index = -1;
         const auto lock = engine.lock_capture_buffer(index);
         visca_command& zoom = engine.cam_zoom_direct[index];
         zoom.cmd[4] = 0x01;
+        zoom.cmd[5] = 0x04;
         zoom.cmd_fill = true;
-        zoom.cmd[4] = 0x02;  // a second write to the same slot before the drain
+        engine.cam_pt_stop_command[index].cmd_fill = true;
+    }
+    engine.notify_captured();
+    {
+        // A second producer section writes the same slot with other bytes before the drain.
+        int index = -1;
+        const auto lock = engine.lock_capture_buffer(index);
+        visca_command& zoom = engine.cam_zoom_direct[index];
+        zoom.cmd[4] = 0x02;
         zoom.cmd[5] = 0x0A;
+        zoom.cmd_fill = true;
         engine.cam_misc[index].cmd[4] = 0x02;
         engine.cam_misc[index].cmd_fill = true;
-        engine.cam_pt_stop_command[index].cmd_fill = true;
     }
     engine.notify_captured();
     engine.vid_fmt_switch = false;
@@ -257,9 +270,10 @@ TEST_F(ViscaEngine, DrainAlternatesBuffersAndClearsPendingFlags)
         ASSERT_TRUE(camera->wait_for_packets(round, 10s));
         EXPECT_EQ(camera->packets().back()[4], 0x20 + round);
     }
-    // Nothing new captured: later drains send nothing again.
-    engine.m_visca_ndi_event_cond = false;
-    EXPECT_FALSE(camera->wait_for_packets(4, 200ms));
+    // The captured flag stays set, so the engine keeps draining every 20 ms: sent slots are no
+    // longer pending in either buffer, and nothing goes out again.
+    ASSERT_TRUE(engine.m_visca_ndi_event_cond);
+    EXPECT_FALSE(camera->wait_for_packets(4, 300ms));
 }
 
 TEST_F(ViscaEngine, StoppingWakesAnEngineBlockedOnItsEvent)
@@ -303,7 +317,7 @@ TEST(ViscaLine, ProducersWaitForABufferTakenOverByTheEngine)
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
         while (!stop) {
-            const auto lock = engine.switch_ndi_exebuff();
+            engine.switch_ndi_exebuff();
         }
     });
     for (int i = 0; i < 2000; ++i) {
