@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
-#include <functional>
 #include <thread>
 
 #include "visca/visca_line_mutex.h"

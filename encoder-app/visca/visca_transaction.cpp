@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr uint8_t kReplyAddress = 0x90;  // camera address 1 answering
-constexpr uint8_t kAckKind = 0x4;        // 90 4y FF: acknowledged on socket y
+constexpr uint8_t kReplyAddress = 0x90;   // camera address 1 answering
+constexpr uint8_t kAckKind = 0x4;         // 90 4y FF: acknowledged on socket y
 constexpr uint8_t kCompletionKind = 0x5;  // 90 5y FF: completed on socket y
 constexpr uint8_t kInquiryReply = 0x50;
 constexpr uint8_t kTerminator = 0xFF;
@@ -157,8 +157,8 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
             visca_cls_rx();
             return false;
         }
-        if (byte == kTerminator && idx == kShortestPacket && (res_cmd.inq[1] >> 4U) == kCompletionKind &&
-            (res_cmd.inq[1] & 0x0FU) != 0) {
+        if (byte == kTerminator && idx == kShortestPacket &&
+            (res_cmd.inq[1] >> 4U) == kCompletionKind && (res_cmd.inq[1] & 0x0FU) != 0) {
             // A running command's completion (90 5y FF) is not this inquiry's reply.
             idx = 0;
             continue;

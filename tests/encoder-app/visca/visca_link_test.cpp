@@ -44,7 +44,9 @@ TEST_F(ViscaLink, AnswersOnEitherSocketAndPassesOverTheOtherSocketsCompletion)
         bool comp;
     };
     const Case cases[] = {
-        {"socket 2 while socket 1 runs a move", {{0x90, 0x42, 0xFF}, {0x90, 0x52, 0xFF}}, true,
+        {"socket 2 while socket 1 runs a move",
+         {{0x90, 0x42, 0xFF}, {0x90, 0x52, 0xFF}},
+         true,
          true},
         {"a finished move's completion before the acknowledgement",
          {{0x90, 0x51, 0xFF}, {0x90, 0x41, 0xFF}, {0x90, 0x51, 0xFF}},
@@ -204,15 +206,14 @@ TEST(ViscaTexts, BringUpAndFormatPrintTheirLines)
     EXPECT_FALSE(second_check);
     EXPECT_EQ(format, 41);
     EXPECT_EQ(missing_result, 0);
-    EXPECT_EQ(out,
-              "/dev/ttyPS1 opened successfully\n"
-              "exec_visca\n"
-              "camera initialization check is ok\n"
-              "camera initialization check is wrong\n"
-              "CAM vid_format_change 1d\n"
-              "vid_format_get\n"
-              "valid responce 14\n"
-              "cannot open /dev/ttyPS9\n");
+    EXPECT_EQ(out, "/dev/ttyPS1 opened successfully\n"
+                   "exec_visca\n"
+                   "camera initialization check is ok\n"
+                   "camera initialization check is wrong\n"
+                   "CAM vid_format_change 1d\n"
+                   "vid_format_get\n"
+                   "valid responce 14\n"
+                   "cannot open /dev/ttyPS9\n");
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 // The real engine and camera control against the real camera-module simulator on a pty.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +56,7 @@ class SimulatorBoard : public ::testing::Test {
 protected:
     SimulatorBoard()
         : sim((board.make_dir("/dev"), VANTOR_BIN_DIR), board / "/dev/ttyPS1", board / "/sim.sock",
-              {"--format-delay", "0"})
+              {"--format-delay", "0", "--strict"})
     {
     }
     void SetUp() override { ASSERT_TRUE(sim.ready()); }
@@ -70,6 +75,19 @@ protected:
             std::this_thread::sleep_for(20ms);
         }
         return false;
+    }
+
+    // Waits until the simulator has received at least `count` packets.
+    bool history_reaches(size_t count, std::chrono::milliseconds deadline)
+    {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        while (sim.history().size() < count) {
+            if (std::chrono::steady_clock::now() >= end) {
+                return false;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        return true;
     }
 
     TempBoardRoot board;
@@ -332,6 +350,153 @@ TEST_F(ViscaOnSimulator, FormatChangeTakesEffectAfterTheDelay)
     EXPECT_EQ(engine.vid_format_get(), static_cast<int>(video_format_1080_50p));
     EXPECT_TRUE(eventually_reports(engine, {0x81, 0x09, 0x04, 0x24, 0x72, 0xFF},
                                    {0x90, 0x50, 0x01, 0x0E, 0xFF}));
+}
+
+TEST_F(ViscaOnSimulator, ACommandSentDuringAMoveRunsOnceOnTheSecondSocket)
+{
+    // A slow move holds socket 1 far beyond the transaction's completion wait.
+    visca_command move = command_of(
+        {0x81, 0x01, 0x06, 0x02, 0x01, 0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF});
+    engine.visca_exec_cmd(move);
+    ASSERT_TRUE(move.ack);
+    ASSERT_EQ(sim.state().at("socket1"), "busy");
+
+    // A menu toggle meanwhile: acknowledged and completed on socket 2; run twice, it would leave
+    // the menu as it was.
+    visca_command toggle = command_of({0x81, 0x01, 0x06, 0x06, 0x10, 0xFF});
+    engine.visca_exec_cmd(toggle);
+    EXPECT_TRUE(toggle.ack);
+    EXPECT_TRUE(toggle.comp);
+    EXPECT_EQ(count_of(sim.history(), "81 01 06 06 10 FF"), 1U);
+    EXPECT_EQ(sim.state().at("menu"), "1");
+
+    // The stop ends the move: the move's completion (socket 1) comes while the stop's (socket 2)
+    // is awaited.
+    visca_command stop = command_of({0x81, 0x01, 0x06, 0x01, 0x05, 0x05, 0x03, 0x03, 0xFF});
+    engine.visca_exec_cmd(stop);
+    EXPECT_TRUE(stop.comp);
+    EXPECT_EQ(count_of(sim.history(), "81 01 06 01 05 05 03 03 FF"), 1U);
+    const auto state = sim.state();
+    EXPECT_EQ(state.at("moving"), "0");
+    EXPECT_EQ(state.at("socket1"), "idle");
+}
+
+TEST_F(SimulatorBoard, ACaptureJustBeforeTheEngineWaitsIsDrainedButNotDuringAFormatChange)
+{
+    // The hook runs on the engine thread after it found nothing captured and before it waits: a
+    // producer that captures and notifies in that window, while a format change begins.
+    visca engine;
+    std::atomic<bool> captured{false};
+    engine.before_wakeup_wait = [&] {
+        if (captured.exchange(true)) {
+            return;
+        }
+        engine.vid_fmt_switch = true;
+        {
+            int index = -1;
+            const auto lock = engine.lock_capture_buffer(index);
+            engine.cam_misc[index].cmd[4] = 0x02;  // power on
+            engine.cam_misc[index].cmd_fill = true;
+        }
+        engine.notify_captured();
+    };
+    ASSERT_EQ(engine.init_visca(), 1);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!captured && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(captured);
+    // Paused: nothing goes out while the flag stays set.
+    EXPECT_FALSE(history_reaches(1, 300ms));
+    engine.vid_fmt_switch = false;
+    EXPECT_TRUE(history_reaches(1, 10s));
+    EXPECT_EQ(sim.history(), std::vector<std::string>{"81 01 04 00 02 FF"});
+    engine.deinit_visca();
+}
+
+TEST_F(ViscaOnSimulator, TransactionsEndOnALineThatNeverFallsQuiet)
+{
+    ASSERT_TRUE(sim.ok("noise on"));
+    std::atomic<bool> done{false};
+    std::thread transactions([&] {
+        visca_command cmd = command_of({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+        engine.visca_exec_cmd(cmd);
+        visca_inq_command inq = inquiry_of({0x81, 0x09, 0x04, 0x24, 0x72, 0xFF});
+        engine.visca_exec_inq_cmd(inq);
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    const bool ended = done;
+    ASSERT_TRUE(sim.ok("noise off"));  // frees a transaction that would discard for ever
+    transactions.join();
+    EXPECT_TRUE(ended) << "a discard of a noisy line never ended";
+    ASSERT_TRUE(sim.wait_line_idle(20s));
+    visca_command after = command_of({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+    engine.visca_exec_cmd(after);
+    EXPECT_TRUE(after.comp);
+}
+
+TEST_F(SimulatorBoard, FlowControlLeftOnTheLineIsSwitchedOff)
+{
+    {
+        // Whoever had the line before left hardware and software flow control on.
+        vantor::UniqueFd line(::open((board / "/dev/ttyPS1").c_str(), O_RDWR | O_NOCTTY));
+        ASSERT_TRUE(line);
+        termios options = {};
+        ASSERT_EQ(::tcgetattr(line.get(), &options), 0);
+        options.c_cflag |= CRTSCTS;
+        options.c_iflag |= IXON | IXOFF;
+        ASSERT_EQ(::tcsetattr(line.get(), TCSANOW, &options), 0);
+    }
+    visca engine;
+    ASSERT_EQ(engine.init_visca(), 1);
+    visca_command cmd = command_of({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+    engine.visca_exec_cmd(cmd);
+    EXPECT_TRUE(cmd.comp);
+    EXPECT_EQ(sim.state().at("line"), "ok");
+    engine.deinit_visca();
+}
+
+TEST_F(ViscaOnSimulator, ALongDrainHoldsNoProducerLongerThanOneTransaction)
+{
+    // A silent camera: every slot of the drain costs two unanswered writes.
+    ASSERT_TRUE(sim.ok("silent"));
+    {
+        int index = -1;
+        const auto lock = engine.lock_capture_buffer(index);
+        for (visca_command* slot :
+             {engine.cam_zoom_speed, engine.cam_focus_mode, engine.cam_wb_mode,
+              engine.cam_exposure_mode, engine.cam_misc}) {
+            slot[index].cmd_fill = true;
+        }
+    }
+    engine.notify_captured();
+    ASSERT_TRUE(history_reaches(1, 20s));
+    const size_t drain_writes = 10;
+    const size_t before = sim.history().size();
+
+    // Another thread's transaction (VISCA over IP, the web-UI loop) gets the line next.
+    std::thread direct([&] {
+        visca_inq_command inq = inquiry_of({0x81, 0x09, 0x04, 0x15, 0xFF});
+        engine.visca_exec_inq_cmd(inq);
+    });
+    // A producer that read the capture index just before the swap locks the drained buffer.
+    size_t while_draining = 0;
+    {
+        const std::lock_guard<std::mutex> lock(engine.cam_mutex[engine.exe_cmd_index.load()]);
+        while_draining = sim.history().size();
+    }
+    direct.join();
+    EXPECT_LT(while_draining, drain_writes) << "the producer waited for the whole drain";
+    ASSERT_TRUE(history_reaches(drain_writes + 2, 20s));
+    const auto history = sim.history();
+    const auto first = std::find(history.begin(), history.end(), "81 09 04 15 FF");
+    ASSERT_NE(first, history.end());
+    EXPECT_LE(static_cast<size_t>(first - history.begin()), before + 2)
+        << "the direct transaction waited for more than the one in progress";
 }
 
 class CamcontrolOnSimulator : public SimulatorBoard {
