@@ -18,6 +18,7 @@ namespace {
 
 constexpr auto kFifoIdle = kByteTime * UartFifo::kIdleBytes;
 constexpr uint8_t kNoiseByte = 0x00;  // a floating receive line reads as zero bytes
+constexpr auto kNoiseCatchUp = kByteTime * 16;
 
 }  // namespace
 
@@ -136,7 +137,8 @@ TimePoint PacedLine::send(const Bytes& packet, TimePoint earliest)
 
 void PacedLine::queue_noise(TimePoint now)
 {
-    m_tx_free = std::max(m_tx_free, now) + kByteTime;
+    // Noise runs back to back; after a stall longer than kNoiseCatchUp it resumes from there.
+    m_tx_free = std::max(m_tx_free, now - kNoiseCatchUp) + kByteTime;
     m_tx.push_back({kNoiseByte, m_tx_free, true});
 }
 
@@ -144,6 +146,7 @@ void PacedLine::set_noise(bool on, TimePoint now)
 {
     m_noise = on;
     if (on && m_tx.empty()) {
+        m_tx_free = std::max(m_tx_free, now);
         queue_noise(now);
     }
 }
@@ -166,7 +169,13 @@ void PacedLine::deliver(const std::vector<LineByte>& bytes)
 void PacedLine::write_due(TimePoint now)
 {
     std::vector<LineByte> out;
-    while (!m_tx.empty() && m_tx.front().leaves <= now) {
+    for (;;) {
+        if (m_noise && m_tx.empty()) {
+            queue_noise(now);
+        }
+        if (m_tx.empty() || m_tx.front().leaves > now) {
+            break;
+        }
         if (m_strict) {
             m_fifo.push(m_tx.front(), out);
         } else {
@@ -176,9 +185,6 @@ void PacedLine::write_due(TimePoint now)
     }
     m_fifo.flush_idle(now, out);
     deliver(out);
-    if (m_noise && m_tx.empty()) {
-        queue_noise(now);
-    }
 }
 
 std::optional<TimePoint> PacedLine::next_write() const

@@ -284,7 +284,10 @@ std::string Simulator::control(const std::string& line, TimePoint now, bool& qui
     } else if (word == "normal") {
         m_model.set_fault(FaultKind::none, 0);
         m_model.set_late(std::chrono::milliseconds(0), 0);
-    } else if (word == "noise" && args.size() == 1 && (args[0] == "on" || args[0] == "off")) {
+    } else if (word == "noise") {
+        if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
+            return fail("usage: noise on|off");
+        }
         m_line.set_noise(args[0] == "on", now);
     } else if (is_delay_name(word)) {
         if (args.size() != 1 || !set_delay(m_model, word, args[0])) {
