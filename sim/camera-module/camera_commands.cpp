@@ -135,7 +135,9 @@ const std::vector<CameraModel::CommandRow>& CameraModel::command_table()
                                               nibble,    nibble,     nibble, nibble, nibble};
     static const std::vector<ParamCheck> lens_position(4, nibble);
     static const std::vector<CommandRow> table = {
-        {{0x06, 0x01}, {pan_speed, tilt_speed, direction, direction}, axis_bit::pan_tilt,
+        {{0x06, 0x01},
+         {pan_speed, tilt_speed, direction, direction},
+         axis_bit::pan_tilt,
          &M::drive_pan_tilt},
         {{0x06, 0x02}, move, axis_bit::pan_tilt, &M::move_pan_tilt},  // absolute
         {{0x06, 0x03}, move, axis_bit::pan_tilt, &M::move_pan_tilt},  // relative
@@ -196,8 +198,8 @@ bool CameraModel::command_valid(const Bytes& p, const CommandRow*& row, Setting*
     if (setting->toggles && p[value_start] == kToggle) {
         return true;
     }
-    return std::all_of(p.begin() + static_cast<std::ptrdiff_t>(value_start),
-                       p.begin() + value_end, nibble);
+    return std::all_of(p.begin() + static_cast<std::ptrdiff_t>(value_start), p.begin() + value_end,
+                       nibble);
 }
 
 void CameraModel::write_setting(Setting& s, const Bytes& p)

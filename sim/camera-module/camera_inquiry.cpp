@@ -90,8 +90,8 @@ std::optional<Bytes> CameraModel::inquiry(const Bytes& p, TimePoint now) const
                                    static_cast<uint8_t>(m_format & 0x0FU)});
     } else if (is({0x06, 0x12})) {
         for (const Axis* axis : {&m_pan, &m_tilt}) {
-            append_nibbles16(reply,
-                             static_cast<uint16_t>(static_cast<int16_t>(std::lround(axis->at(now)))));
+            append_nibbles16(
+                reply, static_cast<uint16_t>(static_cast<int16_t>(std::lround(axis->at(now)))));
         }
     } else if (is({0x04, 0x47}) || is({0x04, 0x48})) {
         const Axis& axis = p[3] == 0x47 ? m_zoom : m_focus;

@@ -257,7 +257,7 @@ void CameraModel::answer(const Bytes& packet, TimePoint now, std::vector<Reply>&
     } else if (kind == visca::kCommand) {
         answer_command(packet, now, at, fault != FaultKind::nocomp, out);
     } else if (packet.size() == 3 && (kind & 0xF0U) == visca::kCancel) {
-        answer_cancel(kind & 0x0FU, now, at, out);
+        answer_cancel(static_cast<int>(kind & 0x0FU), now, at, out);
     } else {
         out.push_back({visca::error_reply(0, visca::kSyntaxError), at});
     }
@@ -397,8 +397,8 @@ std::string CameraModel::state_text(TimePoint now) const
         << "\ntally_lamp=" << static_cast<int>(m_tally_lamp) << "\npresets=" << m_presets.size()
         << "\nwb_one_push=" << m_wb_one_push_triggers << "\naf_one_push=" << m_af_one_push_triggers
         << "\nmodel_code=" << m_model_code << "\nfault=" << fault_name(m_fault)
-        << "\nlate_ms=" << m_late.count() << "\nprocessing_delay_ms="
-        << m_processing_delay.count() << '\n';
+        << "\nlate_ms=" << m_late.count() << "\nprocessing_delay_ms=" << m_processing_delay.count()
+        << '\n';
     for (int socket = 1; socket <= kSockets; ++socket) {
         out << "socket" << socket << '=' << (socket_busy(socket) ? "busy" : "idle") << '\n';
     }

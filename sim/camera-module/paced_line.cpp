@@ -206,7 +206,7 @@ std::string PacedLine::settings_fault() const
 {
     termios settings = {};
     if (::tcgetattr(m_slave.get(), &settings) != 0) {
-        return std::string("unreadable-settings");
+        return "unreadable-settings";
     }
     return line_settings_fault(settings);
 }

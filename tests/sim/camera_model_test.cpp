@@ -41,6 +41,7 @@ const Bytes kExposureManual{0x81, 0x01, 0x04, 0x39, 0x03, 0xFF};
 std::vector<Bytes> bytes_of(const std::vector<Reply>& replies)
 {
     std::vector<Bytes> out;
+    out.reserve(replies.size());
     for (const Reply& r : replies) {
         out.push_back(r.bytes);
     }
@@ -84,7 +85,9 @@ TEST(CameraModelCommands, ParametersAreCheckedAndARejectedCommandChangesNothing)
         {"drive, pan speed 19", {0x81, 0x01, 0x06, 0x01, 0x19, 0x05, 0x01, 0x01, 0xFF}, syntax},
         {"drive, tilt speed 18", {0x81, 0x01, 0x06, 0x01, 0x05, 0x18, 0x01, 0x01, 0xFF}, syntax},
         {"drive, pan direction 04", {0x81, 0x01, 0x06, 0x01, 0x05, 0x05, 0x04, 0x03, 0xFF}, syntax},
-        {"drive, tilt direction 00", {0x81, 0x01, 0x06, 0x01, 0x05, 0x05, 0x03, 0x00, 0xFF}, syntax},
+        {"drive, tilt direction 00",
+         {0x81, 0x01, 0x06, 0x01, 0x05, 0x05, 0x03, 0x00, 0xFF},
+         syntax},
         {"absolute, speed 0",
          {0x81, 0x01, 0x06, 0x02, 0x00, 0x01, 0, 0, 0, 1, 0, 0, 0, 1, 0xFF},
          syntax},
@@ -175,10 +178,8 @@ TEST(CameraModelSockets, BothSocketsBusyRefusesWithBufferFullAndChangesNothing)
     model.handle_packet(kSlowZoom, kT0 + Millis(10));
     const TimePoint now = kT0 + Millis(20);
     const std::string before = model.state_text(now);
-    EXPECT_EQ(bytes_of(model.handle_packet(kPtStop, now)),
-              one({0x90, 0x60, 0x03, 0xFF}));
-    EXPECT_EQ(bytes_of(model.handle_packet(kExposureManual, now)),
-              one({0x90, 0x60, 0x03, 0xFF}));
+    EXPECT_EQ(bytes_of(model.handle_packet(kPtStop, now)), one({0x90, 0x60, 0x03, 0xFF}));
+    EXPECT_EQ(bytes_of(model.handle_packet(kExposureManual, now)), one({0x90, 0x60, 0x03, 0xFF}));
     EXPECT_EQ(model.state_text(now), before);
     EXPECT_EQ(state_value(model, "moving", now + Millis(500)), "1");
 }
@@ -262,8 +263,7 @@ TEST(CameraModelSockets, NoCompletionFaultLeavesTheSocketFree)
 {
     CameraModel model;
     model.set_fault(FaultKind::nocomp, 1);
-    EXPECT_EQ(bytes_of(model.handle_packet(kExposureManual, kT0)),
-              one({0x90, 0x41, 0xFF}));
+    EXPECT_EQ(bytes_of(model.handle_packet(kExposureManual, kT0)), one({0x90, 0x41, 0xFF}));
     EXPECT_FALSE(model.next_event());
     EXPECT_EQ(state_value(model, "socket1", kT0), "idle");
     EXPECT_EQ(state_value(model, "ExpMode", kT0), "3");
@@ -305,11 +305,19 @@ TEST(CameraModelErrors, InquiryErrorsCarrySocketZeroCommandErrorsTheSocketTheyWo
     };
     const Bytes inquiry{0x81, 0x09, 0x04, 0x39, 0xFF};
     const Case cases[] = {
-        {"unknown inquiry", FaultKind::none, false, {0x81, 0x09, 0x04, 0x7F, 0xFF}, {0x90, 0x60, 0x02, 0xFF}},
+        {"unknown inquiry",
+         FaultKind::none,
+         false,
+         {0x81, 0x09, 0x04, 0x7F, 0xFF},
+         {0x90, 0x60, 0x02, 0xFF}},
         {"notexec inquiry", FaultKind::notexec, true, inquiry, {0x90, 0x60, 0x41, 0xFF}},
         {"error inquiry", FaultKind::error, false, inquiry, {0x90, 0x60, 0x02, 0xFF}},
         {"notexec command", FaultKind::notexec, false, kExposureManual, {0x90, 0x61, 0x41, 0xFF}},
-        {"notexec, socket 1 busy", FaultKind::notexec, true, kExposureManual, {0x90, 0x62, 0x41, 0xFF}},
+        {"notexec, socket 1 busy",
+         FaultKind::notexec,
+         true,
+         kExposureManual,
+         {0x90, 0x62, 0x41, 0xFF}},
     };
     for (const Case& c : cases) {
         CameraModel model;
@@ -410,8 +418,7 @@ protected:
     // Writes a packet as the firmware and lets the simulator read it at `now`.
     void firmware_writes(const Bytes& packet, TimePoint now)
     {
-        ASSERT_EQ(::write(m_fd, packet.data(), packet.size()),
-                  static_cast<ssize_t>(packet.size()));
+        ASSERT_EQ(::write(m_fd, packet.data(), packet.size()), static_cast<ssize_t>(packet.size()));
         pollfd p{sim.master_fd(), POLLIN, 0};
         ASSERT_EQ(::poll(&p, 1, 5000), 1);
         sim.on_readable(now);
