@@ -6,12 +6,20 @@ namespace {
 
 Setting nibbles(const char* name, Bytes prefix, int pad, int count, uint32_t initial)
 {
-    return Setting{name, std::move(prefix), pad, false, count, initial, initial};
+    return Setting{name, std::move(prefix), pad, false, count, initial, initial, false};
 }
 
 Setting bytes(const char* name, Bytes prefix, int pad, int count, uint32_t initial)
 {
-    return Setting{name, std::move(prefix), pad, true, count, initial, initial};
+    return Setting{name, std::move(prefix), pad, true, count, initial, initial, false};
+}
+
+// An on/off setting that the value byte 10 toggles.
+Setting toggling(const char* name, Bytes prefix, uint32_t initial)
+{
+    Setting s = nibbles(name, std::move(prefix), 0, 1, initial);
+    s.toggles = true;
+    return s;
 }
 
 }  // namespace
@@ -73,7 +81,7 @@ std::vector<Setting> camera_settings()
         nibbles("PatternREG", {0x05, 0x5B}, 0, 3, 10),
         nibbles("VisibilityEnhancer", {0x04, 0x3D}, 0, 1, 3),
         // camera status
-        nibbles("Power", {0x04, 0x00}, 0, 1, 2), nibbles("Mute", {0x04, 0x75}, 0, 1, 3),
+        nibbles("Power", {0x04, 0x00}, 0, 1, 2), toggling("Mute", {0x04, 0x75}, 3),
         nibbles("Freeze", {0x04, 0x62}, 0, 1, 3),
         nibbles("FocusMode", {0x04, 0x38}, 0, 1, 2),  // 2 auto, 3 manual
     };

@@ -40,16 +40,28 @@ void usage(FILE* to)
         "  --format-delay MS        a video-format change takes effect after MS ms\n"
         "                           (default 1000)\n"
         "  --completion-delay MS    completion MS ms after the acknowledgement (default 0)\n"
+        "  --processing-delay MS    every reply is ready MS ms after what causes it\n"
+        "                           (default 2)\n"
+        "  --strict                 the strict mode the firmware's tests use: replies reach\n"
+        "                           the firmware in the bursts of a UART receive FIFO (8\n"
+        "                           bytes, or what has come when the line has been idle for\n"
+        "                           4 byte times), not one byte at a time\n"
         "  --model-code N           model code of the version reply (default 0x0711)\n"
         "  --transcript             print every packet with its time from the start\n"
         "  --help                   this text\n"
         "\n"
-        "Answers: commands it knows get 90 41 FF then 90 51 FF (moves, presets and\n"
-        "direct zoom/focus complete when the move ends); unknown packets 90 60 02 FF;\n"
-        "inquiries their 90 50 ... FF reply: video format 04 24 72, block inquiries\n"
-        "7E 7E 10..16 (16 bytes), version 00 02, menu 04 15, pan/tilt 06 12, zoom 04 47,\n"
-        "focus 04 48, tally 7E 01 0A and every register setting (8x 09 <command> FF).\n"
-        "State stays coherent: a value a command sets is what inquiries report.\n"
+        "Answers: a command it knows takes socket 1, or 2 when 1 is busy, and gets\n"
+        "90 4y FF, then 90 5y FF when it is done (a move when its axes arrive or a later\n"
+        "command takes them over); with both sockets busy 90 60 03 FF (buffer full).\n"
+        "Cancel 8x 2y FF: 90 6y 04 FF, or 90 6y 05 FF for an idle socket. IF_Clear\n"
+        "81 01 00 01 FF: 90 50 FF (88 01 00 01 FF is passed on); both drop every pending\n"
+        "completion. Bad parameters and unknown packets: 90 60 02 FF. In standby (Power\n"
+        "03) commands other than power on get 90 6y 41 FF. Inquiries their 90 50 ... FF\n"
+        "reply: video format 04 24 72, block inquiries 7E 7E 10..16 (16 bytes), version\n"
+        "00 02, menu 04 15, pan/tilt 06 12, zoom 04 47, focus 04 48, tally 7E 01 0A and\n"
+        "every register setting (8x 09 <command> FF). A value a command sets is what\n"
+        "inquiries report. Packets that arrive while the line is not set 9600 8N1 raw\n"
+        "are not answered.\n"
         "\n"
         "%s"
         "Standard input takes the same commands; end of input is not the end of the\n"
@@ -95,22 +107,21 @@ int main(int argc, char** argv)
             link = argv[++i];
         } else if (arg == "--control" && has_value) {
             control_path = argv[++i];
-        } else if ((arg == "--format-delay" || arg == "--completion-delay" ||
-                    arg == "--model-code") &&
-                   has_value) {
-            char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 0);
-            if (*end != '\0' || value < 0) {
+        } else if (arg == "--strict") {
+            sim.set_strict(true);
+        } else if (arg.rfind("--", 0) == 0 && camsim::is_delay_name(arg.substr(2)) && has_value) {
+            if (!camsim::set_delay(sim.model(), arg.substr(2), argv[++i])) {
                 std::fprintf(stderr, "camera-sim: bad value for %s\n", arg.c_str());
                 return 2;
             }
-            if (arg == "--format-delay") {
-                sim.model().set_format_delay(std::chrono::milliseconds(value));
-            } else if (arg == "--completion-delay") {
-                sim.model().set_completion_delay(std::chrono::milliseconds(value));
-            } else {
-                sim.model().set_model_code(static_cast<uint16_t>(value));
+        } else if (arg == "--model-code" && has_value) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 0);
+            if (*end != '\0' || value < 0 || value > 0xFFFF) {
+                std::fprintf(stderr, "camera-sim: bad value for %s\n", arg.c_str());
+                return 2;
             }
+            sim.model().set_model_code(static_cast<uint16_t>(value));
         } else {
             std::fprintf(stderr, "camera-sim: unknown option %s\n\n", arg.c_str());
             usage(stderr);

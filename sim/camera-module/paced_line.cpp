@@ -10,7 +10,52 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "line_settings.h"
+
 namespace camsim {
+
+namespace {
+
+constexpr auto kFifoIdle = kByteTime * UartFifo::kIdleBytes;
+constexpr uint8_t kNoiseByte = 0x00;  // a floating receive line reads as zero bytes
+constexpr auto kNoiseCatchUp = kByteTime * 16;
+
+}  // namespace
+
+void UartFifo::push(const LineByte& byte, std::vector<LineByte>& burst)
+{
+    // The byte's start bit came one byte time before its last bit.
+    if (const auto idle_end = timeout(); idle_end && byte.leaves - kByteTime >= *idle_end) {
+        burst.insert(burst.end(), m_held.begin(), m_held.end());
+        m_held.clear();
+    }
+    m_held.push_back(byte);
+    if (m_held.size() >= kDepth) {
+        burst.insert(burst.end(), m_held.begin(), m_held.end());
+        m_held.clear();
+    }
+}
+
+void UartFifo::flush_idle(TimePoint now, std::vector<LineByte>& burst)
+{
+    if (const auto idle_end = timeout(); idle_end && *idle_end <= now) {
+        burst.insert(burst.end(), m_held.begin(), m_held.end());
+        m_held.clear();
+    }
+}
+
+std::optional<TimePoint> UartFifo::timeout() const
+{
+    if (m_held.empty()) {
+        return std::nullopt;
+    }
+    return m_held.back().leaves + kFifoIdle;
+}
+
+bool UartFifo::holds_reply() const
+{
+    return std::any_of(m_held.begin(), m_held.end(), [](const LineByte& b) { return !b.noise; });
+}
 
 PacedLine::~PacedLine()
 {
@@ -40,6 +85,7 @@ bool PacedLine::open(const std::string& link_path, std::string& error)
     termios raw = {};
     ::tcgetattr(m_slave.get(), &raw);
     ::cfmakeraw(&raw);
+    raw.c_cflag |= CREAD | CLOCAL;
     ::cfsetispeed(&raw, B9600);
     ::cfsetospeed(&raw, B9600);
     ::tcsetattr(m_slave.get(), TCSANOW, &raw);
@@ -84,28 +130,85 @@ TimePoint PacedLine::send(const Bytes& packet, TimePoint earliest)
 {
     for (const uint8_t b : packet) {
         m_tx_free = std::max(m_tx_free, earliest) + kByteTime;
-        m_tx.emplace_back(b, m_tx_free);
+        m_tx.push_back({b, m_tx_free, false});
     }
     return m_tx_free;
 }
 
+void PacedLine::queue_noise(TimePoint now)
+{
+    // Noise runs back to back; after a stall longer than kNoiseCatchUp it resumes from there.
+    m_tx_free = std::max(m_tx_free, now - kNoiseCatchUp) + kByteTime;
+    m_tx.push_back({kNoiseByte, m_tx_free, true});
+}
+
+void PacedLine::set_noise(bool on, TimePoint now)
+{
+    m_noise = on;
+    if (on && m_tx.empty()) {
+        m_tx_free = std::max(m_tx_free, now);
+        queue_noise(now);
+    }
+}
+
+void PacedLine::deliver(const std::vector<LineByte>& bytes)
+{
+    if (bytes.empty()) {
+        return;
+    }
+    Bytes values;
+    values.reserve(bytes.size());
+    for (const LineByte& b : bytes) {
+        values.push_back(b.value);
+    }
+    // A full pty buffer (the firmware stopped reading) drops the bytes, as a real line would.
+    while (::write(m_master.get(), values.data(), values.size()) < 0 && errno == EINTR) {
+    }
+}
+
 void PacedLine::write_due(TimePoint now)
 {
-    while (!m_tx.empty() && m_tx.front().second <= now) {
-        const uint8_t b = m_tx.front().first;
-        m_tx.pop_front();
-        // A full pty buffer (the firmware stopped reading) drops the byte, as a real line would.
-        while (::write(m_master.get(), &b, 1) < 0 && errno == EINTR) {
+    std::vector<LineByte> out;
+    for (;;) {
+        if (m_noise && m_tx.empty()) {
+            queue_noise(now);
         }
+        if (m_tx.empty() || m_tx.front().leaves > now) {
+            break;
+        }
+        if (m_strict) {
+            m_fifo.push(m_tx.front(), out);
+        } else {
+            out.push_back(m_tx.front());
+        }
+        m_tx.pop_front();
     }
+    m_fifo.flush_idle(now, out);
+    deliver(out);
 }
 
 std::optional<TimePoint> PacedLine::next_write() const
 {
-    if (m_tx.empty()) {
-        return std::nullopt;
+    std::optional<TimePoint> next = m_fifo.timeout();
+    if (!m_tx.empty() && (!next || m_tx.front().leaves < *next)) {
+        next = m_tx.front().leaves;
     }
-    return m_tx.front().second;
+    return next;
+}
+
+bool PacedLine::busy() const
+{
+    return m_fifo.holds_reply() ||
+           std::any_of(m_tx.begin(), m_tx.end(), [](const LineByte& b) { return !b.noise; });
+}
+
+std::string PacedLine::settings_fault() const
+{
+    termios settings = {};
+    if (::tcgetattr(m_slave.get(), &settings) != 0) {
+        return "unreadable-settings";
+    }
+    return line_settings_fault(settings);
 }
 
 }  // namespace camsim

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "visca_codes.h"
+
 namespace camsim {
 
 namespace {
@@ -20,7 +22,45 @@ bool parse_number(const std::string& text, long& value)
     return end != nullptr && *end == '\0';
 }
 
+// The delays a control command (and the option of the same name) sets.
+struct DelaySetter {
+    const char* name;
+    void (CameraModel::*set)(Millis delay);
+};
+
+constexpr DelaySetter kDelaySetters[] = {
+    {"format-delay", &CameraModel::set_format_delay},
+    {"completion-delay", &CameraModel::set_completion_delay},
+    {"processing-delay", &CameraModel::set_processing_delay},
+};
+
+const DelaySetter* delay_setter(const std::string& name)
+{
+    for (const DelaySetter& setter : kDelaySetters) {
+        if (name == setter.name) {
+            return &setter;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+bool is_delay_name(const std::string& name)
+{
+    return delay_setter(name) != nullptr;
+}
+
+bool set_delay(CameraModel& model, const std::string& name, const std::string& ms)
+{
+    const DelaySetter* setter = delay_setter(name);
+    long n = 0;
+    if (setter == nullptr || !parse_number(ms, n) || n < 0) {
+        return false;
+    }
+    (model.*setter->set)(Millis(n));
+    return true;
+}
 
 std::string hex(const Bytes& bytes)
 {
@@ -41,23 +81,34 @@ const char* Simulator::help_text()
     return "Control commands (one per line, on standard input or the control socket; each answer\n"
            "ends with a line \"ok\" or \"error: <reason>\"):\n"
            "  help                  this text\n"
-           "  state                 the camera's state, one name=value per line; line_busy=1\n"
-           "                        while a reply is pending or bytes are on the line\n"
-           "  history               packets received since the last clear (the last 10000)\n"
+           "  state                 the camera's state, one name=value per line, with\n"
+           "                        line_busy=1 while a reply (a completion too) is pending or\n"
+           "                        bytes are on the line, socket1/socket2=idle|busy,\n"
+           "                        processing_delay_ms, strict=0|1, noise=0|1 and line=ok or\n"
+           "                        why the line is not set 9600 8N1 raw (at the last packet)\n"
+           "  history               packets received since the last clear (the last 10000);\n"
+           "                        \"(ignored: <reason>)\" after one the mis-set line dropped\n"
            "  clear                 forget the history\n"
            "  transcript on|off     print every packet in both directions with its time (ms)\n"
            "  silent [N]            answer nothing (the next N packets; no N: until normal)\n"
            "  error [N]             answer 90 60 02 FF (syntax error)\n"
-           "  notexec [N]           answer 90 61 41 FF (command not executable)\n"
-           "  nocomp [N]            acknowledge commands without completing them\n"
+           "  notexec [N]           answer not executable: 90 6y 41 FF to a command (y the\n"
+           "                        socket it would take), 90 60 41 FF to an inquiry\n"
+           "  nocomp [N]            acknowledge commands without completing them (the socket\n"
+           "                        is free again at once)\n"
            "  garbage [N]           answer 12 34 56 FF\n"
            "  long [N]              answer a 21-byte reply (longer than 16 bytes)\n"
            "  late MS [N]           answer MS milliseconds late (for example 250)\n"
            "  normal                end every fault\n"
            "  format-delay MS       a video-format change takes effect after MS ms\n"
-           "  completion-delay MS   completions follow acknowledgements after MS ms\n"
+           "  completion-delay MS   a completion is ready MS ms after its acknowledgement (and\n"
+           "                        the processing delay; a move completes when it ends)\n"
+           "  processing-delay MS   every reply is ready MS ms after what causes it\n"
+           "  noise on|off          keep the line busy with 00 bytes, one each byte time,\n"
+           "                        whenever no reply goes out (a floating line)\n"
            "  send HEX...           put bytes on the line now (for example: send 90 51 FF)\n"
-           "  set NAME VALUE        change a value as the camera would itself (names as in state)\n"
+           "  set NAME VALUE        change a value as the camera would itself (names as in\n"
+           "                        state); set pan/tilt/zoom/focus ends a move of that axis\n"
            "  quit                  end the simulator\n";
 }
 
@@ -76,16 +127,61 @@ void Simulator::on_readable(TimePoint now)
     m_line.receive(now, m_incoming);
 }
 
-void Simulator::packet_complete(const Bytes& packet, TimePoint at)
+void Simulator::record(const std::string& entry)
 {
-    log("rx", packet, at);
-    m_history.push_back(hex(packet));
+    m_history.push_back(entry);
     if (m_history.size() > kHistoryLimit) {
         m_history.pop_front();
     }
-    for (Reply& reply : m_model.handle_packet(packet, at)) {
+}
+
+bool Simulator::line_usable(const Bytes& packet, const char* what)
+{
+    const std::string fault = m_line.settings_fault();
+    if (fault != m_line_fault) {
+        m_line_fault = fault;
+        if (fault.empty()) {
+            std::printf("camera-sim: line set 9600 8N1 raw: packets are answered\n");
+        } else {
+            std::printf("camera-sim: line not 9600 8N1 raw (%s): packets are ignored\n",
+                        fault.c_str());
+        }
+        std::fflush(stdout);
+    }
+    if (fault.empty()) {
+        return true;
+    }
+    record(hex(packet) + " (" + what + "ignored: " + fault + ")");
+    return false;
+}
+
+void Simulator::queue(std::vector<Reply> replies)
+{
+    for (Reply& reply : replies) {
         m_replies.emplace(reply.due, std::move(reply.bytes));
     }
+}
+
+void Simulator::packet_complete(const Bytes& packet, TimePoint at)
+{
+    log("rx", packet, at);
+    if (!line_usable(packet, "")) {
+        return;
+    }
+    record(hex(packet));
+    queue(m_model.handle_packet(packet, at));
+}
+
+void Simulator::packet_too_long(TimePoint at)
+{
+    // Too long for any VISCA packet: dropped, answered with a message-length error.
+    log("rx", m_packet, at);
+    if (line_usable(m_packet, "too long, ")) {
+        record(hex(m_packet) + " (too long)");
+        m_replies.emplace(at + m_model.processing_delay(),
+                          visca::error_reply(0, visca::kMessageLength));
+    }
+    m_packet.clear();
 }
 
 void Simulator::tick(TimePoint now)
@@ -94,19 +190,15 @@ void Simulator::tick(TimePoint now)
         const auto [byte, at] = m_incoming.front();
         m_incoming.pop_front();
         m_packet.push_back(byte);
-        if (byte == 0xFF) {
+        if (byte == visca::kTerminator) {
             const Bytes packet = std::move(m_packet);
             m_packet.clear();
             packet_complete(packet, at);
         } else if (m_packet.size() >= kMaxPacket) {
-            // Too long for any VISCA packet: dropped, answered with a message-length error.
-            log("rx", m_packet, at);
-            m_history.push_back(hex(m_packet) + " (too long)");
-            m_packet.clear();
-            m_replies.emplace(at, Bytes{0x90, 0x60, 0x01, 0xFF});
+            packet_too_long(at);
         }
     }
-    m_model.advance(now);
+    queue(m_model.advance(now));
     while (!m_replies.empty() && m_replies.begin()->first <= now) {
         const Bytes bytes = std::move(m_replies.begin()->second);
         const TimePoint due = m_replies.begin()->first;
@@ -135,6 +227,15 @@ std::optional<TimePoint> Simulator::next_deadline() const
     return next;
 }
 
+std::string Simulator::state_text(TimePoint now) const
+{
+    const bool busy = !m_replies.empty() || !m_incoming.empty() || m_line.busy() ||
+                      m_model.socket_busy(1) || m_model.socket_busy(2);
+    return m_model.state_text(now) + "line_busy=" + (busy ? "1" : "0") +
+           "\nstrict=" + (m_line.strict() ? "1" : "0") + "\nnoise=" + (m_line.noise() ? "1" : "0") +
+           "\nline=" + (m_line_fault.empty() ? "ok" : m_line_fault) + "\n";
+}
+
 std::string Simulator::control(const std::string& line, TimePoint now, bool& quit)
 {
     std::istringstream in(line);
@@ -160,9 +261,7 @@ std::string Simulator::control(const std::string& line, TimePoint now, bool& qui
     if (word == "help") {
         out = help_text();
     } else if (word == "state") {
-        out = m_model.state_text(now);
-        const bool busy = !m_replies.empty() || !m_incoming.empty() || m_line.next_write();
-        out += std::string("line_busy=") + (busy ? "1" : "0") + "\n";
+        out = state_text(now);
     } else if (word == "history") {
         for (const std::string& h : m_history) {
             out += h + "\n";
@@ -185,14 +284,14 @@ std::string Simulator::control(const std::string& line, TimePoint now, bool& qui
     } else if (word == "normal") {
         m_model.set_fault(FaultKind::none, 0);
         m_model.set_late(std::chrono::milliseconds(0), 0);
-    } else if (word == "format-delay" || word == "completion-delay") {
-        if (args.size() != 1 || !parse_number(args[0], n) || n < 0) {
-            return fail("usage: " + word + " MS");
+    } else if (word == "noise") {
+        if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
+            return fail("usage: noise on|off");
         }
-        if (word == "format-delay") {
-            m_model.set_format_delay(std::chrono::milliseconds(n));
-        } else {
-            m_model.set_completion_delay(std::chrono::milliseconds(n));
+        m_line.set_noise(args[0] == "on", now);
+    } else if (is_delay_name(word)) {
+        if (args.size() != 1 || !set_delay(m_model, word, args[0])) {
+            return fail("usage: " + word + " MS");
         }
     } else if (word == "send") {
         Bytes bytes;
