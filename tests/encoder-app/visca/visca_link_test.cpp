@@ -16,6 +16,7 @@
 #include "engine_fixture.h"
 #include "fake_camera.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 #include "visca/visca.h"
 
 namespace {
@@ -96,11 +97,7 @@ TEST_F(ViscaLink, AWriteToAStuckLineGivesUpAndFreesTheLine)
         engine.visca_exec_cmd(cmd);
         done = true;
     });
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    const bool gave_up = done;
+    const bool gave_up = vantor::test::wait_until([&] { return done.load(); }, 10s);
     camera->unjam_line();  // lets a blocked write finish, so the thread can always be joined
     sender.join();
     EXPECT_TRUE(gave_up) << "the write blocked with the line's mutex held";

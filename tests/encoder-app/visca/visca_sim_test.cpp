@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "camcontrol/Camcontrol.h"
 #include "main/video_format.h"
 #include "support/camera_sim.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 #include "visca/visca.h"
 
 namespace {
@@ -80,14 +82,7 @@ protected:
     // Waits until the simulator has received at least `count` packets.
     bool history_reaches(size_t count, std::chrono::milliseconds deadline)
     {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        while (sim.history().size() < count) {
-            if (std::chrono::steady_clock::now() >= end) {
-                return false;
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
+        return vantor::test::wait_until([&] { return sim.history().size() >= count; }, deadline);
     }
 
     TempBoardRoot board;
@@ -245,22 +240,31 @@ TEST_F(ViscaOnSimulator, LateAnswersAreFlushedBeforeTheNextTransaction)
 
 TEST_F(ViscaOnSimulator, DrainSendsTheLastWriteOfEachSlot)
 {
+    // Two producer sections within one drain interval (the engine is held meanwhile) write the
+    // same slot with different positions; both are short moves that complete at once.
     engine.vid_fmt_switch = true;
-    {
-        int index = -1;
-        const auto lock = engine.lock_capture_buffer(index);
-        visca_command& zoom = engine.cam_zoom_direct[index];
-        const uint8_t first[] = {0x00, 0x01, 0x00, 0x00};
-        const uint8_t last[] = {0x00, 0x01, 0x00, 0x00};  // a short move: completes at once
-        std::memcpy(zoom.cmd + 4, first, 4);
-        zoom.cmd_fill = true;
-        std::memcpy(zoom.cmd + 4, last, 4);
+    auto capture = [&](const std::function<void(int)>& write) {
+        {
+            int index = -1;
+            const auto lock = engine.lock_capture_buffer(index);
+            write(index);
+        }
+        engine.notify_captured();
+    };
+    capture([&](int index) {
+        const uint8_t first[] = {0x00, 0x02, 0x00, 0x00};
+        std::memcpy(engine.cam_zoom_direct[index].cmd + 4, first, 4);
+        engine.cam_zoom_direct[index].cmd_fill = true;
         engine.cam_wb_mode[index].cmd[4] = 0x03;
         engine.cam_wb_mode[index].cmd_fill = true;
+    });
+    capture([&](int index) {
+        const uint8_t last[] = {0x00, 0x01, 0x00, 0x00};
+        std::memcpy(engine.cam_zoom_direct[index].cmd + 4, last, 4);
+        engine.cam_zoom_direct[index].cmd_fill = true;
         engine.cam_wb_one_push_trig[index].cmd[4] = 0x05;
         engine.cam_wb_one_push_trig[index].cmd_fill = true;
-    }
-    engine.notify_captured();
+    });
     engine.vid_fmt_switch = false;
     // The one-push trigger is the last slot of the drain.
     const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -401,11 +405,7 @@ TEST_F(SimulatorBoard, ACaptureJustBeforeTheEngineWaitsIsDrainedButNotDuringAFor
         engine.notify_captured();
     };
     ASSERT_EQ(engine.init_visca(), 1);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!captured && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_TRUE(captured);
+    ASSERT_TRUE(vantor::test::wait_until([&] { return captured.load(); }, 10s));
     // Paused: nothing goes out while the flag stays set.
     EXPECT_FALSE(history_reaches(1, 300ms));
     engine.vid_fmt_switch = false;
@@ -425,11 +425,7 @@ TEST_F(ViscaOnSimulator, TransactionsEndOnALineThatNeverFallsQuiet)
         engine.visca_exec_inq_cmd(inq);
         done = true;
     });
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    const bool ended = done;
+    const bool ended = vantor::test::wait_until([&] { return done.load(); }, 10s);
     ASSERT_TRUE(sim.ok("noise off"));  // frees a transaction that would discard for ever
     transactions.join();
     EXPECT_TRUE(ended) << "a discard of a noisy line never ended";
