@@ -175,7 +175,7 @@ TEST(ViscaTexts, BringUpAndFormatPrintTheirLines)
         }
     };
     const Bytes format_1080p50{0x90, 0x50, 0x01, 0x04, 0xFF};
-    camera.respond([&](const Bytes& packet, size_t index) {
+    camera.respond([format_1080p50](const Bytes& packet, size_t index) {
         if (packet[1] == 0x09) {
             // The first presence check is answered, the second (two writes) is not.
             return index == 1 || index == 2 ? std::vector<Bytes>{{0x90, 0x60, 0x02, 0xFF}}
