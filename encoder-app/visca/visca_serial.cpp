@@ -85,9 +85,11 @@ int visca::init_visca()
     cap_cmd_index = 0;
     exe_cmd_index = 1;
     init_visca_command();
+    // Cleared before the thread starts, so the thread never sees a stale pause, and a pause set
+    // once it runs is not undone here.
+    vid_fmt_switch = false;
     exec_visca_Running = true;
     exec_visca_thread = std::thread(&visca::exec_visca, this);
-    vid_fmt_switch = false;
     return 1;
 }
 
