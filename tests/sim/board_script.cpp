@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/child_process.h"
 #include "vantor/unique_fd.h"
 
 namespace vantor::test {
@@ -118,17 +119,12 @@ BoardScript::BoardScript(const std::string& source_dir, const std::vector<std::s
 {
     std::vector<std::string> all = {"/bin/bash", source_dir + "/scripts/run"};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv = argv_of(all);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        m_pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    // scripts/run stops everything it started when it gets SIGTERM, also when the test died.
+    vantor::test::ChildStreams streams;
+    streams.in = {-1, "/dev/null", O_RDONLY};
+    streams.out = {-1, log_path, O_WRONLY | O_CREAT | O_TRUNC};
+    streams.err.fd = STDOUT_FILENO;
+    m_pid = vantor::test::start_child(all, streams);
 }
 
 BoardScript::~BoardScript()

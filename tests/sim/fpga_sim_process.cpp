@@ -6,11 +6,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "support/child_process.h"
 #include "vantor/file_io.h"
 
 namespace vantor::test {
@@ -38,16 +38,11 @@ FpgaSimProcess::FpgaSimProcess()
     m_to.reset(to_child[1]);
     m_from.reset(from_child[0]);
 
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, child_in.get(), STDIN_FILENO);
-    ::posix_spawn_file_actions_adddup2(&actions, child_out.get(), STDOUT_FILENO);
-    std::string program = std::string(VANTOR_BIN_DIR) + "/fpga-sim";
-    char* argv[] = {program.data(), nullptr};
-    const int rc = ::posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
+    vantor::test::ChildStreams streams;
+    streams.in.fd = child_in.get();
+    streams.out.fd = child_out.get();
+    m_pid = vantor::test::start_child({std::string(VANTOR_BIN_DIR) + "/fpga-sim"}, streams);
+    if (m_pid < 0) {
         return;
     }
     m_started = read_line(m_ready) && m_ready.rfind("fpga-sim: ready ", 0) == 0;

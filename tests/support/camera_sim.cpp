@@ -1,7 +1,6 @@
 #include "support/camera_sim.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -12,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/child_process.h"
 #include "vantor/file_io.h"
 
 namespace vantor::test {
@@ -23,19 +23,10 @@ CameraSimProcess::CameraSimProcess(const std::string& bin_dir, const std::string
     std::vector<std::string> args = {bin_dir + "/camera-sim", "--link", link_path, "--control",
                                      control_path};
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
+    ChildStreams streams;
+    streams.in = {-1, "/dev/null", O_RDONLY};
+    m_pid = start_child(args, streams);
+    if (m_pid < 0) {
         return;
     }
     sockaddr_un address = {};

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -14,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/child_process.h"
 #include "vantor/file_io.h"
 
 namespace vantor::test {
@@ -49,21 +49,11 @@ SpeedHqSimProcess::SpeedHqSimProcess(const std::string& bin_dir, const std::stri
                                      control_path};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(socket_path);
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
+    ChildStreams streams;
+    streams.in = {-1, "/dev/null", O_RDONLY};
+    streams.out = {-1, "/dev/null", O_WRONLY};
+    m_pid = start_child(args, streams);
+    if (m_pid < 0) {
         return;
     }
     // The control socket is created before the device socket, which appears once it accepts.

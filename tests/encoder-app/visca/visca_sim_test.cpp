@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -592,6 +593,25 @@ TEST(CameraSimProgram, HelpDocumentsTheControlCommands)
                              "late MS", "error", "nocomp", "garbage", "long", "state", "send"}) {
         EXPECT_NE(text.find(word), std::string::npos) << word;
     }
+}
+
+TEST(CameraSimProgram, EndsWhenTheTestThatStartedItDies)
+{
+    TempBoardRoot board;
+    board.make_dir("/dev");
+    const std::string link = board / "/dev/ttyPS1";
+    const pid_t test_process = ::fork();
+    if (test_process == 0) {
+        CameraSimProcess sim(VANTOR_BIN_DIR, link, board / "/sim.sock");
+        // Ends as a sanitizer that halts does: at once, no destructor runs.
+        ::_exit(sim.ready() ? 66 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(test_process, &status, 0), test_process);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 66) << "the simulator did not start";
+    // The simulator removes its link when it ends.
+    struct stat st = {};
+    EXPECT_TRUE(vantor::test::wait_until([&] { return ::lstat(link.c_str(), &st) != 0; }, 10s));
 }
 
 TEST(CameraSimProgram, RefusesToReplaceAFileAndRejectsBadCommands)
