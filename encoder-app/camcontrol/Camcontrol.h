@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -135,6 +136,11 @@ public:
     void camcontrol_webui();
     // Performs step `step` of the 14-step cycle (block inquiry, then reconciliation).
     void webui_cycle_step(int step);
+    // True while another command source (NDI PTZ, VISCA over IP, a format change) is busy.
+    bool webui_other_source_busy() const;
+    // True when the thread may perform its next step: no other source busy, and
+    // camcontrol_webui_pause already published false when that was last checked.
+    bool webui_may_step();
 
     // Nested record of the VISCA-over-IP control reply.
     struct voip_control_command_str {
@@ -193,6 +199,9 @@ public:
     // Pause between steps and between checks while standing aside (tests shorten them).
     std::chrono::milliseconds webui_step_period{500};
     std::chrono::milliseconds webui_pause_period{100};
+    // Test seam: when set (before init_Camcontrol), the web-UI thread calls it on every pass that
+    // performs a step, after it found no other command source busy and before the step.
+    std::function<void()> webui_before_step;
 
     std::string ExposureFileName = "/etc/vantor-exp-setup.json";
     std::string WhiteBalanceFileName = "/etc/vantor-wb-setup.json";
