@@ -130,7 +130,13 @@ public:
     bool visca_inq_command_get_mcu(webui_cmd_str& cmd, int inq_bytes, bool b_n);
 
     // --- PTZ settings and preset requests (webui_presets.cpp) ---
+    // The PTZ speeds, then the preset requests; a request file is left alone while the line is
+    // not open (before bring-up, after shutdown closed it), so its command is not lost.
     void PTZGetWebUIValues();
+    // The PTZ speeds only.
+    void PTZGetWebUISpeeds();
+    // True while the engine's serial line is open.
+    bool camera_line_open();
 
     // --- the synchronisation thread (webui_thread.cpp) ---
     void camcontrol_webui();
@@ -228,6 +234,9 @@ public:
         Gamma_Level, Gamma_Offset, Gamma_Settings, Gamma_Pattern, Gamma_PatternFine,
         Gamma_PatternREG, Gamma_VisibilityEnhancer;
     webui_cmd_str PTZ_SetPreset, PTZ_RecallPreset;
+
+    // Held while a preset request is taken and sent, and while the line closes at shutdown.
+    std::mutex preset_request_mutex;
 
     std::atomic<int> PTZ_PanSpeed{0};
     std::atomic<int> PTZ_TiltSpeed{0};

@@ -220,10 +220,14 @@ TEST_F(WebUISim, EveryBindingRoundTripsThroughTheBlockReplies)
     }
 }
 
-TEST_F(WebUISim, PresetRequestReachesTheCamera)
+// A request left before bring-up waits for the open line instead of being lost on the closed one.
+TEST_F(WebUISim, PresetRequestFromBeforeBringUpReachesTheCamera)
 {
-    ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
     write_text(board / "/tmp/vantor-save-preset", "Preset-3");
+    write_text(board / "/etc/vantor-ptz-settings.json", R"({"TiltSpeed":"9"})");
+    ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
+    EXPECT_EQ(control.PTZ_TiltSpeed, 9);
+    EXPECT_EQ(::access((board / "/tmp/vantor-save-preset").c_str(), F_OK), 0);
     control.init_Camcontrol();
     EXPECT_TRUE(eventually([&] {
         const auto history = sim.history();
