@@ -108,6 +108,16 @@ webui_binding_list webui_bindings()
     return {kBindings, std::size(kBindings)};
 }
 
+const webui_binding* webui_binding_for(Camcontrol::webui_cmd_str Camcontrol::*member)
+{
+    for (const webui_binding& row : kBindings) {
+        if (row.member == member) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
 bool webui_value_fits(uint32_t value, int width, bool byte_mode)
 {
     const int bits = width * (byte_mode ? 8 : 4);

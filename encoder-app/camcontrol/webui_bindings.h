@@ -50,5 +50,8 @@ struct webui_binding_list {
 // Every binding, grouped, each group in the order its bindings are compared.
 webui_binding_list webui_bindings();
 
+// The row of the binding `member`; nullptr for a member that is no binding.
+const webui_binding* webui_binding_for(Camcontrol::webui_cmd_str Camcontrol::*member);
+
 // True when `value` fits `width` nibbles (or bytes in byte mode).
 bool webui_value_fits(uint32_t value, int width, bool byte_mode);

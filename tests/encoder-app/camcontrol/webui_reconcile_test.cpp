@@ -191,6 +191,38 @@ TEST_F(WebUIReconcile, ValueThatDoesNotFitItsCommandIsRefused)
     }
 }
 
+TEST_F(WebUIReconcile, CameraValueItsCommandCannotCarryIsIgnored)
+{
+    struct Case {
+        uint8_t block;
+        int byte;
+        uint8_t camera;
+        const char* file;
+        std::string json;
+        const char* key;
+    };
+    const Case cases[] = {
+        // Below the offset of 5: no H/V balance.
+        {0x15, 6, 3, "/etc/vantor-det-setup.json", R"({"HvBalance":"2"})", "HvBalance"},
+        // 0xFA + 6 is more than the shutter speed's two nibbles hold.
+        {0x10, 13, 0xFA, kExpFile, exposure_json("MANUAL", "5"), "ShutterSpeed"},
+    };
+    for (const Case& c : cases) {
+        control.setup_webui_cmd_list();
+        control.bInitUI = true;
+        write_text(board / c.file, c.json);
+        set_block_byte(c.block, c.byte, c.camera);
+        testing::internal::CaptureStdout();
+        settle();
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(read_text(board / c.file), c.json) << c.key;
+        EXPECT_NE(out.find(std::string("web UI ") + c.key + ": camera value"), std::string::npos)
+            << c.key;
+        EXPECT_EQ(out.find(std::string("over write UI ") + c.key + "\n"), std::string::npos)
+            << c.key;
+    }
+}
+
 TEST_F(WebUIReconcile, NDFilterIsSynchronisedOnTheR8TOnly)
 {
     for (const camera_version model : {S700, PNone, R8T}) {
