@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -68,6 +69,9 @@ public:
         bool ui_update = false;                // the file must be rewritten with ui_val
         bool fst_update_done = false;          // the camera's value reached the file once
         std::string Key;
+        // The file's value, kept when the camera took a value the file has no text for (the file
+        // still shows the earlier one): while the file reads as this, it has not changed.
+        std::optional<uint32_t> stale_ui_val;
     };
     static constexpr uint32_t kWebUINeverSynced = 13579;
 

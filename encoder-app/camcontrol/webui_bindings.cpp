@@ -141,6 +141,7 @@ void Camcontrol::setup_webui_cmd(webui_cmd_str& cmd, int cmd_bytes, int inq_cmd_
     cmd.ui_update = false;
     cmd.fst_update_done = false;
     cmd.Key = Key;
+    cmd.stale_ui_val.reset();
 }
 
 void Camcontrol::ExposureSetupCommands()

@@ -69,6 +69,28 @@ void set_group(Camcontrol& control, webui_group group)
     }
 }
 
+// One comparison. When the camera takes a value the file has no text for, the file keeps its
+// earlier text; that stale value must not count as a change of the file and undo the camera's.
+void compare_binding(Camcontrol& control, const webui_binding& row, bool check_inq)
+{
+    Camcontrol::webui_cmd_str& cmd = control.*row.member;
+    const uint32_t file_val = cmd.ui_val;
+    if (cmd.stale_ui_val == file_val) {
+        cmd.ui_val = cmd.sys_val;
+    } else {
+        cmd.stale_ui_val.reset();  // the file has been written since
+    }
+    if (control.cmp_webui_uimcu(cmd, row.width, 1, check_inq, false, row.byte_mode, false) != 0) {
+        return;
+    }
+    const Camcontrol::webui_write_codec write = write_codec(row, control.enum_camera_version);
+    if (write != nullptr && write(cmd.ui_val) == kWebUINoText) {
+        cmd.stale_ui_val = file_val;
+    } else {
+        cmd.stale_ui_val.reset();
+    }
+}
+
 void compare_group(Camcontrol& control, webui_group group, bool check_inq)
 {
     for (const webui_binding& row : webui_bindings()) {
@@ -79,8 +101,7 @@ void compare_group(Camcontrol& control, webui_group group, bool check_inq)
         if (row.sync == webui_sync::CompareOnR8T && control.enum_camera_version != R8T) {
             continue;
         }
-        control.cmp_webui_uimcu(control.*row.member, row.width, 1, check_inq, false, row.byte_mode,
-                                false);
+        compare_binding(control, row, check_inq);
     }
 }
 

@@ -223,6 +223,43 @@ TEST_F(WebUIReconcile, CameraValueItsCommandCannotCarryIsIgnored)
     }
 }
 
+TEST_F(WebUIReconcile, CameraValueWithoutTextIsNotUndoneByTheFile)
+{
+    struct Case {
+        int step;
+        uint8_t block;
+        const char* file;
+        std::string json;          // agrees with the camera's initial value
+        uint8_t camera;            // a value without a text
+        const char* command;       // the start of the binding's set packet
+        std::string changed_json;  // the web UI's later change
+        const char* pushed;        // what that change sends
+    };
+    const char* const wb = "/etc/vantor-wb-setup.json";
+    const Case cases[] = {
+        {0, 0x10, kExpFile, exposure_json("MANUAL", "5"), 5, "81 01 04 39 ",
+         exposure_json("GAIN-PRI", "5"), "81 01 04 39 0E FF"},
+        {2, 0x11, wb, R"({"WbMode":"AUTO"})", 10, "81 01 04 35 ", R"({"WbMode":"INDOOR"})",
+         "81 01 04 35 01 FF"},
+    };
+    for (const Case& c : cases) {
+        write_text(board / c.file, c.json);
+        settle();
+        set_block_byte(c.block, 3, c.camera);
+        size_t before = camera->packets().size();
+        control.webui_cycle_step(c.step);  // the camera's value wins; the file keeps its text
+        control.webui_cycle_step(c.step);
+        for (const std::string& sent : commands_since(before)) {
+            EXPECT_NE(sent.rfind(c.command, 0), 0U) << sent;
+        }
+        EXPECT_EQ(read_text(board / c.file), c.json);
+        write_text(board / c.file, c.changed_json);
+        before = camera->packets().size();
+        control.webui_cycle_step(c.step);
+        EXPECT_TRUE(contains(commands_since(before), c.pushed)) << c.pushed;
+    }
+}
+
 TEST_F(WebUIReconcile, NDFilterIsSynchronisedOnTheR8TOnly)
 {
     for (const camera_version model : {S700, PNone, R8T}) {
