@@ -55,3 +55,7 @@ const webui_binding* webui_binding_for(Camcontrol::webui_cmd_str Camcontrol::*me
 
 // True when `value` fits `width` nibbles (or bytes in byte mode).
 bool webui_value_fits(uint32_t value, int width, bool byte_mode);
+
+// True when the last `cmd_bytes` parameter bytes of cmd.set_cmd can carry cmd.ui_val (one nibble
+// per byte, or one byte per byte with `b_n`); otherwise prints why not (one line) and is false.
+bool webui_command_carries(const Camcontrol::webui_cmd_str& cmd, int cmd_bytes, bool b_n);

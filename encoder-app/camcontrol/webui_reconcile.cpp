@@ -257,14 +257,15 @@ int Camcontrol::cmp_webui_uimcu(webui_cmd_str& cmd, int cmd_bytes, int inq_bytes
     if (cmd.ui_val == camera || !cmd.fst_update_done) {
         return 2;
     }
-    std::printf("over write MCU %s\n", cmd.Key.c_str());
-    if (!visca_command_set_mcu(cmd, cmd_bytes, cmd_b_n)) {
-        // A file value the command cannot carry: the camera keeps its value and the file is
-        // given the camera's value back.
+    if (!webui_command_carries(cmd, cmd_bytes, cmd_b_n)) {
+        // A file value the command cannot carry: nothing is sent, the camera keeps its value and
+        // the file is given the camera's value back.
         cmd.ui_val = camera;
         cmd.ui_update = true;
         return 2;
     }
+    std::printf("over write MCU %s\n", cmd.Key.c_str());
+    visca_command_set_mcu(cmd, cmd_bytes, cmd_b_n);
     if (cmd.set_cmd.comp || no_cmd_res_chk) {
         cmd.sys_val = cmd.ui_val;
         cmd.mcu_val = cmd.ui_val;

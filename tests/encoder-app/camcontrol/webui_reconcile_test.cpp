@@ -185,7 +185,8 @@ TEST_F(WebUIReconcile, ValueThatDoesNotFitItsCommandIsRefused)
         const auto sent = exposure_step();
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_TRUE(sent.empty()) << bad;
-        EXPECT_NE(out.find("IrisLevel"), std::string::npos) << bad;
+        EXPECT_NE(out.find("web UI IrisLevel: value"), std::string::npos) << bad;
+        EXPECT_EQ(out.find("over write MCU IrisLevel"), std::string::npos) << bad;
         EXPECT_EQ(exp_file(), exposure_json("MANUAL", "5")) << bad;
         EXPECT_EQ(control.Exposure_IrisLevel.sys_val, 5U);
     }
