@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -67,6 +69,9 @@ public:
         bool ui_update = false;                // the file must be rewritten with ui_val
         bool fst_update_done = false;          // the camera's value reached the file once
         std::string Key;
+        // The file's value, kept when the camera took a value the file has no text for (the file
+        // still shows the earlier one): while the file reads as this, it has not changed.
+        std::optional<uint32_t> stale_ui_val;
     };
     static constexpr uint32_t kWebUINeverSynced = 13579;
 
@@ -129,12 +134,23 @@ public:
     bool visca_inq_command_get_mcu(webui_cmd_str& cmd, int inq_bytes, bool b_n);
 
     // --- PTZ settings and preset requests (webui_presets.cpp) ---
+    // The PTZ speeds, then the preset requests; a request file is left alone while the line is
+    // not open (before bring-up, after shutdown closed it), so its command is not lost.
     void PTZGetWebUIValues();
+    // The PTZ speeds only.
+    void PTZGetWebUISpeeds();
+    // True while the engine's serial line is open.
+    bool camera_line_open();
 
     // --- the synchronisation thread (webui_thread.cpp) ---
     void camcontrol_webui();
     // Performs step `step` of the 14-step cycle (block inquiry, then reconciliation).
     void webui_cycle_step(int step);
+    // True while another command source (NDI PTZ, VISCA over IP, a format change) is busy.
+    bool webui_other_source_busy() const;
+    // True when the thread may perform its next step: no other source busy, and
+    // camcontrol_webui_pause already published false when that was last checked.
+    bool webui_may_step();
 
     // Nested record of the VISCA-over-IP control reply.
     struct voip_control_command_str {
@@ -193,6 +209,9 @@ public:
     // Pause between steps and between checks while standing aside (tests shorten them).
     std::chrono::milliseconds webui_step_period{500};
     std::chrono::milliseconds webui_pause_period{100};
+    // Test seam: when set (before init_Camcontrol), the web-UI thread calls it on every pass that
+    // performs a step, after it found no other command source busy and before the step.
+    std::function<void()> webui_before_step;
 
     std::string ExposureFileName = "/etc/vantor-exp-setup.json";
     std::string WhiteBalanceFileName = "/etc/vantor-wb-setup.json";
@@ -219,6 +238,9 @@ public:
         Gamma_Level, Gamma_Offset, Gamma_Settings, Gamma_Pattern, Gamma_PatternFine,
         Gamma_PatternREG, Gamma_VisibilityEnhancer;
     webui_cmd_str PTZ_SetPreset, PTZ_RecallPreset;
+
+    // Held while a preset request is taken and sent, and while the line closes at shutdown.
+    std::mutex preset_request_mutex;
 
     std::atomic<int> PTZ_PanSpeed{0};
     std::atomic<int> PTZ_TiltSpeed{0};

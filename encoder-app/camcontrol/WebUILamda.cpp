@@ -97,7 +97,13 @@ uint32_t saturate(uint64_t value)
 
 constexpr uint32_t kEffectMarker = 0x21;
 constexpr int64_t kEffectOffset = 3;
+constexpr int64_t kEffectLevelMax = 0x0F;
 constexpr int64_t kGammaOffsetBase = 256;
+// A value that no parameter field holds: the field-width check refuses it.
+constexpr uint32_t kNoField = std::numeric_limits<uint32_t>::max();
+// The largest parts a combined value splits back into.
+constexpr uint32_t kDnrPartMax = 0x0F;
+constexpr uint32_t kPatternFineMax = 9;
 
 }  // namespace
 
@@ -148,15 +154,15 @@ uint32_t WebUIEffectGetVal(const char* Val, uint32_t OrgVal)
         return OrgVal;
     }
     const int64_t level = decimal(Val) + kEffectOffset;
-    if (level < 0 || level > 0xFF) {
-        return OrgVal;  // would not fit its byte of the command
+    if (level < 0 || level > kEffectLevelMax) {
+        return OrgVal;  // the write keeps only the level's low nibble: it could not come back
     }
     return (static_cast<uint32_t>(level) << 24) | (kEffectMarker << 16);
 }
 
 std::string WebUIEffectSetVal(uint64_t value)
 {
-    return offset_text((value >> 24) & 0x0F, kEffectOffset);
+    return offset_text((value >> 24) & kEffectLevelMax, kEffectOffset);
 }
 
 uint32_t WebUIGammaOffsetGetVal(const char* Val, uint32_t OrgVal)
@@ -165,6 +171,9 @@ uint32_t WebUIGammaOffsetGetVal(const char* Val, uint32_t OrgVal)
         return OrgVal;
     }
     const int64_t n = decimal(Val);
+    if (n >= kGammaOffsetBase) {
+        return kNoField;  // written back as 256 - n: it could not come back
+    }
     return as_value(n >= 0 ? n : kGammaOffsetBase - n);
 }
 
@@ -204,19 +213,25 @@ VANTOR_KEYWORD_CODEC(WebUIGammaSettingsGetVal, WebUIGammaSettingsSetVal, 0, kGam
 
 uint32_t WebUICombineTwoThreeDnr(uint32_t two_dnr, uint32_t three_dnr)
 {
-    return saturate(uint64_t{three_dnr} + 16 * uint64_t{two_dnr});
+    if (two_dnr > kDnrPartMax || three_dnr > kDnrPartMax) {
+        return kNoField;  // would split back into other parts
+    }
+    return three_dnr + 16 * two_dnr;
 }
 
 void WebUISplitTwoThreeDnr(uint32_t value, uint32_t& two_dnr, uint32_t& three_dnr)
 {
-    two_dnr = (value >> 4) & 0x0F;
-    three_dnr = value & 0x0F;
+    two_dnr = (value >> 4) & kDnrPartMax;
+    three_dnr = value & kDnrPartMax;
 }
 
 uint32_t WebUICombinePattern(uint32_t pattern, uint32_t pattern_fine)
 {
     if (pattern > 50 && pattern_fine > 2) {
         pattern_fine = 2;
+    }
+    if (pattern_fine > kPatternFineMax) {
+        return kNoField;  // would split back into another pattern
     }
     return saturate(uint64_t{pattern} * 10 + pattern_fine);
 }

@@ -35,13 +35,13 @@ std::string WebUIDetailHvBalanceSetVal(uint64_t value);
 uint32_t WebUIBlackLevelGetVal(const char* Val, uint32_t OrgVal);
 std::string WebUIBlackLevelSetVal(uint64_t value);
 
-// effect: the number + 3 in bits 24-31 and 0x21 in bits 16-23. A number whose sum with 3 does not
-// fit one byte leaves `OrgVal`. Written back as (bits 24-27) - 3.
+// effect: the number + 3 in bits 24-31 and 0x21 in bits 16-23. Written back as (bits 24-27) - 3,
+// so a number whose sum with 3 is outside 0-15 (which could not come back) leaves `OrgVal`.
 uint32_t WebUIEffectGetVal(const char* Val, uint32_t OrgVal);
 std::string WebUIEffectSetVal(uint64_t value);
 
 // gamma offset: a negative number n is kept as 256 - n (-3 reads as 259); written back the same
-// way.
+// way. A number of 256 or more would come back negative: it reads as a value no field holds.
 uint32_t WebUIGammaOffsetGetVal(const char* Val, uint32_t OrgVal);
 std::string WebUIGammaOffsetSetVal(uint64_t value);
 
@@ -76,6 +76,8 @@ uint32_t WebUIGammaSettingsGetVal(const char* Val, uint32_t OrgVal);
 std::string WebUIGammaSettingsSetVal(uint64_t value);
 
 // The two settings that the camera takes in one command.
+// A part that the split could not give back (a noise reduction above 15, a PatternFine above 9)
+// gives a value no parameter field holds.
 // 2D and 3D noise reduction: ThreeDNR + 16 x TWODNR.
 uint32_t WebUICombineTwoThreeDnr(uint32_t two_dnr, uint32_t three_dnr);
 void WebUISplitTwoThreeDnr(uint32_t value, uint32_t& two_dnr, uint32_t& three_dnr);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "camcontrol/Camcontrol.h"
 #include "main/video_format.h"
@@ -66,7 +67,8 @@ void Camcontrol::pause_unless_interrupted(std::chrono::milliseconds period) cons
 
 int Camcontrol::cam_init_Camcontrol(unsigned /*video_format*/)
 {
-    PTZGetWebUIValues();
+    // The line is not open yet: preset requests wait for the web-UI thread.
+    PTZGetWebUISpeeds();
     m_visca.camBr = B9600;
     m_visca.camAddress = 1;
     m_visca.init_visca();
@@ -157,7 +159,12 @@ void Camcontrol::deinit_Camcontrol()
     std::puts("STOP ndi_tally_thread");
 
     Camcontrol_en = false;
-    m_visca.deinit_visca();
+    {
+        // A preset request under way is sent before the line closes; later ones stay in their
+        // files.
+        const std::lock_guard<std::mutex> lock(preset_request_mutex);
+        m_visca.deinit_visca();
+    }
 
     camcontrol_ndi_Running = false;
     join_if_started(camcontrol_ndi_thread);

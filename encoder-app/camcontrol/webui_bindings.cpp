@@ -108,6 +108,16 @@ webui_binding_list webui_bindings()
     return {kBindings, std::size(kBindings)};
 }
 
+const webui_binding* webui_binding_for(Camcontrol::webui_cmd_str Camcontrol::*member)
+{
+    for (const webui_binding& row : kBindings) {
+        if (row.member == member) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
 bool webui_value_fits(uint32_t value, int width, bool byte_mode)
 {
     const int bits = width * (byte_mode ? 8 : 4);
@@ -131,6 +141,7 @@ void Camcontrol::setup_webui_cmd(webui_cmd_str& cmd, int cmd_bytes, int inq_cmd_
     cmd.ui_update = false;
     cmd.fst_update_done = false;
     cmd.Key = Key;
+    cmd.stale_ui_val.reset();
 }
 
 void Camcontrol::ExposureSetupCommands()
@@ -168,11 +179,10 @@ void Camcontrol::setup_webui_cmd_list()
     PTZSetupCommands();
 }
 
-bool Camcontrol::visca_command_set_mcu(webui_cmd_str& cmd, int cmd_bytes, bool b_n)
+bool webui_command_carries(const Camcontrol::webui_cmd_str& cmd, int cmd_bytes, bool b_n)
 {
-    visca_command& packet = cmd.set_cmd;
     // The parameter bytes end just before FF; a binding never has more than the packet holds.
-    const int ff_index = packet.cmd_length - 1;
+    const int ff_index = cmd.set_cmd.cmd_length - 1;
     if (cmd_bytes <= 0 || ff_index - cmd_bytes < 4) {
         std::printf("web UI %s: no parameter field for the value\n", cmd.Key.c_str());
         return false;
@@ -182,6 +192,16 @@ bool Camcontrol::visca_command_set_mcu(webui_cmd_str& cmd, int cmd_bytes, bool b
                     static_cast<unsigned>(cmd.ui_val));
         return false;
     }
+    return true;
+}
+
+bool Camcontrol::visca_command_set_mcu(webui_cmd_str& cmd, int cmd_bytes, bool b_n)
+{
+    if (!webui_command_carries(cmd, cmd_bytes, b_n)) {
+        return false;
+    }
+    visca_command& packet = cmd.set_cmd;
+    const int ff_index = packet.cmd_length - 1;
     const unsigned unit_bits = b_n ? 8U : 4U;
     const unsigned unit_mask = b_n ? 0xFFU : 0x0FU;
     for (int i = 0; i < cmd_bytes; ++i) {

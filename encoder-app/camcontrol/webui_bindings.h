@@ -50,5 +50,12 @@ struct webui_binding_list {
 // Every binding, grouped, each group in the order its bindings are compared.
 webui_binding_list webui_bindings();
 
+// The row of the binding `member`; nullptr for a member that is no binding.
+const webui_binding* webui_binding_for(Camcontrol::webui_cmd_str Camcontrol::*member);
+
 // True when `value` fits `width` nibbles (or bytes in byte mode).
 bool webui_value_fits(uint32_t value, int width, bool byte_mode);
+
+// True when the last `cmd_bytes` parameter bytes of cmd.set_cmd can carry cmd.ui_val (one nibble
+// per byte, or one byte per byte with `b_n`); otherwise prints why not (one line) and is false.
+bool webui_command_carries(const Camcontrol::webui_cmd_str& cmd, int cmd_bytes, bool b_n);

@@ -1,6 +1,7 @@
-#include <iterator>
+#include <cstdio>
 
 #include "camcontrol/Camcontrol.h"
+#include "camcontrol/webui_bindings.h"
 
 // Block inquiries 81 09 7E 7E bb FF (bb = 0x10 ... 0x16): each 16-byte reply carries twelve data
 // bytes (3 ... 14) of camera state. Which byte fills which binding, and how the byte maps onto
@@ -96,38 +97,52 @@ constexpr block_field kBlockFields[] = {
     {0x16, 12, &C::Gamma_Effect, T::Effect},
 };
 
-uint32_t transformed(const block_field& field, const uint8_t* reply, camera_version model)
+// Signed, so that a byte below an offset gives a negative value rather than a wrapped one.
+int64_t transformed(const block_field& field, const uint8_t* reply, camera_version model)
 {
-    const uint32_t c = reply[field.byte];
+    const int64_t c = reply[field.byte];
     switch (field.transform) {
     case T::AsIs:
         return c;
     case T::OneIsOn:
-        return c == 1 ? 2U : 3U;
+        return c == 1 ? 2 : 3;
     case T::PlusSix:
-        return c + 6U;
+        return c + 6;
     case T::HighlightOn:
-        return c == 1 ? 16U : 0U;
+        return c == 1 ? 16 : 0;
     case T::Stabilizer:
         if (c == 4) {
-            return model == S700 ? 2U : 4U;
+            return model == S700 ? 2 : 4;
         }
-        return 3U;
+        return 3;
     case T::SelectUnlessOff:
-        return reply[5] == 3 ? 3U : c;
+        return reply[5] == 3 ? 3 : c;
     case T::MinusFive:
-        return c - 5U;
+        return c - 5;
     case T::GammaOffset:
-        return c >= 64 ? c - 64U : 320U - c;
+        return c >= 64 ? c - 64 : 320 - c;
     case T::Effect:
-        return (c << 24U) | (0x21U << 16U);
+        return (c << 24) | (int64_t{0x21} << 16);
     }
     return c;
 }
 
-void fill(Camcontrol::webui_cmd_str& cmd, uint32_t value)
+// Marks `value` as the binding's fresh camera value, unless its set command could not carry it
+// (negative, or wider than its parameter field): such a value is refused, the binding keeps its
+// state and its file is not touched.
+void fill(Camcontrol& control, Camcontrol::webui_cmd_str Camcontrol::*member, int64_t value)
 {
-    cmd.mcu_val = value;
+    Camcontrol::webui_cmd_str& cmd = control.*member;
+    const webui_binding* row = webui_binding_for(member);
+    const bool fits = value >= 0 && value <= INT64_C(0xFFFFFFFF) &&
+                      (row == nullptr || row->width == 0 ||
+                       webui_value_fits(static_cast<uint32_t>(value), row->width, row->byte_mode));
+    if (!fits) {
+        std::printf("web UI %s: camera value %lld does not fit the command, ignored\n",
+                    cmd.Key.c_str(), static_cast<long long>(value));
+        return;
+    }
+    cmd.mcu_val = static_cast<uint32_t>(value);
     cmd.mcu_val_read = true;
 }
 
@@ -137,20 +152,20 @@ void Camcontrol::apply_block_reply(uint8_t block, const uint8_t* reply)
 {
     for (const block_field& field : kBlockFields) {
         if (field.block == block) {
-            fill(this->*field.member, transformed(field, reply, enum_camera_version));
+            fill(*this, field.member, transformed(field, reply, enum_camera_version));
         }
     }
     // Values derived from two bytes, and the state kept outside the bindings.
     switch (block) {
     case 0x12:
-        fill(Picture_TWOTHREEDNR, reply[14] + 16U * reply[13]);
+        fill(*this, &Camcontrol::Picture_TWOTHREEDNR, reply[14] + 16 * int64_t{reply[13]});
         break;
     case 0x15:
         m_nFocusMode = reply[12];
         m_nFreeze = reply[14];
         break;
     case 0x16:
-        fill(Gamma_PatternREG, reply[4] * 10U + reply[5]);
+        fill(*this, &Camcontrol::Gamma_PatternREG, reply[4] * int64_t{10} + reply[5]);
         m_nMenuDisplay = reply[13];
         break;
     default:

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "HelperLib/HelperLib.h"
@@ -58,12 +59,28 @@ int take_preset_request(const char* path)
 
 }  // namespace
 
-void Camcontrol::PTZGetWebUIValues()
+void Camcontrol::PTZGetWebUISpeeds()
 {
     PTZ_PanSpeed = read_speed(PTZFileName, "PanSpeed");
     PTZ_TiltSpeed = read_speed(PTZFileName, "TiltSpeed");
     PTZ_ZoomSpeed = read_speed(PTZFileName, "ZoomSpeed");
+}
 
+bool Camcontrol::camera_line_open()
+{
+    const std::lock_guard<visca_line_mutex> lock(m_visca.visca_uart_mutex);
+    return m_visca.cam_fd >= 0;
+}
+
+void Camcontrol::PTZGetWebUIValues()
+{
+    PTZGetWebUISpeeds();
+
+    // A request is taken only while its command can go out; the line does not close meanwhile.
+    const std::lock_guard<std::mutex> lock(preset_request_mutex);
+    if (!camera_line_open()) {
+        return;
+    }
     const int store = take_preset_request(kSavePresetPath);
     if (store != 0) {
         PTZ_SetPreset.ui_val = 15U + static_cast<uint32_t>(store);

@@ -69,6 +69,28 @@ void set_group(Camcontrol& control, webui_group group)
     }
 }
 
+// One comparison. When the camera takes a value the file has no text for, the file keeps its
+// earlier text; that stale value must not count as a change of the file and undo the camera's.
+void compare_binding(Camcontrol& control, const webui_binding& row, bool check_inq)
+{
+    Camcontrol::webui_cmd_str& cmd = control.*row.member;
+    const uint32_t file_val = cmd.ui_val;
+    if (cmd.stale_ui_val == file_val) {
+        cmd.ui_val = cmd.sys_val;
+    } else {
+        cmd.stale_ui_val.reset();  // the file has been written since
+    }
+    if (control.cmp_webui_uimcu(cmd, row.width, 1, check_inq, false, row.byte_mode, false) != 0) {
+        return;
+    }
+    const Camcontrol::webui_write_codec write = write_codec(row, control.enum_camera_version);
+    if (write != nullptr && write(cmd.ui_val) == kWebUINoText) {
+        cmd.stale_ui_val = file_val;
+    } else {
+        cmd.stale_ui_val.reset();
+    }
+}
+
 void compare_group(Camcontrol& control, webui_group group, bool check_inq)
 {
     for (const webui_binding& row : webui_bindings()) {
@@ -79,8 +101,7 @@ void compare_group(Camcontrol& control, webui_group group, bool check_inq)
         if (row.sync == webui_sync::CompareOnR8T && control.enum_camera_version != R8T) {
             continue;
         }
-        control.cmp_webui_uimcu(control.*row.member, row.width, 1, check_inq, false, row.byte_mode,
-                                false);
+        compare_binding(control, row, check_inq);
     }
 }
 
@@ -236,14 +257,15 @@ int Camcontrol::cmp_webui_uimcu(webui_cmd_str& cmd, int cmd_bytes, int inq_bytes
     if (cmd.ui_val == camera || !cmd.fst_update_done) {
         return 2;
     }
-    std::printf("over write MCU %s\n", cmd.Key.c_str());
-    if (!visca_command_set_mcu(cmd, cmd_bytes, cmd_b_n)) {
-        // A file value the command cannot carry: the camera keeps its value and the file is
-        // given the camera's value back.
+    if (!webui_command_carries(cmd, cmd_bytes, cmd_b_n)) {
+        // A file value the command cannot carry: nothing is sent, the camera keeps its value and
+        // the file is given the camera's value back.
         cmd.ui_val = camera;
         cmd.ui_update = true;
         return 2;
     }
+    std::printf("over write MCU %s\n", cmd.Key.c_str());
+    visca_command_set_mcu(cmd, cmd_bytes, cmd_b_n);
     if (cmd.set_cmd.comp || no_cmd_res_chk) {
         cmd.sys_val = cmd.ui_val;
         cmd.mcu_val = cmd.ui_val;

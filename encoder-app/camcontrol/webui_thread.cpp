@@ -67,18 +67,37 @@ void Camcontrol::webui_cycle_step(int step)
     }
 }
 
+bool Camcontrol::webui_other_source_busy() const
+{
+    return m_visca.m_visca_ndi_event_cond || camcontrol_voip_det_cmd || m_visca.vid_fmt_switch;
+}
+
+bool Camcontrol::webui_may_step()
+{
+    if (webui_other_source_busy()) {
+        return false;
+    }
+    // Publish that the thread no longer stands aside, then look again. A format change sets its
+    // flag and then reads the pause flag (all sequentially consistent): either it reads false and
+    // waits for this step, or this second look sees its flag.
+    camcontrol_webui_pause = false;
+    return !webui_other_source_busy();
+}
+
 void Camcontrol::camcontrol_webui()
 {
     setup_webui_cmd_list();
     bInitUI = true;
     webui_step = 0;
     while (camcontrol_webui_Running) {
-        if (m_visca.m_visca_ndi_event_cond || camcontrol_voip_det_cmd || m_visca.vid_fmt_switch) {
+        if (!webui_may_step()) {
             camcontrol_webui_pause = true;
             std::this_thread::sleep_for(webui_pause_period);
             continue;
         }
-        camcontrol_webui_pause = false;
+        if (webui_before_step) {
+            webui_before_step();
+        }
         webui_cycle_step(webui_step);
         PTZGetWebUIValues();
         std::this_thread::sleep_for(webui_step_period);

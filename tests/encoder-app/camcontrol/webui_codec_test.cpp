@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "camcontrol/webui_bindings.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -176,10 +178,29 @@ TEST(WebUINumberCodecs, NegativeOrHugeNumbersGiveValuesNoParameterFieldHolds)
     EXPECT_EQ(WebUINormalGetVal(nullptr, kUnchanged), kUnchanged);
 }
 
-TEST(WebUINumberCodecs, EffectOutsideItsByteKeepsThePreviousValue)
+// A number that a binding's read codec accepts, and that its command can carry, is what the
+// binding's write codec gives back.
+TEST(WebUINumberCodecs, EveryAcceptedNumberWritesBackAsItself)
 {
-    EXPECT_EQ(WebUIEffectGetVal("252", kUnchanged), 0xFF210000U);
-    EXPECT_EQ(WebUIEffectGetVal("253", kUnchanged), kUnchanged);
+    constexpr uint32_t kNone = 0xFFFFFFFFU;  // no read codec returns it for a value it accepts
+    for (const webui_binding& row : webui_bindings()) {
+        if (row.read == nullptr || row.width == 0) {
+            continue;
+        }
+        for (int n = -5000; n <= 5000; ++n) {
+            const std::string text = std::to_string(n);
+            const uint32_t value = row.read(text.c_str(), kNone);
+            if (value != kNone && webui_value_fits(value, row.width, row.byte_mode)) {
+                ASSERT_EQ(row.write(value), text) << row.key;
+            }
+        }
+    }
+}
+
+TEST(WebUINumberCodecs, EffectBeyondWhatTheWriteKeepsLeavesThePreviousValue)
+{
+    EXPECT_EQ(WebUIEffectGetVal("12", kUnchanged), 0x0F210000U);
+    EXPECT_EQ(WebUIEffectGetVal("13", kUnchanged), kUnchanged);
     EXPECT_EQ(WebUIEffectGetVal("-4", kUnchanged), kUnchanged);
     // Only bits 24-27 are written back.
     EXPECT_EQ(WebUIEffectSetVal(0xF5210000U), "2");
@@ -203,7 +224,11 @@ TEST(WebUICombinedCodecs, NoiseReductionAndGammaPattern)
     EXPECT_EQ(pattern, 51U);
     EXPECT_EQ(fine, 2U);
 
-    // Values read from a file as negative numbers must not wrap to small values when combined.
+    // Parts the split could not give back, and values read from a file as negative numbers,
+    // combine into values no parameter field holds.
+    EXPECT_EQ(WebUICombineTwoThreeDnr(1, 20), 0xFFFFFFFFU);
+    EXPECT_EQ(WebUICombineTwoThreeDnr(16, 0), 0xFFFFFFFFU);
+    EXPECT_EQ(WebUICombinePattern(5, 12), 0xFFFFFFFFU);
     EXPECT_EQ(WebUICombinePattern(0xFFFFFFFFU, 0), 0xFFFFFFFFU);
     EXPECT_EQ(WebUICombineTwoThreeDnr(0xFFFFFFFFU, 1), 0xFFFFFFFFU);
 }

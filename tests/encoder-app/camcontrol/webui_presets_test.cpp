@@ -48,6 +48,20 @@ TEST_F(WebUIPresets, UnexpectedContentIsDeletedWithoutACommand)
     }
 }
 
+TEST_F(WebUIPresets, RequestWaitsWhileTheLineIsClosed)
+{
+    control.m_visca.deinit_visca();
+    write_text(board / "/tmp/vantor-save-preset", "Preset-4");
+    write_text(board / "/etc/vantor-ptz-settings.json", R"({"PanSpeed":"12"})");
+    control.PTZGetWebUIValues();
+    EXPECT_TRUE(exists("/tmp/vantor-save-preset"));
+    EXPECT_EQ(control.PTZ_PanSpeed, 12);
+    // Once the line is open again the request is carried out.
+    ASSERT_EQ(control.m_visca.init_visca(), 1);
+    EXPECT_EQ(take_requests(), std::vector<std::string>{"81 01 04 3F 01 03 FF"});
+    EXPECT_FALSE(exists("/tmp/vantor-save-preset"));
+}
+
 TEST_F(WebUIPresets, SpeedSettings)
 {
     write_text(board / "/etc/vantor-ptz-settings.json",

@@ -185,9 +185,79 @@ TEST_F(WebUIReconcile, ValueThatDoesNotFitItsCommandIsRefused)
         const auto sent = exposure_step();
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_TRUE(sent.empty()) << bad;
-        EXPECT_NE(out.find("IrisLevel"), std::string::npos) << bad;
+        EXPECT_NE(out.find("web UI IrisLevel: value"), std::string::npos) << bad;
+        EXPECT_EQ(out.find("over write MCU IrisLevel"), std::string::npos) << bad;
         EXPECT_EQ(exp_file(), exposure_json("MANUAL", "5")) << bad;
         EXPECT_EQ(control.Exposure_IrisLevel.sys_val, 5U);
+    }
+}
+
+TEST_F(WebUIReconcile, CameraValueItsCommandCannotCarryIsIgnored)
+{
+    struct Case {
+        uint8_t block;
+        int byte;
+        uint8_t camera;
+        const char* file;
+        std::string json;
+        const char* key;
+    };
+    const Case cases[] = {
+        // Below the offset of 5: no H/V balance.
+        {0x15, 6, 3, "/etc/vantor-det-setup.json", R"({"HvBalance":"2"})", "HvBalance"},
+        // 0xFA + 6 is more than the shutter speed's two nibbles hold.
+        {0x10, 13, 0xFA, kExpFile, exposure_json("MANUAL", "5"), "ShutterSpeed"},
+    };
+    for (const Case& c : cases) {
+        control.setup_webui_cmd_list();
+        control.bInitUI = true;
+        write_text(board / c.file, c.json);
+        set_block_byte(c.block, c.byte, c.camera);
+        testing::internal::CaptureStdout();
+        settle();
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(read_text(board / c.file), c.json) << c.key;
+        EXPECT_NE(out.find(std::string("web UI ") + c.key + ": camera value"), std::string::npos)
+            << c.key;
+        EXPECT_EQ(out.find(std::string("over write UI ") + c.key + "\n"), std::string::npos)
+            << c.key;
+    }
+}
+
+TEST_F(WebUIReconcile, CameraValueWithoutTextIsNotUndoneByTheFile)
+{
+    struct Case {
+        int step;
+        uint8_t block;
+        const char* file;
+        std::string json;          // agrees with the camera's initial value
+        uint8_t camera;            // a value without a text
+        const char* command;       // the start of the binding's set packet
+        std::string changed_json;  // the web UI's later change
+        const char* pushed;        // what that change sends
+    };
+    const char* const wb = "/etc/vantor-wb-setup.json";
+    const Case cases[] = {
+        {0, 0x10, kExpFile, exposure_json("MANUAL", "5"), 5, "81 01 04 39 ",
+         exposure_json("GAIN-PRI", "5"), "81 01 04 39 0E FF"},
+        {2, 0x11, wb, R"({"WbMode":"AUTO"})", 10, "81 01 04 35 ", R"({"WbMode":"INDOOR"})",
+         "81 01 04 35 01 FF"},
+    };
+    for (const Case& c : cases) {
+        write_text(board / c.file, c.json);
+        settle();
+        set_block_byte(c.block, 3, c.camera);
+        size_t before = camera->packets().size();
+        control.webui_cycle_step(c.step);  // the camera's value wins; the file keeps its text
+        control.webui_cycle_step(c.step);
+        for (const std::string& sent : commands_since(before)) {
+            EXPECT_NE(sent.rfind(c.command, 0), 0U) << sent;
+        }
+        EXPECT_EQ(read_text(board / c.file), c.json);
+        write_text(board / c.file, c.changed_json);
+        before = camera->packets().size();
+        control.webui_cycle_step(c.step);
+        EXPECT_TRUE(contains(commands_since(before), c.pushed)) << c.pushed;
     }
 }
 

@@ -5,15 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "camcontrol/Camcontrol.h"
 #include "camcontrol/webui_bindings.h"
+#include "main/video_format.h"
 #include "support/camera_sim.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -216,10 +220,14 @@ TEST_F(WebUISim, EveryBindingRoundTripsThroughTheBlockReplies)
     }
 }
 
-TEST_F(WebUISim, PresetRequestReachesTheCamera)
+// A request left before bring-up waits for the open line instead of being lost on the closed one.
+TEST_F(WebUISim, PresetRequestFromBeforeBringUpReachesTheCamera)
 {
-    ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
     write_text(board / "/tmp/vantor-save-preset", "Preset-3");
+    write_text(board / "/etc/vantor-ptz-settings.json", R"({"TiltSpeed":"9"})");
+    ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
+    EXPECT_EQ(control.PTZ_TiltSpeed, 9);
+    EXPECT_EQ(::access((board / "/tmp/vantor-save-preset").c_str(), F_OK), 0);
     control.init_Camcontrol();
     EXPECT_TRUE(eventually([&] {
         const auto history = sim.history();
@@ -227,6 +235,45 @@ TEST_F(WebUISim, PresetRequestReachesTheCamera)
     }));
     EXPECT_TRUE(eventually(
         [&] { return ::access((board / "/tmp/vantor-save-preset").c_str(), F_OK) != 0; }));
+}
+
+// A format change must find the web-UI thread either standing aside or in a step it then waits
+// for. The seam holds the thread between its look at the other sources and its step until the
+// change has begun, the moment a preemption could hold it there on the camera.
+TEST_F(WebUISim, NoBlockInquiryFromTheStartOfAFormatChangeToItsConfirmation)
+{
+    const std::string menu_inquiry = "81 09 04 15 FF";
+    const std::string format_inquiry = "81 09 04 24 72 FF";
+    const auto is_format_write = [](const std::string& p) {
+        return p.rfind("81 01 04 24 72 ", 0) == 0;
+    };
+    const auto is_block_inquiry = [](const std::string& p) {
+        return p.rfind("81 09 7E 7E ", 0) == 0;
+    };
+    ASSERT_TRUE(sim.ok("format-delay 0"));
+    // Shared with the thread, which the fixture stops only after this body has ended.
+    const auto at_step = std::make_shared<std::atomic<bool>>(false);
+    control.webui_before_step = [this, at_step] {
+        *at_step = true;
+        vantor::test::wait_until([this] { return control.m_visca.vid_fmt_switch.load(); }, 200ms);
+    };
+    ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
+    control.init_Camcontrol();
+    const uint32_t formats[] = {video_format_1080_50p, video_format_1080_59p};
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(sim.ok("clear"));
+        ASSERT_TRUE(vantor::test::wait_until([&] { return at_step->exchange(false); }, 10s));
+        control.set_vid_fmt_Camcontrol(formats[i % 2]);
+        const auto history = sim.history();
+        const auto begin = std::find(history.begin(), history.end(), menu_inquiry);
+        const auto confirmation =
+            std::find(history.rbegin(), history.rend(), format_inquiry).base();
+        ASSERT_LT(begin, confirmation) << i;
+        ASSERT_NE(std::find_if(begin, confirmation, is_format_write), confirmation) << i;
+        const auto block = std::find_if(begin, confirmation, is_block_inquiry);
+        EXPECT_TRUE(block == confirmation)
+            << "iteration " << i << ": " << (block == confirmation ? "" : *block);
+    }
 }
 
 }  // namespace
