@@ -92,6 +92,12 @@ std::vector<std::string> FakeEncoder::requests()
     return m_requests;
 }
 
+void FakeEncoder::clear_requests()
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_requests.clear();
+}
+
 void FakeEncoder::serve()
 {
     while (m_listen) {

@@ -46,6 +46,7 @@ public:
     // Waits failed because no frame was left.
     int failed_waits() const { return m_failed_waits.load(); }
     std::vector<std::string> requests();
+    void clear_requests();
 
     // Gate on control request `code`: its answers are held back, one released per credit, so that
     // a test knows exactly how far a periodic caller got. ungate() releases everything.

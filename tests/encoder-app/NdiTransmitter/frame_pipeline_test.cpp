@@ -5,11 +5,47 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "pipeline_fixture.h"
+
+namespace {
+
+// Allocation failures on demand, per thread: the next `t_failures_left` allocations of exactly
+// `t_fail_size` bytes made by this thread fail.
+thread_local std::size_t t_fail_size = 0;
+thread_local int t_failures_left = 0;
+thread_local std::size_t t_last_size = 0;  // the size of this thread's last allocation
+
+}  // namespace
+
+// This test program's global allocation functions, so that a test can make one allocation fail.
+void* operator new(std::size_t size)
+{
+    t_last_size = size;
+    if (t_failures_left > 0 && size == t_fail_size) {
+        --t_failures_left;
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {  // NOLINT(*-no-malloc)
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);  // NOLINT(*-no-malloc)
+}
+
+void operator delete(void* memory, std::size_t /*size*/) noexcept
+{
+    std::free(memory);  // NOLINT(*-no-malloc)
+}
 
 namespace {
 
@@ -140,6 +176,83 @@ TEST_F(FramePipeline, BadHeadersAndShortPicturesAreDropped)
     EXPECT_EQ(count_of(requests, "read:1"), 0);
     EXPECT_EQ(count_of(requests, "read:2"), 0);
     EXPECT_EQ(count_of(requests, "read:4"), 2);
+}
+
+TEST_F(FramePipeline, LengthsBeyondAPlausiblePictureAreDroppedUnread)
+{
+    struct Case {
+        const char* what;
+        std::int32_t program_length;  // -1: the picture's own
+        std::int32_t preview_length;
+        bool program_read;  // the program picture's bytes are asked for
+        bool preview_read;
+    };
+    // 2160p: 3840 x 2160 pictures and 640 x 360 previews, at most 4 bytes a pixel.
+    const std::int32_t program_limit = 3840 * 2160 * 4;
+    const std::int32_t preview_limit = 640 * 360 * 4;
+    const Case cases[] = {
+        {"program one byte too long", program_limit + 1, -1, false, false},
+        {"program of the largest length", 0x7FFFFFFF, -1, false, false},
+        {"program at the limit", program_limit, -1, true, false},
+        {"preview one byte too long", -1, preview_limit + 1, true, false},
+        {"preview at the limit", -1, preview_limit, true, true},
+    };
+    m_tx.setup_video_frame(52);
+    m_tx.init_frame_drop_count = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_fake->clear_requests();
+        ScriptedFrame scripted = frame(1, 5, 1001, 101);
+        scripted.program_length = c.program_length;
+        scripted.preview_length = c.preview_length;
+        m_fake->add(scripted);
+        m_fake->add(frame(2, 1, 1002, 102));
+        const vantor::test::Queued queued = run_frame_thread();
+        // A program picture at the limit is read, comes up short (the device has fewer bytes)
+        // and is dropped too; the frame after it is taken as usual.
+        const std::vector<int> expected =
+            c.program_length < 0 ? std::vector<int>{1001, 1002} : std::vector<int>{1002};
+        EXPECT_EQ(sizes(queued.program), expected);
+        const std::vector<std::string> requests = m_fake->requests();
+        const auto read_of = [&requests](std::int32_t length, std::int32_t own) {
+            return count_of(requests, "read:" + std::to_string(length < 0 ? own : length));
+        };
+        EXPECT_EQ(read_of(c.program_length, 1001), c.program_read ? 1 : 0);
+        EXPECT_EQ(read_of(c.preview_length, 101), c.preview_read ? 1 : 0);
+    }
+}
+
+TEST_F(FramePipeline, APictureWhoseRecordCannotBeAllocatedIsDropped)
+{
+    m_tx.setup_video_frame(52);
+    m_tx.init_frame_drop_count = 0;
+    std::size_t record_size = 0;
+    {
+        const auto probe = std::make_shared<NdiTransmitter::frame_t>();
+        record_size = t_last_size;
+    }
+    script_frames(2);
+    SpeedHqDevice& device = m_tx.m_vantorspeedhqDevice;
+    for (int i = 1; i <= 2; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        std::int32_t wait = VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME;
+        ASSERT_EQ(device.request(VANTOR_SPEEDHQ_IOCTL_RD_SEL, wait), 0);
+        SpeedHqDevice::StatusRecord status{};
+        ASSERT_EQ(device.read_status(status), i);
+        // The first frame's two records cannot be allocated: both pictures are dropped.
+        const bool fail = i == 1;
+        t_fail_size = record_size;
+        t_failures_left = fail ? 1 : 0;
+        EXPECT_EQ(m_tx.copy_full(), !fail);
+        EXPECT_EQ(t_failures_left, 0);
+        t_failures_left = fail ? 1 : 0;
+        EXPECT_EQ(m_tx.copy_prvw(), !fail);
+        EXPECT_EQ(t_failures_left, 0);
+    }
+    ASSERT_EQ(m_tx.m_ndi_full_send_queue.size(), 1U);
+    EXPECT_EQ(m_tx.m_ndi_full_send_queue.front()->frame_data_size, 1002);
+    ASSERT_EQ(m_tx.m_ndi_prvw_send_queue.size(), 1U);
+    EXPECT_EQ(m_tx.m_ndi_prvw_send_queue.front()->frame_data_size, 102);
 }
 
 TEST_F(FramePipeline, InvalidBufferIndicesAreReportedAndAboveFiveRestartTheEncoder)
