@@ -4,14 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "pipeline_fixture.h"
+#include "vantor_ndi_test_hook.h"
 
 namespace {
 
@@ -357,9 +361,9 @@ TEST_F(FramePipeline, AFailedWaitIsReportedAndRetriedAfterAPause)
 // The send threads: every queued picture is handed over before the end mark ends the thread.
 class SendThreads : public PipelineFixture {
 protected:
-    static std::shared_ptr<NdiTransmitter::frame_t> picture(int size)
+    static std::unique_ptr<NdiTransmitter::frame_t> picture(int size)
     {
-        auto frame = std::make_shared<NdiTransmitter::frame_t>();
+        auto frame = std::make_unique<NdiTransmitter::frame_t>();
         frame->xres = 640;
         frame->yres = 360;
         frame->FourCC = NDIlib_FourCC_type_SHQ0_lowest_bandwidth;
@@ -392,27 +396,108 @@ TEST_F(SendThreads, SendEverythingQueuedBeforeTheEndMark)
     EXPECT_TRUE(m_tx.m_ndi_prvw_send_queue.empty());
 }
 
-TEST_F(SendThreads, TheLastPictureOfEachStreamStaysAliveUntilTheNext)
+// What the lifetime test sees, in order: "send N" when the runtime is asked to send picture N,
+// "release N" when picture N is freed.
+std::mutex g_events_lock;
+std::vector<std::string> g_events;
+
+void record_event(const std::string& event)
 {
+    const std::lock_guard<std::mutex> lock(g_events_lock);
+    g_events.push_back(event);
+}
+
+// Each picture's bytes all hold its number.
+void record_send(const NDIlib_video_frame_v2_t* video)
+{
+    if (video != nullptr && video->p_data != nullptr) {
+        record_event("send " + std::to_string(video->p_data[0]));
+    }
+}
+
+TEST_F(SendThreads, APictureIsReleasedOnlyAfterTheNextOfItsStreamWasSent)
+{
+    constexpr int kPictures = 6;
+    constexpr int kPictureSize = 100 * 1024;  // large enough to be still in transit at the next
     ASSERT_TRUE(NDIlib_initialize());
-    NDIlib_send_create_t create("pipeline test");
+    NDIlib_send_create_t create("pipeline lifetime test");
     m_tx.ndi_tx_inst = NDIlib_send_create_v2(&create);
     ASSERT_NE(m_tx.ndi_tx_inst, nullptr);
+    const NDIlib_source_t* source = NDIlib_send_get_source_name(m_tx.ndi_tx_inst);
+    ASSERT_NE(source, nullptr);
+    NDIlib_recv_create_v3_t receive(NDIlib_source_t(nullptr, source->p_url_address),
+                                    NDIlib_recv_bandwidth_all_video);
+    NDIlib_recv_instance_t receiver = NDIlib_recv_create_v3(&receive);
+    ASSERT_NE(receiver, nullptr);
+    ASSERT_TRUE(vantor::test::wait_until(
+        [&] { return NDIlib_send_get_no_connections(m_tx.ndi_tx_inst, 0) > 0; }));
+    vantor_ndi_set_video_send_observer(record_send);
 
-    std::shared_ptr<NdiTransmitter::frame_t> first = picture(100);
-    std::shared_ptr<NdiTransmitter::frame_t> second = picture(200);
-    const std::weak_ptr<NdiTransmitter::frame_t> first_alive = first;
-    m_tx.add_frame(first, false);
-    first.reset();
-    EXPECT_FALSE(first_alive.expired()) << "the runtime may still use the bytes";
-    EXPECT_EQ(m_tx.m_prev_video_frame[1], first_alive.lock());
-    m_tx.add_frame(second, false);
-    EXPECT_TRUE(first_alive.expired());
-    EXPECT_EQ(m_tx.m_prev_video_frame[1], second);
-    EXPECT_EQ(m_tx.m_prev_video_frame[0], nullptr) << "the preview slot is its own";
+    struct Stream {
+        const char* name;
+        void (NdiTransmitter::*thread)();
+        std::queue<std::shared_ptr<NdiTransmitter::frame_t>>& queue;
+        int first;  // number of its first picture
+    };
+    const Stream streams[] = {{"program", &NdiTransmitter::send_full, m_tx.m_ndi_full_send_queue, 1},
+                              {"preview", &NdiTransmitter::send_prvw, m_tx.m_ndi_prvw_send_queue, 11}};
+    for (const Stream& stream : streams) {
+        SCOPED_TRACE(stream.name);
+        g_events.clear();
+        const int last = stream.first + kPictures - 1;
+        for (int number = stream.first; number <= last; ++number) {
+            std::shared_ptr<NdiTransmitter::frame_t> frame(
+                picture(kPictureSize).release(), [number](NdiTransmitter::frame_t* released) {
+                    record_event("release " + std::to_string(number));
+                    delete released;
+                });
+            std::memset(frame->frame_data.get(), number, static_cast<std::size_t>(kPictureSize));
+            stream.queue.push(std::move(frame));
+        }
+        stream.queue.push(nullptr);
+        CaptureStdout();
+        std::thread sender(stream.thread, &m_tx);
 
-    NDIlib_send_destroy(m_tx.ndi_tx_inst);  // before the picture it may still use goes
+        // The receiver reads while the pictures go out; it may miss some, never the last, and
+        // every picture it gets holds its own bytes.
+        int received_last = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (received_last != last && std::chrono::steady_clock::now() < deadline) {
+            NDIlib_video_frame_v2_t video;
+            if (NDIlib_recv_capture_v2(receiver, &video, nullptr, nullptr, 100) !=
+                NDIlib_frame_type_video) {
+                continue;
+            }
+            ASSERT_EQ(video.data_size_in_bytes, kPictureSize);
+            const int number = video.p_data[0];
+            const std::vector<std::uint8_t> bytes(video.p_data, video.p_data + kPictureSize);
+            EXPECT_EQ(bytes, std::vector<std::uint8_t>(bytes.size(), bytes[0]));
+            received_last = number;
+            NDIlib_recv_free_video_v2(receiver, &video);
+        }
+        sender.join();
+        GetCapturedStdout();
+        EXPECT_EQ(received_last, last);
+
+        const std::lock_guard<std::mutex> lock(g_events_lock);
+        const auto at = [](const std::string& event) {
+            return std::find(g_events.begin(), g_events.end(), event) - g_events.begin();
+        };
+        for (int number = stream.first; number < last; ++number) {
+            SCOPED_TRACE("picture " + std::to_string(number));
+            const auto released = at("release " + std::to_string(number));
+            ASSERT_LT(released, static_cast<long>(g_events.size())) << "released at all";
+            EXPECT_LT(at("send " + std::to_string(number + 1)), released);
+        }
+        EXPECT_EQ(at("release " + std::to_string(last)), static_cast<long>(g_events.size()))
+            << "the last picture stays with its stream";
+    }
+
+    vantor_ndi_set_video_send_observer(nullptr);
+    NDIlib_recv_destroy(receiver);
+    NDIlib_send_destroy(m_tx.ndi_tx_inst);  // before the pictures it may still use go
     m_tx.ndi_tx_inst = nullptr;
+    m_tx.m_prev_video_frame[0].reset();
     m_tx.m_prev_video_frame[1].reset();
     NDIlib_destroy();
 }
