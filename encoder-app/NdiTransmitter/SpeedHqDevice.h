@@ -107,7 +107,7 @@ private:
     std::mutex m_waiter_lock;
     std::condition_variable m_waiter_left;
     std::atomic<bool> m_waits_cancelled{false};
-    bool m_waiting = false;   // a thread waits on the character device
-    pthread_t m_waiter{};     // that thread
+    bool m_waiting = false;           // a thread waits on the character device
+    pthread_t m_waiter{};             // that thread
     vantor::UniqueFd m_cancel_event;  // socket: an eventfd, readable while waits are cancelled
 };

@@ -7,7 +7,7 @@ namespace {
 
 constexpr const char* kSocketName = "/dev/vantor-speedhq";
 constexpr const char* kSettingsName = "/etc/vantor-enc1-settings.json";
-constexpr const char* kVideoFormatKey = "\"VideoFormat\":\"";
+constexpr const char* kVideoFormatKey = R"("VideoFormat":")";
 
 // One "VideoFormat" text: the encoder mode it runs in and its picture rate as a fraction.
 struct FormatRate {
@@ -43,7 +43,8 @@ constexpr FormatRate kFormatRates[] = {
 
 bool ends_with(const std::string& text, const std::string& tail)
 {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace

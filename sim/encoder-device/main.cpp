@@ -137,7 +137,8 @@ int main(int argc, char** argv)
                 std::fprintf(stderr,
                              "speedhq-sim: --wait-timeout takes 1 to %d ms (below the client's "
                              "%d ms reply time-out)\n",
-                             speedhq_protocol::kMaxWaitTimeoutMs, speedhq_protocol::kReplyTimeoutMs);
+                             speedhq_protocol::kMaxWaitTimeoutMs,
+                             speedhq_protocol::kReplyTimeoutMs);
                 return 2;
             }
             model_options.wait_timeout = std::chrono::milliseconds(static_cast<int>(value));

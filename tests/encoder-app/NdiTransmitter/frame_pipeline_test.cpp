@@ -439,8 +439,9 @@ TEST_F(SendThreads, APictureIsReleasedOnlyAfterTheNextOfItsStreamWasSent)
         std::queue<std::shared_ptr<NdiTransmitter::frame_t>>& queue;
         int first;  // number of its first picture
     };
-    const Stream streams[] = {{"program", &NdiTransmitter::send_full, m_tx.m_ndi_full_send_queue, 1},
-                              {"preview", &NdiTransmitter::send_prvw, m_tx.m_ndi_prvw_send_queue, 11}};
+    const Stream streams[] = {
+        {"program", &NdiTransmitter::send_full, m_tx.m_ndi_full_send_queue, 1},
+        {"preview", &NdiTransmitter::send_prvw, m_tx.m_ndi_prvw_send_queue, 11}};
     for (const Stream& stream : streams) {
         SCOPED_TRACE(stream.name);
         g_events.clear();

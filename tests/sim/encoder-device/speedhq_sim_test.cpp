@@ -319,8 +319,8 @@ TEST_F(SpeedHqSim, AWaitTimeOutNotBelowTheClientsReplyTimeOutIsRefused)
 // time: the connection survives a stall and the stream comes back with "resume".
 TEST_F(SpeedHqSim, AtTheLongestWaitTimeOutAStallThenResumeStreamsAgain)
 {
-    start_sim({"--rate", "0", "--loop", "2", "--wait-timeout",
-               std::to_string(proto::kMaxWaitTimeoutMs)});
+    start_sim(
+        {"--rate", "0", "--loop", "2", "--wait-timeout", std::to_string(proto::kMaxWaitTimeoutMs)});
     start_encode(VANTOR_SPEEDHQ_MODE_720P, 0, 0);
     Frame frame;
     ASSERT_TRUE(first_frame(frame));
@@ -517,9 +517,9 @@ TEST(SpeedHqSimProgram, HelpExplainsTheOptionsAndCommands)
     const std::string command = std::string(VANTOR_BIN_DIR) + "/speedhq-sim --help > " + out;
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string help = vantor::test::read_text(out);
-    for (const char* word : {"--control", "--log", "--rate", "--loop", "--settings",
-                             "--wait-timeout", "stall",
-                             "resume", "repeat", "index", "corrupt", "29.97", "59.94"}) {
+    for (const char* word :
+         {"--control", "--log", "--rate", "--loop", "--settings", "--wait-timeout", "stall",
+          "resume", "repeat", "index", "corrupt", "29.97", "59.94"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
     const std::string bad = std::string(VANTOR_BIN_DIR) + "/speedhq-sim --rate x y 2>/dev/null";
