@@ -17,6 +17,10 @@ constexpr const char* kVOutputInterfacePath = "/etc/vantor-VOutput-Interface";
 // Pause between the steps of the encoder's reset pulse.
 constexpr std::chrono::milliseconds kResetPulseStep{50};
 
+// How long a stop lets the frame thread's current wait return by itself (a frame or the device's
+// own time-out) before it gives the wait up.
+constexpr std::chrono::milliseconds kFrameWaitGrace{500};
+
 // Input configuration of request 12: the camera's low-latency output, or the default input.
 constexpr std::int32_t kInputConfigLowLatency = 0;
 constexpr std::int32_t kInputConfigDefault = 7;
@@ -165,6 +169,10 @@ void NdiTransmitter::start_encode(int vid_format, int video_uv_vu_en)
 
 void NdiTransmitter::creat_encode_threads(int /*unused*/)
 {
+    {
+        const std::lock_guard<std::mutex> lock(m_pause_lock);
+        m_frame_loop_left = false;
+    }
     wait_ndi_frame_thread = std::thread(&NdiTransmitter::wait_ndi_frame, this);
     send_ndi_frame_prog_thread = std::thread(&NdiTransmitter::send_full, this);
     send_ndi_frame_prev_thread = std::thread(&NdiTransmitter::send_prvw, this);
@@ -188,9 +196,16 @@ void NdiTransmitter::stop_encode()
     m_pause_condvar.notify_all();
     print_line("distroy_encode_threads");
 
-    // The frame thread queues the end marks on its way out, which releases the send threads.
+    // The frame thread queues the end marks on its way out, which releases the send threads. It
+    // leaves once its current frame wait returns; a stalled device that never answers would hold
+    // the stop for good, so a wait still running after the grace period is given up.
     if (wait_ndi_frame_thread.joinable()) {
+        if (!frame_thread_leaves_within(kFrameWaitGrace)) {
+            print_line("frame wait given up at stop");
+            m_vantorspeedhqDevice.cancel_waits();
+        }
         wait_ndi_frame_thread.join();
+        m_vantorspeedhqDevice.resume_waits();
     }
     print_line("STOP wait_ndi_frame_thread");
     if (send_ndi_frame_prog_thread.joinable()) {
@@ -220,6 +235,12 @@ bool NdiTransmitter::pause_while_running(std::chrono::milliseconds pause)
     std::unique_lock<std::mutex> lock(m_pause_lock);
     m_pause_condvar.wait_for(lock, pause, [this] { return !encodeRunning.load(); });
     return encodeRunning.load();
+}
+
+bool NdiTransmitter::frame_thread_leaves_within(std::chrono::milliseconds grace)
+{
+    std::unique_lock<std::mutex> lock(m_pause_lock);
+    return m_pause_condvar.wait_for(lock, grace, [this] { return m_frame_loop_left; });
 }
 
 void NdiTransmitter::setup_video_frame(int vid_format)

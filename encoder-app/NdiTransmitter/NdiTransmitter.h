@@ -153,12 +153,18 @@ public:
 private:
     // Selects a picture (request 10 with `selector`), asks its length and reads its bytes into
     // `frame`. False, with nothing read, when a request fails or the picture is too short to hold
-    // a header or cannot be allocated; false when the read fails or comes up short.
+    // a header, longer than a picture of its size can be (4 bytes a pixel, at most a device
+    // read) or cannot be allocated; false when the read fails or comes up short.
     bool read_picture(std::int32_t selector, frame_t& frame);
     // Waits up to `pause`, returning early once encodeRunning is cleared; true while it is set.
     bool pause_while_running(std::chrono::milliseconds pause);
+    // After encodeRunning was cleared: true once the frame thread has left its loop, false when it
+    // has not within `grace` (its frame wait has not returned).
+    bool frame_thread_leaves_within(std::chrono::milliseconds grace);
 
-    // Wake the settings watcher and a pausing frame thread as soon as encoding stops.
+    // Wake the settings watcher and a pausing frame thread as soon as encoding stops, and the stop
+    // once the frame thread leaves its loop.
     std::mutex m_pause_lock;
     std::condition_variable m_pause_condvar;
+    bool m_frame_loop_left = true;  // guarded by m_pause_lock
 };

@@ -1,6 +1,8 @@
 #include "NdiTransmitter/SpeedHqDevice.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -25,6 +28,30 @@ using speedhq_protocol::Request;
 using speedhq_protocol::ResponseHeader;
 
 constexpr std::size_t kStatusBytes = std::size_t{VANTOR_SPEEDHQ_STATUS_WORDS} * 4U;
+
+// How often cancel_waits signals a thread that still waits on a character device: a signal that
+// arrives just before the thread enters the driver's wait is lost, the next one is not.
+constexpr std::chrono::milliseconds kResignalPeriod{5};
+
+// The signal that interrupts a character device's frame wait. Its handler does nothing and is
+// installed without SA_RESTART, so the interrupted ioctl returns EINTR.
+int wake_signal()
+{
+    return SIGRTMIN;
+}
+
+void on_wake_signal(int /*signal*/) {}
+
+void install_wake_handler()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_handler = on_wake_signal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(wake_signal(), &action, nullptr);
+    });
+}
 
 vantor::UniqueFd connect_unix(const std::string& path)
 {
@@ -110,8 +137,14 @@ bool SpeedHqDevice::open(const char* system_path)
         if (!wait) {
             return false;
         }
+        vantor::UniqueFd cancel_event(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!cancel_event) {
+            return false;
+        }
         m_control.fd = std::move(control);
         m_wait.fd = std::move(wait);
+        m_cancel_event = std::move(cancel_event);
+        m_path = path;
         m_transport = Transport::Socket;
         return true;
     }
@@ -129,7 +162,105 @@ void SpeedHqDevice::close()
     m_fd.reset();
     m_control.fd.reset();
     m_wait.fd.reset();
+    m_wait.reconnect = false;
+    m_cancel_event.reset();
+    m_path.clear();
+    m_waits_cancelled.store(false);
     m_transport = Transport::Closed;
+}
+
+void SpeedHqDevice::cancel_waits()
+{
+    std::unique_lock<std::mutex> lock(m_waiter_lock);
+    m_waits_cancelled.store(true);
+    if (m_cancel_event) {
+        const std::uint64_t one = 1;
+        (void)::write(m_cancel_event.get(), &one, sizeof(one));
+    }
+    if (!m_waiting) {
+        return;
+    }
+    install_wake_handler();
+    const auto deadline = std::chrono::steady_clock::now() + kCancelLimit;
+    while (m_waiting && std::chrono::steady_clock::now() < deadline) {
+        ::pthread_kill(m_waiter, wake_signal());
+        m_waiter_left.wait_for(lock, kResignalPeriod, [this] { return !m_waiting; });
+    }
+}
+
+void SpeedHqDevice::resume_waits()
+{
+    const std::lock_guard<std::mutex> lock(m_waiter_lock);
+    m_waits_cancelled.store(false);
+    if (m_cancel_event) {
+        std::uint64_t count = 0;
+        (void)::read(m_cancel_event.get(), &count, sizeof(count));
+    }
+}
+
+int SpeedHqDevice::wait_frame(std::int32_t& argument)
+{
+    switch (m_transport) {
+    case Transport::CharacterDevice:
+        return wait_on_character_device(argument);
+    case Transport::Socket:
+        return wait_on_socket(argument);
+    case Transport::Closed:
+        break;
+    }
+    errno = EBADF;
+    return -1;
+}
+
+int SpeedHqDevice::wait_on_character_device(std::int32_t& argument)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_waiter_lock);
+        if (m_waits_cancelled.load()) {
+            errno = ECANCELED;
+            return -1;
+        }
+        m_waiter = ::pthread_self();
+        m_waiting = true;
+    }
+    int rc = 0;
+    do {
+        rc = ::ioctl(m_fd.get(), VANTOR_SPEEDHQ_IOCTL_RD_SEL, &argument);
+    } while (rc < 0 && errno == EINTR && !m_waits_cancelled.load());
+    int error = errno;
+    {
+        const std::lock_guard<std::mutex> lock(m_waiter_lock);
+        m_waiting = false;
+    }
+    m_waiter_left.notify_all();
+    if (rc < 0 && error == EINTR) {
+        error = ECANCELED;
+    }
+    errno = error;
+    return rc;
+}
+
+int SpeedHqDevice::wait_on_socket(std::int32_t& argument)
+{
+    if (m_waits_cancelled.load()) {
+        errno = ECANCELED;
+        return -1;
+    }
+    {
+        // A cancelled wait left its answer behind on the old connection: the next wait gets a
+        // connection of its own.
+        const std::lock_guard<std::mutex> lock(m_wait.lock);
+        if (!m_wait.fd && m_wait.reconnect) {
+            m_wait.fd = connect_unix(m_path);
+            m_wait.reconnect = !m_wait.fd;
+        }
+    }
+    Request message;
+    message.kind = kControl;
+    message.has_argument = true;
+    message.code = VANTOR_SPEEDHQ_IOCTL_RD_SEL;
+    message.argument = argument;
+    return transact(m_wait, message, &argument, nullptr, 0, 0, m_cancel_event.get());
 }
 
 int SpeedHqDevice::request(std::uint32_t code)
@@ -157,6 +288,9 @@ int SpeedHqDevice::request(std::uint32_t code)
 
 int SpeedHqDevice::request(std::uint32_t code, std::int32_t& argument)
 {
+    if (code == VANTOR_SPEEDHQ_IOCTL_RD_SEL && argument == VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME) {
+        return wait_frame(argument);
+    }
     switch (m_transport) {
     case Transport::CharacterDevice: {
         int rc = 0;
@@ -171,9 +305,7 @@ int SpeedHqDevice::request(std::uint32_t code, std::int32_t& argument)
         message.has_argument = true;
         message.code = code;
         message.argument = argument;
-        const bool wait =
-            code == VANTOR_SPEEDHQ_IOCTL_RD_SEL && argument == VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME;
-        return transact(wait ? m_wait : m_control, message, &argument, nullptr, 0, 0);
+        return transact(m_control, message, &argument, nullptr, 0, 0);
     }
     case Transport::Closed:
         break;
@@ -242,7 +374,8 @@ int SpeedHqDevice::read_status(StatusRecord& status)
 }
 
 int SpeedHqDevice::transact(Channel& channel, const Request& request, std::int32_t* argument,
-                            void* payload, std::size_t capacity, std::size_t exact_payload)
+                            void* payload, std::size_t capacity, std::size_t exact_payload,
+                            int cancel_fd)
 {
     const std::lock_guard<std::mutex> lock(channel.lock);
     if (!channel.fd) {
@@ -259,6 +392,23 @@ int SpeedHqDevice::transact(Channel& channel, const Request& request, std::int32
     speedhq_protocol::encode_request(request, out);
     if (!send_exact(channel.fd.get(), out, sizeof(out))) {
         return fail(errno);
+    }
+    if (cancel_fd >= 0) {
+        pollfd fds[2] = {{channel.fd.get(), POLLIN, 0}, {cancel_fd, POLLIN, 0}};
+        int ready = 0;
+        do {
+            ready = ::poll(fds, 2, kReplyTimeoutMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready < 0) {
+            return fail(errno);
+        }
+        if (ready == 0) {
+            return fail(ETIMEDOUT);
+        }
+        if (fds[0].revents == 0) {
+            channel.reconnect = true;
+            return fail(ECANCELED);
+        }
     }
     std::uint8_t in[kResponseHeaderSize];
     if (!receive_exact(channel.fd.get(), in, sizeof(in))) {

@@ -27,6 +27,13 @@ inline constexpr std::size_t kResponseHeaderSize = 24;
 // The largest read a peer has to serve; larger counts are refused with EINVAL.
 inline constexpr std::uint32_t kMaxReadCount = 64U * 1024U * 1024U;
 
+// How long the client waits for any answer before it counts the peer as gone and drops the
+// connection. A server answers a frame wait that finds no frame with ETIMEDOUT before that, at
+// most kMaxWaitTimeoutMs after the wait arrived, so the connection survives a stalled encoder.
+inline constexpr int kReplyTimeoutMs = 5000;
+inline constexpr int kMaxWaitTimeoutMs = 4000;
+static_assert(kMaxWaitTimeoutMs < kReplyTimeoutMs, "a failed wait must come before the time-out");
+
 struct Request {
     std::uint16_t kind = kControl;
     bool has_argument = false;

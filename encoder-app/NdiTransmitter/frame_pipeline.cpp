@@ -1,6 +1,7 @@
 // The frame pipeline: the frame thread takes each completed frame's program and preview pictures
 // from the encoder device and queues them; two send threads hand them to the main NDI sender.
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -22,6 +23,20 @@ constexpr unsigned kSingleFieldOffset = 4;
 
 constexpr float kAspect16by9 = 16.0F / 9.0F;
 
+// A compressed picture is never larger than twice its uncompressed 4:2:2 size (2 bytes a pixel),
+// nor than a device read may return.
+constexpr std::uint64_t kMaxBytesPerPixel = 4;
+
+std::uint64_t largest_plausible_picture(const NdiTransmitter::frame_t& frame)
+{
+    const std::uint64_t limit = speedhq_protocol::kMaxReadCount;
+    if (frame.xres <= 0 || frame.yres <= 0) {
+        return limit;
+    }
+    return std::min(limit, static_cast<std::uint64_t>(frame.xres) *
+                               static_cast<std::uint64_t>(frame.yres) * kMaxBytesPerPixel);
+}
+
 bool header_is_valid(const unsigned char* data)
 {
     return data[0] <= kMaxQuality && data[1] == kSingleFieldOffset && data[2] == 0 && data[3] == 0;
@@ -33,10 +48,15 @@ void print_line(const char* text)
     std::fflush(stdout);
 }
 
-// A picture described by `info`, its bytes not yet read.
+// A picture described by `info`, its bytes not yet read; empty when it cannot be allocated.
 std::shared_ptr<NdiTransmitter::frame_t> new_picture(const NDIlib_video_frame_v2_t& info)
 {
-    auto frame = std::make_shared<NdiTransmitter::frame_t>();
+    std::shared_ptr<NdiTransmitter::frame_t> frame;
+    try {
+        frame = std::make_shared<NdiTransmitter::frame_t>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // out of memory: this picture is dropped, the stream goes on
+    }
     frame->xres = info.xres;
     frame->yres = info.yres;
     frame->frame_rate_N = info.frame_rate_N;
@@ -87,7 +107,7 @@ bool NdiTransmitter::read_picture(std::int32_t selector, frame_t& frame)
     }
     // A picture too small to hold its header cannot be checked, and an absurd length must not
     // become an allocation: both are dropped before any byte is read.
-    if (size < kHeaderSize) {
+    if (size < kHeaderSize || static_cast<std::uint64_t>(size) > largest_plausible_picture(frame)) {
         return false;
     }
     frame.frame_data.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(size)]);
@@ -103,7 +123,7 @@ bool NdiTransmitter::read_picture(std::int32_t selector, frame_t& frame)
 bool NdiTransmitter::copy_full()
 {
     const std::shared_ptr<frame_t> frame = new_picture(prog_info_frame);
-    if (!read_picture(VANTOR_SPEEDHQ_RD_SEL_PROGRAM, *frame)) {
+    if (!frame || !read_picture(VANTOR_SPEEDHQ_RD_SEL_PROGRAM, *frame)) {
         return false;
     }
     if (interlaced_field) {
@@ -132,7 +152,7 @@ bool NdiTransmitter::copy_full()
 bool NdiTransmitter::copy_prvw()
 {
     const std::shared_ptr<frame_t> frame = new_picture(prev_info_frame);
-    if (!read_picture(VANTOR_SPEEDHQ_RD_SEL_PREVIEW, *frame)) {
+    if (!frame || !read_picture(VANTOR_SPEEDHQ_RD_SEL_PREVIEW, *frame)) {
         return false;
     }
     frame->frame_format_type = NDIlib_frame_format_type_progressive;
@@ -201,6 +221,11 @@ void NdiTransmitter::wait_ndi_frame()
     m_ndi_prvw_send_queue.push(nullptr);
     m_ndi_prvw_send_queue_condvar.notify_one();
     print_line("END send_video_frame");
+    {
+        const std::lock_guard<std::mutex> left(m_pause_lock);
+        m_frame_loop_left = true;
+    }
+    m_pause_condvar.notify_all();
 }
 
 void NdiTransmitter::send_full()

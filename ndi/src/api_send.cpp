@@ -1,12 +1,17 @@
 // The runtime's calls for senders, on top of vantor::ndi::Sender.
 
+#include <atomic>
+
 #include "Processing.NDI.Lib.h"
 #include "frame_size.h"
 #include "sender.h"
+#include "vantor_ndi_test_hook.h"
 
 using vantor::ndi::Sender;
 
 namespace {
+
+std::atomic<vantor_ndi_video_send_observer> g_video_send_observer{nullptr};
 
 Sender* sender_of(NDIlib_send_instance_t instance)
 {
@@ -41,9 +46,17 @@ void NDIlib_send_destroy(NDIlib_send_instance_t p_instance)
     delete sender_of(p_instance);
 }
 
+void vantor_ndi_set_video_send_observer(vantor_ndi_video_send_observer observer)
+{
+    g_video_send_observer.store(observer);
+}
+
 void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t p_instance,
                                      const NDIlib_video_frame_v2_t* p_video_data)
 {
+    if (const vantor_ndi_video_send_observer observer = g_video_send_observer.load()) {
+        observer(p_video_data);
+    }
     if (p_instance != nullptr) {
         sender_of(p_instance)->send_video_async(p_video_data);
     }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "FormatRates.h"
 #include "NdiTransmitter/vantor_speedhq_ioctl.h"
 
 namespace {
@@ -137,6 +138,8 @@ EncoderModel::Reply EncoderModel::handle(const Request& request, Clock::time_poi
         m_started = true;
         m_active_mode = m_mode;
         m_active_chroma420 = m_chroma420;
+        m_format_rate =
+            format_picture_rate(read_video_format(m_options.settings_path), m_active_mode);
         restart_clock(now);
         return Reply{};
     }
@@ -231,8 +234,11 @@ double EncoderModel::rate() const
     if (m_rate_override >= 0.0) {
         return m_rate_override;
     }
-    // The encoder is told the mode, not the exact rate: 2160p runs at 29.97, the others at 59.94
-    // pictures per second (fields, for 1080i).
+    if (m_format_rate > 0.0) {
+        return m_format_rate;
+    }
+    // Without a format of the started mode in the settings: 2160p runs at 29.97, the others at
+    // 59.94 pictures per second (fields, for 1080i).
     return m_active_mode == VANTOR_SPEEDHQ_MODE_2160P ? 30000.0 / 1001.0 : 60000.0 / 1001.0;
 }
 

@@ -22,6 +22,9 @@ public:
         double rate = -1.0;  // pictures per second for every mode; < 0: each mode's default
         std::chrono::milliseconds wait_timeout{1000};
         std::FILE* log = nullptr;  // receives one line per request, flushed at once
+        // The encoder settings file whose "VideoFormat" sets the picture rate at each start
+        // (empty: each mode's default rate).
+        std::string settings_path;
     };
 
     struct Reply {
@@ -60,7 +63,8 @@ public:
     std::string command(const std::string& line, Clock::time_point now, bool& quit);
     static const char* command_help();
 
-    // Pictures per second in the current mode (0: as fast as waits arrive).
+    // Pictures per second in the started format, or its mode's default when the settings name no
+    // format of that mode, unless a rate is set for every mode (0: as fast as waits arrive).
     double rate() const;
 
 private:
@@ -88,6 +92,7 @@ private:
     std::uint64_t m_frame = 0;  // last completed frame, 0 before the first
     bool m_stalled = false;
     double m_rate_override;
+    double m_format_rate = 0.0;  // the started format's rate; 0: the mode's default
 
     // The frame last completed and what the next read returns.
     enum class Selection { None, Status, Program, Preview };

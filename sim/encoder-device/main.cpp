@@ -9,6 +9,8 @@
 #include <string>
 
 #include "EncoderModel.h"
+#include "FormatRates.h"
+#include "NdiTransmitter/SpeedHqProtocol.h"
 #include "Server.h"
 
 namespace {
@@ -32,9 +34,12 @@ void print_help(std::FILE* out)
         "pattern with a picture counter, encoded with libavcodec when a configuration is first\n"
         "started (2160p takes a moment) and kept for the life of the simulator.\n"
         "\n"
-        "Picture rates (the device is told the mode, not the rate): mode 0 (2160p) 29.97, modes\n"
-        "1, 2 and 3 (720p, 1080p, 1080i fields) 59.94 pictures per second, unless --rate or the\n"
-        "rate command sets one rate for every mode.\n"
+        "Picture rates: the device is told the mode, not the rate; its pictures come at the rate\n"
+        "of the video format that the board's encoder settings name (\"VideoFormat\" in the\n"
+        "--settings file, read at each start): 1080p25 at 25, 1080i50 at 50 fields, 2160p24 at\n"
+        "24 pictures per second, and so on. Without a format of the started mode there: mode 0\n"
+        "(2160p) 29.97, modes 1, 2 and 3 (720p, 1080p, 1080i fields) 59.94 pictures per second.\n"
+        "--rate or the rate command sets one rate for every mode instead.\n"
         "\n"
         "Options:\n"
         "  --control PATH       also accept text commands on a Unix stream socket at PATH\n"
@@ -45,14 +50,19 @@ void print_help(std::FILE* out)
         "  --rate R             pictures per second for every mode; 0 = unpaced (each wait\n"
         "                       completes a frame at once)\n"
         "  --loop N             pictures per loop, 2 to 16, rounded up to even (default 6)\n"
+        "  --settings FILE      the encoder settings file whose \"VideoFormat\" sets the rate\n"
+        "                       (default: ROOT/etc/vantor-enc1-settings.json when SOCKET is\n"
+        "                       ROOT/dev/vantor-speedhq, else none)\n"
         "  --wait-timeout MS    a frame wait fails with ETIMEDOUT after MS milliseconds without\n"
-        "                       a frame, e.g. while stopped or stalled (default 1000)\n"
+        "                       a frame, e.g. while stopped or stalled (default 1000, at most\n"
+        "                       %d: below the client's %d ms reply time-out)\n"
         "  --help               this text\n"
         "\n"
         "Commands (standard input or the control socket; replies 'ok ...' or 'error ...'):\n"
         "%s"
         "\n"
         "SIGINT or SIGTERM ends the simulator; it removes its sockets.\n",
+        speedhq_protocol::kMaxWaitTimeoutMs, speedhq_protocol::kReplyTimeoutMs,
         EncoderModel::command_help());
 }
 
@@ -76,18 +86,20 @@ void on_signal(int /*signal*/)
 
 int main(int argc, char** argv)
 {
-    enum { kControl = 1, kNoStdin, kLog, kRate, kLoop, kWaitTimeout, kHelp };
+    enum { kControl = 1, kNoStdin, kLog, kRate, kLoop, kSettings, kWaitTimeout, kHelp };
     const option options[] = {{"control", required_argument, nullptr, kControl},
                               {"no-stdin", no_argument, nullptr, kNoStdin},
                               {"log", required_argument, nullptr, kLog},
                               {"rate", required_argument, nullptr, kRate},
                               {"loop", required_argument, nullptr, kLoop},
+                              {"settings", required_argument, nullptr, kSettings},
                               {"wait-timeout", required_argument, nullptr, kWaitTimeout},
                               {"help", no_argument, nullptr, kHelp},
                               {nullptr, 0, nullptr, 0}};
     EncoderModel::Options model_options;
     Server::Options server_options;
     std::string log_path;
+    bool settings_given = false;
     for (int option = 0; (option = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
         double value = 0.0;
         switch (option) {
@@ -114,9 +126,19 @@ int main(int argc, char** argv)
             }
             model_options.loop_length = (static_cast<int>(value) + 1) / 2 * 2;
             break;
+        case kSettings:
+            model_options.settings_path = optarg;
+            settings_given = true;
+            break;
         case kWaitTimeout:
-            if (!parse_number(optarg, 1, 600000, value)) {
-                std::fprintf(stderr, "speedhq-sim: --wait-timeout takes 1 to 600000 ms\n");
+            // A failed wait must reach the client before its reply time-out, or the client drops
+            // the connection and the stream never comes back after a stall.
+            if (!parse_number(optarg, 1, speedhq_protocol::kMaxWaitTimeoutMs, value)) {
+                std::fprintf(stderr,
+                             "speedhq-sim: --wait-timeout takes 1 to %d ms (below the client's "
+                             "%d ms reply time-out)\n",
+                             speedhq_protocol::kMaxWaitTimeoutMs,
+                             speedhq_protocol::kReplyTimeoutMs);
                 return 2;
             }
             model_options.wait_timeout = std::chrono::milliseconds(static_cast<int>(value));
@@ -134,6 +156,9 @@ int main(int argc, char** argv)
         return 2;
     }
     server_options.socket_path = argv[optind];
+    if (!settings_given) {
+        model_options.settings_path = settings_path_for_socket(server_options.socket_path);
+    }
 
     std::FILE* log = nullptr;
     if (!log_path.empty()) {

@@ -1,16 +1,64 @@
 // Encode control and the settings watcher against a scripted encoder device: picture descriptions
-// per format, the output-interface check, start and stop with their printed lines, the target
-// sizes each period, the switches of the settings file and the stall check. Runs on the target too.
+// per format, the output-interface check, start and stop with their printed lines, a stop while the
+// device never answers, the target sizes each period, the switches of the settings file and the
+// stall check. Runs on the target too.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "pipeline_fixture.h"
 #include "support/temp_board_root.h"
+
+namespace {
+
+// The encoder's driver, for a plain file standing in for its node while `g_driver_on` is set:
+// every request succeeds, and a frame wait blocks as the driver's interruptible wait does, until a
+// signal interrupts it (EINTR) or its own limit of 10 s passes (ETIMEDOUT).
+std::atomic<bool> g_driver_on{false};
+std::atomic<int> g_waits_blocked{0};
+std::atomic<int> g_waits_interrupted{0};
+constexpr int kDriverWaitLimitMs = 10000;
+
+}  // namespace
+
+// Takes the place of the C library's ioctl in this test program; every descriptor but a plain
+// file with the driver on goes to the system call as before.
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept  // NOLINT(*-vararg)
+{
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);  // NOLINT(*-vararg)
+    va_end(args);
+    struct stat info {};
+    if (!g_driver_on.load() || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return static_cast<int>(::syscall(SYS_ioctl, fd, request, argument));
+    }
+    const auto* selector = static_cast<const std::int32_t*>(argument);
+    if (request != VANTOR_SPEEDHQ_IOCTL_RD_SEL || selector == nullptr ||
+        *selector != VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME) {
+        return 0;
+    }
+    g_waits_blocked.fetch_add(1);
+    if (::poll(nullptr, 0, kDriverWaitLimitMs) < 0 && errno == EINTR) {
+        g_waits_interrupted.fetch_add(1);
+        errno = EINTR;
+        return -1;
+    }
+    errno = ETIMEDOUT;
+    return -1;
+}
 
 namespace {
 
@@ -60,18 +108,29 @@ TEST_F(EncodeControl, DescribesThePicturesOfEachFormat)
     };
     const Expected table[] = {
         {1, 1920, 1080, 24000, 1001, 30000, 1001, false, false},
+        {2, 1920, 1080, 24000, 1000, 24000, 1000, false, false},
         {3, 1920, 1080, 30000, 1200, 30000, 1200, false, false},
+        {4, 1920, 1080, 30000, 1001, 30000, 1001, false, false},
+        {5, 1920, 1080, 30000, 1000, 30000, 1000, false, false},
         {6, 1280, 720, 60000, 1200, 30000, 1200, false, true},
+        {7, 1280, 720, 60000, 1001, 30000, 1001, false, true},
         {8, 1280, 720, 60000, 1000, 30000, 1000, false, true},
         {19, 1920, 540, 30000, 1200, 30000, 1200, true, true},
+        {20, 1920, 540, 30000, 1001, 30000, 1001, true, true},
         {21, 1920, 540, 30000, 1000, 30000, 1000, true, true},
+        {41, 1920, 1080, 60000, 1200, 30000, 1200, false, true},
         {42, 1920, 1080, 60000, 1001, 30000, 1001, false, true},
+        {43, 1920, 1080, 60000, 1000, 30000, 1000, false, true},
         {49, 3840, 2160, 24000, 1001, 24000, 1001, false, false},
+        {50, 3840, 2160, 24000, 1000, 24000, 1000, false, false},
+        {51, 3840, 2160, 30000, 1200, 30000, 1200, false, false},
         {52, 3840, 2160, 30000, 1001, 30000, 1001, false, false},
+        {53, 3840, 2160, 30000, 1000, 30000, 1000, false, false},
     };
     open_fake();
     for (const Expected& e : table) {
         SCOPED_TRACE("format " + std::to_string(e.code));
+        m_tx.setup_video_frame(99);  // leaves what the previous row set: each row sets its own
         m_tx.setup_video_frame(e.code);
         EXPECT_EQ(m_tx.prog_info_frame.xres, e.xres);
         EXPECT_EQ(m_tx.prog_info_frame.yres, e.yres);
@@ -118,6 +177,107 @@ TEST_F(EncodeControl, LowLatencyOnlyWhenTheLastLineSaysSo)
     EXPECT_EQ(GetCapturedStdout(), "/etc/vantor-VOutput-Interface LowLatency\n");
     write_text(file, "LowLatencyX");
     EXPECT_FALSE(m_tx.CheckCameraisLowLatency());
+}
+
+TEST_F(EncodeControl, StartPrintsItsLinesInOrderBeforeTheThreadsRun)
+{
+    struct Case {
+        const char* output_interface;  // nullptr: no file
+        int format;
+        const char* lines;
+    };
+    const Case cases[] = {
+        {"Default\nLowLatency", 52,
+         "/etc/vantor-VOutput-Interface LowLatency\nVIDEO in mode NDI\nSetup encode\n"
+         "video format passed 34\nsetup_video_frame\nSET PROG SR 422\nstartencodeThreads\n"
+         "creat_encode_threads\n"},
+        {nullptr, 19,
+         "VIDEO in mode DEF\nSetup encode\nvideo format passed 13\nsetup_video_frame\n"
+         "SET PROG SR 422\nstartencodeThreads\ncreat_encode_threads\n"},
+    };
+    open_fake();
+    const std::string file = m_root / "/etc/vantor-VOutput-Interface";
+    for (const Case& c : cases) {
+        SCOPED_TRACE("format " + std::to_string(c.format));
+        if (c.output_interface != nullptr) {
+            write_text(file, c.output_interface);
+        } else {
+            ::unlink(file.c_str());
+        }
+        CaptureStdout();
+        m_tx.start_encode(c.format, 0);
+        m_tx.stop_encode();
+        const std::string out = GetCapturedStdout();
+        EXPECT_EQ(out.substr(0, std::string(c.lines).size()), c.lines);
+    }
+}
+
+// A stop while the device never answers the frame wait (a stalled encoder, the case in which the
+// program ends): the wait is given up, with a line, and the stop completes.
+TEST_F(EncodeControl, AFrameWaitThatNeverReturnsIsGivenUpAtStop)
+{
+    struct Case {
+        const char* transport;
+        std::function<void()> open;              // opens a device whose frame wait never returns
+        std::function<bool()> waiting;           // the frame thread waits on it
+        std::function<bool()> ended_unanswered;  // after the stop: the wait ended by being given up
+    };
+    const std::string node = device_path();
+    const Case cases[] = {
+        {"socket",
+         [&] {
+             open_fake();
+             m_fake->gate(VANTOR_SPEEDHQ_IOCTL_RD_SEL);
+         },
+         [&] { return m_fake->holding(); }, [&] { return m_fake->holding(); }},
+        {"character device",
+         [&] {
+             m_fake.reset();
+             write_text(node, "");
+             g_driver_on.store(true);
+             m_tx.map_NdiTransmitter_mem(0);
+             ASSERT_EQ(m_tx.m_vantorspeedhqDevice.transport(),
+                       SpeedHqDevice::Transport::CharacterDevice);
+         },
+         [&] { return g_waits_blocked.load() > 0; },
+         [&] { return g_waits_interrupted.load() == 1; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.transport);
+        c.open();
+        CaptureStdout();
+        m_tx.start_encode(52, 0);
+        const bool waiting = wait_until(c.waiting);
+        m_tx.stop_encode();
+        const std::string out = GetCapturedStdout();
+        g_driver_on.store(false);
+        ASSERT_TRUE(waiting);
+        EXPECT_TRUE(c.ended_unanswered());
+        EXPECT_EQ(count_of(out, "frame wait given up at stop\n"), 1);
+        EXPECT_LT(position(out, "frame wait given up at stop"),
+                  position(out, "STOP wait_ndi_frame_thread"));
+        EXPECT_LT(position(out, "STOP wait_ndi_frame_thread"),
+                  position(out, "STOP send_audio_frame_thread"));
+    }
+}
+
+TEST_F(EncodeControl, AfterAGivenUpWaitTheNextStartStreamsAgain)
+{
+    open_fake();
+    m_fake->gate(VANTOR_SPEEDHQ_IOCTL_RD_SEL);
+    m_tx.init_frame_drop_count = 0;
+    CaptureStdout();
+    m_tx.start_encode(52, 0);
+    ASSERT_TRUE(wait_until([&] { return m_fake->holding(); }));
+    m_tx.stop_encode();
+    m_fake->ungate();
+    script_frames(3);
+    m_tx.start_encode(52, 0);
+    EXPECT_TRUE(wait_until([&] { return m_fake->frames_left() == 0; }));
+    m_tx.stop_encode();
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(count_of(out, "frame wait given up at stop\n"), 1) << "only the first stop";
+    EXPECT_EQ(m_tx.FrameSentCount.load(), 3);
 }
 
 TEST_F(EncodeControl, StopWithoutStartPrintsEveryStopAndStopsTheEncoder)

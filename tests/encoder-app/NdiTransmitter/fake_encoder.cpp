@@ -79,7 +79,9 @@ void FakeEncoder::send_held_when_released()
         return;
     }
     m_credits.fetch_sub(1);
-    vantor::write_all(m_connections[m_held_connection].fd.get(), m_held_answer);
+    // The client may have given the wait up and closed its connection meanwhile.
+    vantor::send_all(m_connections[m_held_connection].fd.get(), m_held_answer.data(),
+                     m_held_answer.size());
     m_held_answer.clear();
     m_holding.store(false);
 }
@@ -88,6 +90,12 @@ std::vector<std::string> FakeEncoder::requests()
 {
     const std::lock_guard<std::mutex> lock(m_lock);
     return m_requests;
+}
+
+void FakeEncoder::clear_requests()
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_requests.clear();
 }
 
 void FakeEncoder::serve()
@@ -189,7 +197,11 @@ void FakeEncoder::handle(int id, Connection& connection, const std::string& raw)
                 const std::string& picture = m_selected == VANTOR_SPEEDHQ_RD_SEL_PREVIEW
                                                  ? m_current.preview
                                                  : m_current.program;
-                header.argument = static_cast<std::int32_t>(picture.size());
+                const std::int32_t reported = m_selected == VANTOR_SPEEDHQ_RD_SEL_PREVIEW
+                                                  ? m_current.preview_length
+                                                  : m_current.program_length;
+                header.argument =
+                    reported >= 0 ? reported : static_cast<std::int32_t>(picture.size());
             } else if (request.code == VANTOR_SPEEDHQ_IOCTL_GET_FIELD) {
                 header.argument = m_current.field;
             }
@@ -212,7 +224,7 @@ void FakeEncoder::handle(int id, Connection& connection, const std::string& raw)
         m_holding.store(true);
         return;
     }
-    vantor::write_all(connection.fd.get(), answer);
+    vantor::send_all(connection.fd.get(), answer.data(), answer.size());
 }
 
 }  // namespace vantor::test

@@ -20,6 +20,9 @@ struct ScriptedFrame {
     std::string program;        // picture bytes, returned after request 10 with 2
     std::string preview;        // picture bytes, returned after request 10 with 3
     std::int32_t field = 0;     // answer of request 9
+    // The lengths request 21 reports; -1: the picture's own size.
+    std::int32_t program_length = -1;
+    std::int32_t preview_length = -1;
 };
 
 // `size` bytes that start with a SpeedHQ single-field header of quality `quality`; a different
@@ -43,6 +46,7 @@ public:
     // Waits failed because no frame was left.
     int failed_waits() const { return m_failed_waits.load(); }
     std::vector<std::string> requests();
+    void clear_requests();
 
     // Gate on control request `code`: its answers are held back, one released per credit, so that
     // a test knows exactly how far a periodic caller got. ungate() releases everything.

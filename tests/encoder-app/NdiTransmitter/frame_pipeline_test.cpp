@@ -4,12 +4,52 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "pipeline_fixture.h"
+#include "vantor_ndi_test_hook.h"
+
+namespace {
+
+// Allocation failures on demand, per thread: the next `t_failures_left` allocations of exactly
+// `t_fail_size` bytes made by this thread fail.
+thread_local std::size_t t_fail_size = 0;
+thread_local int t_failures_left = 0;
+thread_local std::size_t t_last_size = 0;  // the size of this thread's last allocation
+
+}  // namespace
+
+// This test program's global allocation functions, so that a test can make one allocation fail.
+void* operator new(std::size_t size)
+{
+    t_last_size = size;
+    if (t_failures_left > 0 && size == t_fail_size) {
+        --t_failures_left;
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {  // NOLINT(*-no-malloc)
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);  // NOLINT(*-no-malloc)
+}
+
+void operator delete(void* memory, std::size_t /*size*/) noexcept
+{
+    std::free(memory);  // NOLINT(*-no-malloc)
+}
 
 namespace {
 
@@ -142,6 +182,83 @@ TEST_F(FramePipeline, BadHeadersAndShortPicturesAreDropped)
     EXPECT_EQ(count_of(requests, "read:4"), 2);
 }
 
+TEST_F(FramePipeline, LengthsBeyondAPlausiblePictureAreDroppedUnread)
+{
+    struct Case {
+        const char* what;
+        std::int32_t program_length;  // -1: the picture's own
+        std::int32_t preview_length;
+        bool program_read;  // the program picture's bytes are asked for
+        bool preview_read;
+    };
+    // 2160p: 3840 x 2160 pictures and 640 x 360 previews, at most 4 bytes a pixel.
+    const std::int32_t program_limit = 3840 * 2160 * 4;
+    const std::int32_t preview_limit = 640 * 360 * 4;
+    const Case cases[] = {
+        {"program one byte too long", program_limit + 1, -1, false, false},
+        {"program of the largest length", 0x7FFFFFFF, -1, false, false},
+        {"program at the limit", program_limit, -1, true, false},
+        {"preview one byte too long", -1, preview_limit + 1, true, false},
+        {"preview at the limit", -1, preview_limit, true, true},
+    };
+    m_tx.setup_video_frame(52);
+    m_tx.init_frame_drop_count = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_fake->clear_requests();
+        ScriptedFrame scripted = frame(1, 5, 1001, 101);
+        scripted.program_length = c.program_length;
+        scripted.preview_length = c.preview_length;
+        m_fake->add(scripted);
+        m_fake->add(frame(2, 1, 1002, 102));
+        const vantor::test::Queued queued = run_frame_thread();
+        // A program picture at the limit is read, comes up short (the device has fewer bytes)
+        // and is dropped too; the frame after it is taken as usual.
+        const std::vector<int> expected =
+            c.program_length < 0 ? std::vector<int>{1001, 1002} : std::vector<int>{1002};
+        EXPECT_EQ(sizes(queued.program), expected);
+        const std::vector<std::string> requests = m_fake->requests();
+        const auto read_of = [&requests](std::int32_t length, std::int32_t own) {
+            return count_of(requests, "read:" + std::to_string(length < 0 ? own : length));
+        };
+        EXPECT_EQ(read_of(c.program_length, 1001), c.program_read ? 1 : 0);
+        EXPECT_EQ(read_of(c.preview_length, 101), c.preview_read ? 1 : 0);
+    }
+}
+
+TEST_F(FramePipeline, APictureWhoseRecordCannotBeAllocatedIsDropped)
+{
+    m_tx.setup_video_frame(52);
+    m_tx.init_frame_drop_count = 0;
+    std::size_t record_size = 0;
+    {
+        const auto probe = std::make_shared<NdiTransmitter::frame_t>();
+        record_size = t_last_size;
+    }
+    script_frames(2);
+    SpeedHqDevice& device = m_tx.m_vantorspeedhqDevice;
+    for (int i = 1; i <= 2; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        std::int32_t wait = VANTOR_SPEEDHQ_RD_SEL_WAIT_FRAME;
+        ASSERT_EQ(device.request(VANTOR_SPEEDHQ_IOCTL_RD_SEL, wait), 0);
+        SpeedHqDevice::StatusRecord status{};
+        ASSERT_EQ(device.read_status(status), i);
+        // The first frame's two records cannot be allocated: both pictures are dropped.
+        const bool fail = i == 1;
+        t_fail_size = record_size;
+        t_failures_left = fail ? 1 : 0;
+        EXPECT_EQ(m_tx.copy_full(), !fail);
+        EXPECT_EQ(t_failures_left, 0);
+        t_failures_left = fail ? 1 : 0;
+        EXPECT_EQ(m_tx.copy_prvw(), !fail);
+        EXPECT_EQ(t_failures_left, 0);
+    }
+    ASSERT_EQ(m_tx.m_ndi_full_send_queue.size(), 1U);
+    EXPECT_EQ(m_tx.m_ndi_full_send_queue.front()->frame_data_size, 1002);
+    ASSERT_EQ(m_tx.m_ndi_prvw_send_queue.size(), 1U);
+    EXPECT_EQ(m_tx.m_ndi_prvw_send_queue.front()->frame_data_size, 102);
+}
+
 TEST_F(FramePipeline, InvalidBufferIndicesAreReportedAndAboveFiveRestartTheEncoder)
 {
     m_tx.setup_video_frame(52);
@@ -244,9 +361,9 @@ TEST_F(FramePipeline, AFailedWaitIsReportedAndRetriedAfterAPause)
 // The send threads: every queued picture is handed over before the end mark ends the thread.
 class SendThreads : public PipelineFixture {
 protected:
-    static std::shared_ptr<NdiTransmitter::frame_t> picture(int size)
+    static std::unique_ptr<NdiTransmitter::frame_t> picture(int size)
     {
-        auto frame = std::make_shared<NdiTransmitter::frame_t>();
+        auto frame = std::make_unique<NdiTransmitter::frame_t>();
         frame->xres = 640;
         frame->yres = 360;
         frame->FourCC = NDIlib_FourCC_type_SHQ0_lowest_bandwidth;
@@ -279,27 +396,109 @@ TEST_F(SendThreads, SendEverythingQueuedBeforeTheEndMark)
     EXPECT_TRUE(m_tx.m_ndi_prvw_send_queue.empty());
 }
 
-TEST_F(SendThreads, TheLastPictureOfEachStreamStaysAliveUntilTheNext)
+// What the lifetime test sees, in order: "send N" when the runtime is asked to send picture N,
+// "release N" when picture N is freed.
+std::mutex g_events_lock;
+std::vector<std::string> g_events;
+
+void record_event(const std::string& event)
 {
+    const std::lock_guard<std::mutex> lock(g_events_lock);
+    g_events.push_back(event);
+}
+
+// Each picture's bytes all hold its number.
+void record_send(const NDIlib_video_frame_v2_t* video)
+{
+    if (video != nullptr && video->p_data != nullptr) {
+        record_event("send " + std::to_string(video->p_data[0]));
+    }
+}
+
+TEST_F(SendThreads, APictureIsReleasedOnlyAfterTheNextOfItsStreamWasSent)
+{
+    constexpr int kPictures = 6;
+    constexpr int kPictureSize = 100 * 1024;  // large enough to be still in transit at the next
     ASSERT_TRUE(NDIlib_initialize());
-    NDIlib_send_create_t create("pipeline test");
+    NDIlib_send_create_t create("pipeline lifetime test");
     m_tx.ndi_tx_inst = NDIlib_send_create_v2(&create);
     ASSERT_NE(m_tx.ndi_tx_inst, nullptr);
+    const NDIlib_source_t* source = NDIlib_send_get_source_name(m_tx.ndi_tx_inst);
+    ASSERT_NE(source, nullptr);
+    NDIlib_recv_create_v3_t receive(NDIlib_source_t(nullptr, source->p_url_address),
+                                    NDIlib_recv_bandwidth_all_video);
+    NDIlib_recv_instance_t receiver = NDIlib_recv_create_v3(&receive);
+    ASSERT_NE(receiver, nullptr);
+    ASSERT_TRUE(vantor::test::wait_until(
+        [&] { return NDIlib_send_get_no_connections(m_tx.ndi_tx_inst, 0) > 0; }));
+    vantor_ndi_set_video_send_observer(record_send);
 
-    std::shared_ptr<NdiTransmitter::frame_t> first = picture(100);
-    std::shared_ptr<NdiTransmitter::frame_t> second = picture(200);
-    const std::weak_ptr<NdiTransmitter::frame_t> first_alive = first;
-    m_tx.add_frame(first, false);
-    first.reset();
-    EXPECT_FALSE(first_alive.expired()) << "the runtime may still use the bytes";
-    EXPECT_EQ(m_tx.m_prev_video_frame[1], first_alive.lock());
-    m_tx.add_frame(second, false);
-    EXPECT_TRUE(first_alive.expired());
-    EXPECT_EQ(m_tx.m_prev_video_frame[1], second);
-    EXPECT_EQ(m_tx.m_prev_video_frame[0], nullptr) << "the preview slot is its own";
+    struct Stream {
+        const char* name;
+        void (NdiTransmitter::*thread)();
+        std::queue<std::shared_ptr<NdiTransmitter::frame_t>>& queue;
+        int first;  // number of its first picture
+    };
+    const Stream streams[] = {
+        {"program", &NdiTransmitter::send_full, m_tx.m_ndi_full_send_queue, 1},
+        {"preview", &NdiTransmitter::send_prvw, m_tx.m_ndi_prvw_send_queue, 11}};
+    for (const Stream& stream : streams) {
+        SCOPED_TRACE(stream.name);
+        g_events.clear();
+        const int last = stream.first + kPictures - 1;
+        for (int number = stream.first; number <= last; ++number) {
+            std::shared_ptr<NdiTransmitter::frame_t> frame(
+                picture(kPictureSize).release(), [number](NdiTransmitter::frame_t* released) {
+                    record_event("release " + std::to_string(number));
+                    delete released;
+                });
+            std::memset(frame->frame_data.get(), number, static_cast<std::size_t>(kPictureSize));
+            stream.queue.push(std::move(frame));
+        }
+        stream.queue.push(nullptr);
+        CaptureStdout();
+        std::thread sender(stream.thread, &m_tx);
 
-    NDIlib_send_destroy(m_tx.ndi_tx_inst);  // before the picture it may still use goes
+        // The receiver reads while the pictures go out; it may miss some, never the last, and
+        // every picture it gets holds its own bytes.
+        int received_last = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (received_last != last && std::chrono::steady_clock::now() < deadline) {
+            NDIlib_video_frame_v2_t video;
+            if (NDIlib_recv_capture_v2(receiver, &video, nullptr, nullptr, 100) !=
+                NDIlib_frame_type_video) {
+                continue;
+            }
+            ASSERT_EQ(video.data_size_in_bytes, kPictureSize);
+            const int number = video.p_data[0];
+            const std::vector<std::uint8_t> bytes(video.p_data, video.p_data + kPictureSize);
+            EXPECT_EQ(bytes, std::vector<std::uint8_t>(bytes.size(), bytes[0]));
+            received_last = number;
+            NDIlib_recv_free_video_v2(receiver, &video);
+        }
+        sender.join();
+        GetCapturedStdout();
+        EXPECT_EQ(received_last, last);
+
+        const std::lock_guard<std::mutex> lock(g_events_lock);
+        const auto at = [](const std::string& event) {
+            return std::find(g_events.begin(), g_events.end(), event) - g_events.begin();
+        };
+        for (int number = stream.first; number < last; ++number) {
+            SCOPED_TRACE("picture " + std::to_string(number));
+            const auto released = at("release " + std::to_string(number));
+            ASSERT_LT(released, static_cast<long>(g_events.size())) << "released at all";
+            EXPECT_LT(at("send " + std::to_string(number + 1)), released);
+        }
+        EXPECT_EQ(at("release " + std::to_string(last)), static_cast<long>(g_events.size()))
+            << "the last picture stays with its stream";
+    }
+
+    vantor_ndi_set_video_send_observer(nullptr);
+    NDIlib_recv_destroy(receiver);
+    NDIlib_send_destroy(m_tx.ndi_tx_inst);  // before the pictures it may still use go
     m_tx.ndi_tx_inst = nullptr;
+    m_tx.m_prev_video_frame[0].reset();
     m_tx.m_prev_video_frame[1].reset();
     NDIlib_destroy();
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -269,6 +270,66 @@ TEST_F(SpeedHqSim, FramesAreHandedOutNoFasterThanTheModesRate)
               12 * 1001000 / 60);
 }
 
+TEST_F(SpeedHqSim, PicturesComeAtTheRateOfTheFormatOfEachStart)
+{
+    struct Case {
+        const char* settings;  // the encoder settings file; nullptr: none
+        std::int32_t mode;
+        const char* rate;  // as the status line shows it
+    };
+    const Case cases[] = {
+        {R"({"VideoFormat":"1080p25","VideoSampleRate":"422"})", VANTOR_SPEEDHQ_MODE_1080P,
+         "rate=25.000000"},
+        {R"({"VideoFormat":"1080i50"})", VANTOR_SPEEDHQ_MODE_1080I, "rate=50.000000"},
+        {R"({"VideoFormat":"2160p24"})", VANTOR_SPEEDHQ_MODE_2160P, "rate=24.000000"},
+        {R"({"VideoFormat":"2160p30"})", VANTOR_SPEEDHQ_MODE_2160P, "rate=29.970030"},
+        {R"({"VideoFormat":"720p59.94"})", VANTOR_SPEEDHQ_MODE_720P, "rate=59.940060"},
+        {R"({"VideoFormat":"1080p23.97"})", VANTOR_SPEEDHQ_MODE_1080P, "rate=23.976024"},
+        // A format of another mode, or none: the mode's own rate.
+        {R"({"VideoFormat":"2160p24"})", VANTOR_SPEEDHQ_MODE_1080P, "rate=59.940060"},
+        {R"({"VideoFormat":"1080p50"})", VANTOR_SPEEDHQ_MODE_2160P, "rate=29.970030"},
+        {nullptr, VANTOR_SPEEDHQ_MODE_1080I, "rate=59.940060"},
+    };
+    m_root.make_dir("/etc");
+    const std::string settings = m_root / "/etc/vantor-enc1-settings.json";
+    start_sim({"--loop", "2"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings != nullptr ? c.settings : "no settings");
+        if (c.settings != nullptr) {
+            vantor::test::write_text(settings, c.settings);
+        } else {
+            ::unlink(settings.c_str());
+        }
+        start_encode(c.mode, c.mode == VANTOR_SPEEDHQ_MODE_2160P ? 1 : 0, 0);
+        EXPECT_NE(m_sim->command("status").find(c.rate), std::string::npos)
+            << m_sim->command("status");
+    }
+}
+
+TEST_F(SpeedHqSim, AWaitTimeOutNotBelowTheClientsReplyTimeOutIsRefused)
+{
+    for (const char* timeout : {"4001", "5000", "600000"}) {
+        SCOPED_TRACE(timeout);
+        const SpeedHqSimProcess sim(VANTOR_BIN_DIR, socket_path(), {"--wait-timeout", timeout});
+        EXPECT_FALSE(sim.ready());
+    }
+}
+
+// At the longest wait time-out the simulator takes, a failed wait still reaches the client in
+// time: the connection survives a stall and the stream comes back with "resume".
+TEST_F(SpeedHqSim, AtTheLongestWaitTimeOutAStallThenResumeStreamsAgain)
+{
+    start_sim(
+        {"--rate", "0", "--loop", "2", "--wait-timeout", std::to_string(proto::kMaxWaitTimeoutMs)});
+    start_encode(VANTOR_SPEEDHQ_MODE_720P, 0, 0);
+    Frame frame;
+    ASSERT_TRUE(first_frame(frame));
+    EXPECT_EQ(m_sim->command("stall"), "ok stalled");
+    EXPECT_EQ(failed_wait(), ETIMEDOUT);
+    EXPECT_EQ(m_sim->command("resume"), "ok resumed");
+    EXPECT_TRUE(next_frame(frame)) << std::strerror(errno);
+}
+
 TEST_F(SpeedHqSim, TheDefaultRateIsSetByTheModeAndTheRateCommandOverridesIt)
 {
     start_sim({"--rate", "0", "--loop", "2"});
@@ -456,8 +517,9 @@ TEST(SpeedHqSimProgram, HelpExplainsTheOptionsAndCommands)
     const std::string command = std::string(VANTOR_BIN_DIR) + "/speedhq-sim --help > " + out;
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string help = vantor::test::read_text(out);
-    for (const char* word : {"--control", "--log", "--rate", "--loop", "--wait-timeout", "stall",
-                             "resume", "repeat", "index", "corrupt", "29.97", "59.94"}) {
+    for (const char* word :
+         {"--control", "--log", "--rate", "--loop", "--settings", "--wait-timeout", "stall",
+          "resume", "repeat", "index", "corrupt", "29.97", "59.94"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
     const std::string bad = std::string(VANTOR_BIN_DIR) + "/speedhq-sim --rate x y 2>/dev/null";
