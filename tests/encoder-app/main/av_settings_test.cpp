@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <limits>
 #include <string>
 
 #include "support/temp_board_root.h"
+#include "vantor/unique_fd.h"
 
 namespace {
 
@@ -144,6 +148,33 @@ TEST_F(ReadAvSettings, FormatSamplingAndGainsFromTheFiles)
     read();
     EXPECT_EQ(settings.videoin, 0x2B);
     EXPECT_EQ(settings.sr_420_en, 0);
+}
+
+// Format and sampling come from one version of the file: a rewrite between two reads could
+// otherwise pair the new format with the old sampling, or a cut text with either.
+TEST_F(ReadAvSettings, OpensTheEncoderSettingsFileOncePerRead)
+{
+    write_text(board / kEncoderSettingsFile,
+               R"({"VideoFormat":"2160p25","VideoSampleRate":"420"})");
+    vantor::UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(watch);
+    ASSERT_GE(::inotify_add_watch(watch.get(), (board / kEncoderSettingsFile).c_str(), IN_OPEN), 0);
+
+    read();
+    EXPECT_EQ(settings.videoin, 0x33);
+    EXPECT_EQ(settings.sr_420_en, 1);
+
+    int opens = 0;
+    alignas(inotify_event) char events[4096];
+    ssize_t n = 0;
+    while ((n = ::read(watch.get(), events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            opens += (event->mask & IN_OPEN) != 0 ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    EXPECT_EQ(opens, 1);
 }
 
 }  // namespace

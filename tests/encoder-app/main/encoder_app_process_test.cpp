@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +25,8 @@
 #include "support/camera_sim.h"
 #include "support/speedhq_sim.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
+#include "vantor/file_io.h"
 #include "vantor/unique_fd.h"
 
 namespace {
@@ -43,6 +46,7 @@ using Lines = std::vector<std::string>;
 
 constexpr auto kDeadline = 60s;
 constexpr const char* kSettings = "/etc/vantor-enc1-settings.json";
+constexpr const char* kDashboard = "/tmp/vantor-dashboard-pipe";
 
 // The shutdown lines, in their order, after the main loop (or a failed bring-up).
 const Lines kShutdown = {
@@ -59,10 +63,74 @@ std::string without_err_words(std::string line)
     return line;
 }
 
-// The encoder application with its standard output read line by line.
+std::string settings_text(const std::string& format, const std::string& sampling)
+{
+    return R"({"VideoFormat":")" + format + R"(","VideoSampleRate":")" + sampling + R"("})";
+}
+
+// The web UI rewrites a settings file in place: truncated, then written piece by piece. The
+// rewrite lasts well under one 500 ms loop pass, so no two passes in a row find the file torn.
+constexpr int kRewritePieces = 3;
+constexpr auto kRewritePiecePause = 60ms;
+
+void rewrite_in_place(const std::string& path, const std::string& text)
+{
+    const vantor::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+    const std::size_t piece = (text.size() + kRewritePieces - 1) / kRewritePieces;
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        std::this_thread::sleep_for(kRewritePiecePause);
+        ASSERT_TRUE(vantor::write_all(fd.get(), std::string_view(text).substr(at, piece)));
+    }
+}
+
+// Whether the thread whose "/proc/.../status" text is `status` has SIGINT blocked.
+bool blocks_sigint(const std::string& status)
+{
+    const std::string field = "\nSigBlk:";
+    const std::size_t at = status.find(field);
+    if (at == std::string::npos) {
+        return false;
+    }
+    const unsigned long long mask = std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
+    return ((mask >> (SIGINT - 1)) & 1U) != 0;
+}
+
+// The web UI's end of the dashboard pipe: everything read from it, collected.
+class DashboardPipeReader {
+public:
+    explicit DashboardPipeReader(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
+    {
+    }
+    bool open() const { return static_cast<bool>(m_fd); }
+    const std::string& received() const { return m_received; }
+
+    // Reads until `text` has arrived or the deadline has passed; whether it arrived.
+    bool wait_for(const std::string& text)
+    {
+        return vantor::test::wait_until(
+            [&] {
+                char buffer[512];
+                ssize_t n = 0;
+                while ((n = ::read(m_fd.get(), buffer, sizeof buffer)) > 0) {
+                    m_received.append(buffer, static_cast<std::size_t>(n));
+                }
+                return m_received.find(text) != std::string::npos;
+            },
+            kDeadline);
+    }
+
+private:
+    vantor::UniqueFd m_fd;
+    std::string m_received;
+};
+
+// The encoder application with its standard output read line by line. With `last_line`, the
+// reading ends after that line and the pipe's read end is closed.
 class EncoderApp {
 public:
-    EncoderApp()
+    explicit EncoderApp(std::string last_line = {})
     {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) {
@@ -81,7 +149,9 @@ public:
         }
         posix_spawn_file_actions_destroy(&actions);
         write_end.reset();
-        m_reader = std::thread([this, fd = std::move(read_end)] { read_lines(fd.get()); });
+        m_reader = std::thread([this, fd = std::move(read_end), last = std::move(last_line)]() mutable {
+            read_lines(fd, last);
+        });
     }
     ~EncoderApp()
     {
@@ -98,6 +168,7 @@ public:
     EncoderApp& operator=(const EncoderApp&) = delete;
 
     bool started() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
     void interrupt() const { ::kill(m_pid, SIGINT); }
 
     // Waits for a line equal to `text` after position `from`; its position, or -1.
@@ -172,21 +243,25 @@ private:
         return -1;
     }
 
-    void read_lines(int fd)
+    void read_lines(vantor::UniqueFd& fd, const std::string& last_line)
     {
         std::string partial;
         char buffer[4096];
-        while (true) {
-            const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        while (fd) {
+            const ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
             if (n <= 0) {
                 break;
             }
             partial.append(buffer, static_cast<std::size_t>(n));
             std::string::size_type line_end = 0;
-            while ((line_end = partial.find('\n')) != std::string::npos) {
+            while (fd && (line_end = partial.find('\n')) != std::string::npos) {
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 m_lines.push_back(without_err_words(partial.substr(0, line_end)));
                 partial.erase(0, line_end + 1);
+                if (!last_line.empty() && m_lines.back() == last_line) {
+                    fd.reset();
+                    partial.clear();
+                }
                 m_changed.notify_all();
             }
         }
@@ -234,8 +309,7 @@ protected:
     }
     void set_format(const std::string& format, const std::string& sampling)
     {
-        write_text(board / kSettings, R"({"VideoFormat":")" + format + R"(","VideoSampleRate":")" +
-                                          sampling + R"("})");
+        write_text(board / kSettings, settings_text(format, sampling));
     }
     // Waits until the dashboard status shows `text`; the status last seen.
     std::string dashboard(const std::string& text)
@@ -426,6 +500,87 @@ TEST_F(EncoderAppOnBoard, SigintWhileTheCameraIsSilentDuringAFormatChange)
 
     expect_orderly_end(app, stop);
     EXPECT_LT(app.find("START NDI Encode with format 8"), 0);
+}
+
+TEST_F(EncoderAppOnBoard, SettingsRewrittenInPlaceRestartNothing)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = app.wait_for("START NDI Encode with format 29");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+
+    // Several rewrites a little over two passes apart: some of the loop's reads find the file
+    // empty or cut short, which reads as 1080p59.94 (2a).
+    for (int rewrite = 0; rewrite < 8; ++rewrite) {
+        rewrite_in_place(board / kSettings, settings_text("1080p50", "422"));
+        std::this_thread::sleep_for(900ms);
+    }
+    // A real change is still taken, and its stop is the first one.
+    set_format("1080p60", "422");
+    const int stop = app.wait_for("STOP NDI Encode 2b", started);
+    ASSERT_GE(stop, 0) << joined(app.lines());
+    EXPECT_LT(app.find("STOP NDI Encode 2a", started), 0) << joined(app.lines());
+    EXPECT_EQ(app.count("START NDI Encode with format 29"), 1) << joined(app.lines());
+    expect_orderly_end(app, stop);
+}
+
+TEST_F(EncoderAppOnBoard, DashboardPipeGetsTheStatusItMissedAndANewFormatName)
+{
+    ASSERT_EQ(::mkfifo((board / kDashboard).c_str(), 0644), 0);
+    set_format("2160p29.97", "422");
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = app.wait_for("START NDI Encode with format 34");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+
+    // No reader so far: every status was dropped. The last one arrives once a reader is there.
+    DashboardPipeReader dashboard(board / kDashboard);
+    ASSERT_TRUE(dashboard.open());
+    EXPECT_TRUE(dashboard.wait_for(R"({"dashboard_vid_input":"2160p29.97-422"})"))
+        << dashboard.received();
+
+    // 2160p30 runs as 2160p29.97: the dashboard shows the new name without a restart.
+    set_format("2160p30", "422");
+    EXPECT_TRUE(dashboard.wait_for(R"({"dashboard_vid_input":"2160p30-422"})"))
+        << dashboard.received();
+    EXPECT_LT(app.find("STOP NDI Encode 34", started), 0) << joined(app.lines());
+    expect_orderly_end(app, started);
+}
+
+TEST_F(EncoderAppOnBoard, EveryThreadButTheMainOneBlocksSigint)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = app.wait_for("START NDI Encode with format 29");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+
+    const std::string main_thread = std::to_string(app.pid());
+    int others = 0;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + main_thread + "/task", error)) {
+        const std::string tid = task.path().filename().string();
+        const bool is_main = tid == main_thread;
+        EXPECT_EQ(blocks_sigint(read_text(task.path() / "status")), !is_main) << "thread " << tid;
+        others += is_main ? 0 : 1;
+    }
+    ASSERT_FALSE(error) << error.message();
+    // The two senders' threads, the VISCA engine and the web-UI synchronisation at least.
+    EXPECT_GE(others, 4);
+    expect_orderly_end(app, started);
+}
+
+TEST_F(EncoderAppOnBoard, OutputReaderGoneStillShutsDownWithStatus0)
+{
+    EncoderApp app("creat_encode_threads");  // stops reading and closes its end after this line
+    ASSERT_TRUE(app.started());
+    ASSERT_GE(app.wait_for("creat_encode_threads"), 0) << joined(app.lines());
+    // The shutdown lines now go to a pipe without a reader.
+    app.interrupt();
+    EXPECT_EQ(app.wait_exit(), 0);
 }
 
 // Takes about 31 s: the stall is detected after 31 once-a-second checks without a frame, at the
