@@ -183,7 +183,8 @@ int encoder_app_main()
 
     read_av_settings();
     nimbo_vid_format = m_av_settings.videoin;
-    settings_agreement agreement({m_av_settings.videoin, display_vid_format, m_av_settings.sr_420_en});
+    settings_agreement agreement(
+        {m_av_settings.videoin, display_vid_format, m_av_settings.sr_420_en});
 
     // The camera waits below end on SIGINT, so they run with it unblocked; the threads camera
     // control starts are started with it blocked (the VISCA engine's by the engine itself).

@@ -6,11 +6,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -23,6 +25,7 @@
 
 #include "support/board_tools.h"
 #include "support/camera_sim.h"
+#include "support/inotify_count.h"
 #include "support/speedhq_sim.h"
 #include "support/temp_board_root.h"
 #include "support/wait_until.h"
@@ -68,10 +71,13 @@ std::string settings_text(const std::string& format, const std::string& sampling
     return R"({"VideoFormat":")" + format + R"(","VideoSampleRate":")" + sampling + R"("})";
 }
 
-// The web UI rewrites a settings file in place: truncated, then written piece by piece. The
-// rewrite lasts well under one 500 ms loop pass, so no two passes in a row find the file torn.
+// The web UI rewrites a settings file in place: truncated, then written piece by piece. A rewrite
+// (about 180 ms) lasts well under one 500 ms loop pass and the next one starts more than a pass
+// later, so no two passes in a row find the file torn, while some single passes do.
 constexpr int kRewritePieces = 3;
 constexpr auto kRewritePiecePause = 60ms;
+constexpr auto kBetweenRewrites = 900ms;
+constexpr int kRewrites = 8;
 
 void rewrite_in_place(const std::string& path, const std::string& text)
 {
@@ -104,7 +110,20 @@ public:
     {
     }
     bool open() const { return static_cast<bool>(m_fd); }
-    const std::string& received() const { return m_received; }
+    // What came after the filler of fill().
+    std::string received() const { return m_received.substr(m_received.find_last_of(kFiller) + 1); }
+
+    // Fills the pipe as a reader that has stopped reading leaves it: every write is refused.
+    static bool fill(const std::string& path)
+    {
+        const vantor::UniqueFd writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        const std::string filler(4096, kFiller);
+        for (const std::size_t size : {filler.size(), std::size_t{1}}) {
+            while (::write(writer.get(), filler.data(), size) > 0) {
+            }
+        }
+        return errno == EAGAIN;
+    }
 
     // Reads until `text` has arrived or the deadline has passed; whether it arrived.
     bool wait_for(const std::string& text)
@@ -122,6 +141,7 @@ public:
     }
 
 private:
+    static constexpr char kFiller = '#';  // in no status object
     vantor::UniqueFd m_fd;
     std::string m_received;
 };
@@ -149,9 +169,8 @@ public:
         }
         posix_spawn_file_actions_destroy(&actions);
         write_end.reset();
-        m_reader = std::thread([this, fd = std::move(read_end), last = std::move(last_line)]() mutable {
-            read_lines(fd, last);
-        });
+        m_reader = std::thread([this, fd = std::move(read_end),
+                                last = std::move(last_line)]() mutable { read_lines(fd, last); });
     }
     ~EncoderApp()
     {
@@ -510,11 +529,10 @@ TEST_F(EncoderAppOnBoard, SettingsRewrittenInPlaceRestartNothing)
     ASSERT_GE(started, 0) << joined(app.lines());
     ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
 
-    // Several rewrites a little over two passes apart: some of the loop's reads find the file
-    // empty or cut short, which reads as 1080p59.94 (2a).
-    for (int rewrite = 0; rewrite < 8; ++rewrite) {
+    // Some of the loop's reads find the file empty or cut short, which reads as 1080p59.94 (2a).
+    for (int rewrite = 0; rewrite < kRewrites; ++rewrite) {
         rewrite_in_place(board / kSettings, settings_text("1080p50", "422"));
-        std::this_thread::sleep_for(900ms);
+        std::this_thread::sleep_for(kBetweenRewrites);
     }
     // A real change is still taken, and its stop is the first one.
     set_format("1080p60", "422");
@@ -528,16 +546,31 @@ TEST_F(EncoderAppOnBoard, SettingsRewrittenInPlaceRestartNothing)
 TEST_F(EncoderAppOnBoard, DashboardPipeGetsTheStatusItMissedAndANewFormatName)
 {
     ASSERT_EQ(::mkfifo((board / kDashboard).c_str(), 0644), 0);
+    DashboardPipeReader dashboard(board / kDashboard);
+    ASSERT_TRUE(dashboard.open());
+    ASSERT_TRUE(DashboardPipeReader::fill(board / kDashboard));
+    const vantor::UniqueFd writes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(writes);
+    // Opens are watched too: the kernel merges an event into an identical one just before it.
+    ASSERT_GE(
+        ::inotify_add_watch(writes.get(), (board / kDashboard).c_str(), IN_OPEN | IN_CLOSE_WRITE),
+        0);
+
     set_format("2160p29.97", "422");
     EncoderApp app;
     ASSERT_TRUE(app.started());
     const int started = app.wait_for("START NDI Encode with format 34");
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+    // Three writes tried on the full pipe: the two start-up texts and the format.
+    int tried = 0;
+    ASSERT_TRUE(vantor::test::wait_until(
+        [&] {
+            tried += vantor::test::count_inotify_events(writes.get(), IN_CLOSE_WRITE);
+            return tried >= 3;
+        },
+        kDeadline));
 
-    // No reader so far: every status was dropped. The last one arrives once a reader is there.
-    DashboardPipeReader dashboard(board / kDashboard);
-    ASSERT_TRUE(dashboard.open());
+    // The reader reads again: the status it missed arrives.
     EXPECT_TRUE(dashboard.wait_for(R"({"dashboard_vid_input":"2160p29.97-422"})"))
         << dashboard.received();
 
@@ -556,6 +589,8 @@ TEST_F(EncoderAppOnBoard, EveryThreadButTheMainOneBlocksSigint)
     const int started = app.wait_for("START NDI Encode with format 29");
     ASSERT_GE(started, 0) << joined(app.lines());
     ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
+    // The status comes after the encode threads have started: the main thread is in its loop.
+    ASSERT_EQ(dashboard("1080p50-422"), R"({"dashboard_vid_input":"1080p50-422"})");
 
     const std::string main_thread = std::to_string(app.pid());
     int others = 0;
@@ -568,8 +603,9 @@ TEST_F(EncoderAppOnBoard, EveryThreadButTheMainOneBlocksSigint)
         others += is_main ? 0 : 1;
     }
     ASSERT_FALSE(error) << error.message();
-    // The two senders' threads, the VISCA engine and the web-UI synchronisation at least.
-    EXPECT_GE(others, 4);
+    // The two senders' threads, the VISCA engine, the web-UI synchronisation and four encode
+    // threads at least.
+    EXPECT_GE(others, 8);
     expect_orderly_end(app, started);
 }
 

@@ -17,9 +17,9 @@ constexpr video_settings k2160p30At420{52, 53, 1};
 
 struct AgreementCase {
     const char* what;
-    video_settings first;                // read at start-up
-    std::vector<video_settings> reads;   // one per loop pass
-    std::vector<video_settings> acted;   // what each pass acts on
+    video_settings first;               // read at start-up
+    std::vector<video_settings> reads;  // one per loop pass
+    std::vector<video_settings> acted;  // what each pass acts on
 };
 
 TEST(SettingsAgreement, ActsOnAChangeOnlyWhenTwoReadsInARowAgree)
@@ -27,17 +27,24 @@ TEST(SettingsAgreement, ActsOnAChangeOnlyWhenTwoReadsInARowAgree)
     const AgreementCase cases[] = {
         {"unchanged", k1080p50, {k1080p50, k1080p50}, {k1080p50, k1080p50}},
         {"one torn read", k1080p50, {kTorn, k1080p50, k1080p50}, {k1080p50, k1080p50, k1080p50}},
-        {"a change, taken on its second read", k1080p50, {k1080p60, k1080p60, k1080p60},
+        {"a change, taken on its second read",
+         k1080p50,
+         {k1080p60, k1080p60, k1080p60},
          {k1080p50, k1080p60, k1080p60}},
-        {"a change cut by a torn read", k1080p50, {k1080p60, kTorn, k1080p60, k1080p60},
+        {"a change cut by a torn read",
+         k1080p50,
+         {k1080p60, kTorn, k1080p60, k1080p60},
          {k1080p50, k1080p50, k1080p50, k1080p60}},
-        {"a torn read after a change", k1080p50, {k1080p60, k1080p60, kTorn, k1080p60},
+        {"a torn read after a change",
+         k1080p50,
+         {k1080p60, k1080p60, kTorn, k1080p60},
          {k1080p50, k1080p60, k1080p60, k1080p60}},
         {"the display code alone", k2160p2997, {k2160p30, k2160p30}, {k2160p2997, k2160p30}},
-        {"the sampling alone", k2160p30, {k2160p30At420, k2160p30, k2160p30At420, k2160p30At420},
+        {"the sampling alone",
+         k2160p30,
+         {k2160p30At420, k2160p30, k2160p30At420, k2160p30At420},
          {k2160p30, k2160p30, k2160p30, k2160p30At420}},
-        {"the start-up read as it is, torn or not", kTorn, {k1080p50, k1080p50},
-         {kTorn, k1080p50}},
+        {"the start-up read as it is, torn or not", kTorn, {k1080p50, k1080p50}, {kTorn, k1080p50}},
     };
     for (const AgreementCase& c : cases) {
         ASSERT_EQ(c.reads.size(), c.acted.size()) << c.what;

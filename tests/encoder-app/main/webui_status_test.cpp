@@ -97,7 +97,7 @@ TEST_F(WebUIStatusFile, NamedPipeReaderGetsEachObjectWhole)
               R"({"dashboard_vid_input":"CAMERA-SETTING-FORMAT"})");
 }
 
-TEST_F(WebUIStatusFile, ObjectNotTakenByThePipeIsRetriedNewestFirstAndOnce)
+TEST_F(WebUIStatusFile, OnlyTheNewestObjectNotTakenIsRetriedAndOnlyOnce)
 {
     ASSERT_EQ(::mkfifo(status_path().c_str(), 0644), 0);
     EXPECT_FALSE(write_webui_status("CAMERA-INITIALISING"));
