@@ -346,6 +346,14 @@ protected:
         return seen;
     }
 
+    // Waits until the encoder runs with the format of `code`: its start line, then its threads.
+    // The start line's position, or -1.
+    static int wait_streaming(EncoderApp& app, const std::string& code = "29")
+    {
+        const int started = app.wait_for("START NDI Encode with format " + code);
+        return started >= 0 && app.wait_for("creat_encode_threads", started) >= 0 ? started : -1;
+    }
+
     // SIGINT, then the shutdown lines in order after `from`, and exit status 0.
     void expect_orderly_end(EncoderApp& app, int from)
     {
@@ -484,9 +492,8 @@ TEST_F(EncoderAppOnBoard, SigintWhileAFormatChangeWaitsForTheCamera)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
 
     ASSERT_TRUE(camera.ok("format-delay 3600000"));
     set_format("1080p60", "422");  // the camera would have to report 1080p59.94
@@ -507,9 +514,8 @@ TEST_F(EncoderAppOnBoard, SigintWhileTheCameraIsSilentDuringAFormatChange)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
 
     ASSERT_TRUE(camera.ok("silent"));
     set_format("720p60", "422");
@@ -525,9 +531,8 @@ TEST_F(EncoderAppOnBoard, SettingsRewrittenInPlaceRestartNothing)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
 
     // Some of the loop's reads find the file empty or cut short, which reads as 1080p59.94 (2a).
     for (int rewrite = 0; rewrite < kRewrites; ++rewrite) {
@@ -559,7 +564,7 @@ TEST_F(EncoderAppOnBoard, DashboardPipeGetsTheStatusItMissedAndANewFormatName)
     set_format("2160p29.97", "422");
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 34");
+    const int started = wait_streaming(app, "34");
     ASSERT_GE(started, 0) << joined(app.lines());
     // Three writes tried on the full pipe: the two start-up texts and the format.
     int tried = 0;
@@ -586,9 +591,8 @@ TEST_F(EncoderAppOnBoard, EveryThreadButTheMainOneBlocksSigint)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
     // The status comes after the encode threads have started: the main thread is in its loop.
     ASSERT_EQ(dashboard("1080p50-422"), R"({"dashboard_vid_input":"1080p50-422"})");
 
@@ -625,9 +629,8 @@ TEST_F(EncoderAppOnBoard, EncoderStallEndsTheProgramInOrder_Takes31Seconds)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
     ASSERT_EQ(encoder.command("stall").rfind("ok", 0), 0U);
 
     const int stop = app.wait_for("STOP NDI Encode", started, 120s);
