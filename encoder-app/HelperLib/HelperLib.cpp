@@ -46,6 +46,14 @@ std::string GetJsonString(const char* filename, const char* Key)
     if (!vantor::read_file(vantor::board_path(filename), text)) {
         return kNoValue;
     }
+    return GetJsonStringFromText(text, Key);
+}
+
+std::string GetJsonStringFromText(const std::string& text, const char* Key)
+{
+    if (Key == nullptr) {
+        return kNoValue;
+    }
     const std::size_t offset = value_offset(text, Key);
     if (offset == std::string::npos) {
         return kNoValue;

@@ -16,6 +16,10 @@
 // A value whose closing quote is missing runs to the end of the text.
 std::string GetJsonString(const char* filename, const char* Key);
 
+// The same search in a text already read: the value of `Key` in `text`, or "NULL". Several keys
+// taken from one read of a file belong to the same version of it, even while the file is rewritten.
+std::string GetJsonStringFromText(const std::string& text, const char* Key);
+
 // When `condition` is false, returns true at once without touching the file. Otherwise replaces the
 // characters between the value's quotes with `Val`, every other byte of the file unchanged, and
 // returns true once the new content is safely in place. The file is replaced atomically, so a

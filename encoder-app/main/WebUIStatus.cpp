@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <mutex>
+
 #include "vantor/board_root.h"
 #include "vantor/file_io.h"
 #include "vantor/unique_fd.h"
@@ -37,8 +39,34 @@ bool write_to_pipe(const std::string& path, const std::string& object)
     if (!fd) {
         return false;
     }
+    // A reader gone since the open gives EPIPE (the program does not die of SIGPIPE), a full pipe
+    // EAGAIN: either way the object is not delivered.
     const ssize_t n = ::write(fd.get(), object.data(), object.size());
     return n == static_cast<ssize_t>(object.size());
+}
+
+bool deliver(const std::string& object)
+{
+    const std::string path = vantor::board_path(kWebUIStatusPath);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+        return write_to_pipe(path, object);
+    }
+    return vantor::replace_file_atomically(path, object);
+}
+
+// The last object not delivered; empty when every object arrived. The main thread writes the
+// status; the lock keeps any other caller safe.
+std::mutex undelivered_mutex;
+std::string undelivered;
+
+// Delivers the kept object, if any; true when none is left. Called with the lock held.
+bool deliver_kept()
+{
+    if (!undelivered.empty() && deliver(undelivered)) {
+        undelivered.clear();
+    }
+    return undelivered.empty();
 }
 
 }  // namespace
@@ -61,13 +89,15 @@ std::string webui_format_text(int display_vid_format, int current_vid_format,
 
 bool write_webui_status(const std::string& text)
 {
-    const std::string path = vantor::board_path(kWebUIStatusPath);
-    const std::string object = status_object(text);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-        return write_to_pipe(path, object);
-    }
-    return vantor::replace_file_atomically(path, object);
+    const std::lock_guard<std::mutex> lock(undelivered_mutex);
+    undelivered = status_object(text);
+    return deliver_kept();
+}
+
+bool retry_webui_status()
+{
+    const std::lock_guard<std::mutex> lock(undelivered_mutex);
+    return deliver_kept();
 }
 
 void updateWebUIstart()

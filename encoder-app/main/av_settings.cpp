@@ -5,6 +5,8 @@
 
 #include "HelperLib/HelperLib.h"
 #include "main/video_format.h"
+#include "vantor/board_root.h"
+#include "vantor/file_io.h"
 
 namespace {
 
@@ -74,13 +76,26 @@ int scaled_gain(const std::string& text, double factor, bool from_hundred)
     return static_cast<int>(scaled);
 }
 
+bool operator==(const video_settings& a, const video_settings& b)
+{
+    return a.working == b.working && a.display == b.display && a.sr_420_en == b.sr_420_en;
+}
+
+bool operator!=(const video_settings& a, const video_settings& b)
+{
+    return !(a == b);
+}
+
 void read_av_settings(av_settings& settings, int& display_vid_format)
 {
+    // A file that cannot be read leaves the text empty: every key then reads as "NULL".
+    std::string text;
+    (void)vantor::read_file(vantor::board_path(kEncoderSettingsFile), text);
     const video_format_codes codes =
-        video_format_from_text(GetJsonString(kEncoderSettingsFile, "VideoFormat"));
+        video_format_from_text(GetJsonStringFromText(text, "VideoFormat"));
     settings.videoin = codes.working;
     display_vid_format = codes.display;
-    settings.sr_420_en = GetJsonString(kEncoderSettingsFile, "VideoSampleRate") == "420" ? 1 : 0;
+    settings.sr_420_en = GetJsonStringFromText(text, "VideoSampleRate") == "420" ? 1 : 0;
     settings.ajingain =
         scaled_gain(GetJsonString(kAudioSettingsFile, "AnalogAudioInGain"), 1.2, false);
     settings.ajoutgain =

@@ -31,8 +31,20 @@ video_format_codes video_format_from_text(const std::string& text);
 // setting asks for it and the format is a 2160-line one (codes 49-53), else 0 (4:2:2).
 int encoder_420_for_format(int vid_format, int sr_420_en);
 
-// Reads "VideoFormat" and "VideoSampleRate" ("/etc/vantor-enc1-settings.json") and the analogue
-// gains ("/etc/vantor-audio-settings.json") into `settings` and the display code.
+// The video part of the encoder settings, all from one version of the file: the working and the
+// display code of "VideoFormat" and the sampling flag of "VideoSampleRate".
+struct video_settings {
+    int working = 0;
+    int display = 0;
+    int sr_420_en = 0;
+};
+
+bool operator==(const video_settings& a, const video_settings& b);
+bool operator!=(const video_settings& a, const video_settings& b);
+
+// Reads "VideoFormat" and "VideoSampleRate" from one read of "/etc/vantor-enc1-settings.json", so
+// that the two always belong together, and the analogue gains ("/etc/vantor-audio-settings.json"),
+// into `settings` and the display code.
 // Missing files or keys give the defaults: code 42, 4:2:2, gains read as 0 (0 and 128).
 void read_av_settings(av_settings& settings, int& display_vid_format);
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "HelperLib/sigint_block.h"
 #include "vantor/board_root.h"
 #include "visca/visca.h"
 
@@ -89,7 +90,11 @@ int visca::init_visca()
     // once it runs is not undone here.
     vid_fmt_switch = false;
     exec_visca_Running = true;
-    exec_visca_thread = std::thread(&visca::exec_visca, this);
+    {
+        // The engine thread leaves SIGINT to the program's main thread.
+        const SigintBlock engine_thread_without_sigint;
+        exec_visca_thread = std::thread(&visca::exec_visca, this);
+    }
     return 1;
 }
 

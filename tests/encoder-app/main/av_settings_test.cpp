@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+
 #include <limits>
 #include <string>
 
+#include "support/inotify_count.h"
 #include "support/temp_board_root.h"
+#include "vantor/unique_fd.h"
 
 namespace {
 
@@ -144,6 +148,26 @@ TEST_F(ReadAvSettings, FormatSamplingAndGainsFromTheFiles)
     read();
     EXPECT_EQ(settings.videoin, 0x2B);
     EXPECT_EQ(settings.sr_420_en, 0);
+}
+
+// Format and sampling come from one version of the file: a rewrite between two reads could
+// otherwise pair the new format with the old sampling, or a cut text with either.
+TEST_F(ReadAvSettings, OpensTheEncoderSettingsFileOncePerRead)
+{
+    write_text(board / kEncoderSettingsFile,
+               R"({"VideoFormat":"2160p25","VideoSampleRate":"420"})");
+    vantor::UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(watch);
+    // Closes are watched too: the kernel merges an event into an identical one just before it.
+    ASSERT_GE(::inotify_add_watch(watch.get(), (board / kEncoderSettingsFile).c_str(),
+                                  IN_OPEN | IN_CLOSE_NOWRITE),
+              0);
+
+    read();
+    EXPECT_EQ(settings.videoin, 0x33);
+    EXPECT_EQ(settings.sr_420_en, 1);
+
+    EXPECT_EQ(vantor::test::count_inotify_events(watch.get(), IN_OPEN), 1);
 }
 
 }  // namespace

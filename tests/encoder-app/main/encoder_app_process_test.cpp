@@ -6,15 +6,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,8 +25,11 @@
 
 #include "support/board_tools.h"
 #include "support/camera_sim.h"
+#include "support/inotify_count.h"
 #include "support/speedhq_sim.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
+#include "vantor/file_io.h"
 #include "vantor/unique_fd.h"
 
 namespace {
@@ -43,6 +49,7 @@ using Lines = std::vector<std::string>;
 
 constexpr auto kDeadline = 60s;
 constexpr const char* kSettings = "/etc/vantor-enc1-settings.json";
+constexpr const char* kDashboard = "/tmp/vantor-dashboard-pipe";
 
 // The shutdown lines, in their order, after the main loop (or a failed bring-up).
 const Lines kShutdown = {
@@ -59,10 +66,91 @@ std::string without_err_words(std::string line)
     return line;
 }
 
-// The encoder application with its standard output read line by line.
+std::string settings_text(const std::string& format, const std::string& sampling)
+{
+    return R"({"VideoFormat":")" + format + R"(","VideoSampleRate":")" + sampling + R"("})";
+}
+
+// The web UI rewrites a settings file in place: truncated, then written piece by piece. A rewrite
+// (about 180 ms) lasts well under one 500 ms loop pass and the next one starts more than a pass
+// later, so no two passes in a row find the file torn, while some single passes do.
+constexpr int kRewritePieces = 3;
+constexpr auto kRewritePiecePause = 60ms;
+constexpr auto kBetweenRewrites = 900ms;
+constexpr int kRewrites = 8;
+
+void rewrite_in_place(const std::string& path, const std::string& text)
+{
+    const vantor::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+    const std::size_t piece = (text.size() + kRewritePieces - 1) / kRewritePieces;
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        std::this_thread::sleep_for(kRewritePiecePause);
+        ASSERT_TRUE(vantor::write_all(fd.get(), std::string_view(text).substr(at, piece)));
+    }
+}
+
+// Whether the thread whose "/proc/.../status" text is `status` has SIGINT blocked.
+bool blocks_sigint(const std::string& status)
+{
+    const std::string field = "\nSigBlk:";
+    const std::size_t at = status.find(field);
+    if (at == std::string::npos) {
+        return false;
+    }
+    const unsigned long long mask = std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
+    return ((mask >> (SIGINT - 1)) & 1U) != 0;
+}
+
+// The web UI's end of the dashboard pipe: everything read from it, collected.
+class DashboardPipeReader {
+public:
+    explicit DashboardPipeReader(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
+    {
+    }
+    bool open() const { return static_cast<bool>(m_fd); }
+    // What came after the filler of fill().
+    std::string received() const { return m_received.substr(m_received.find_last_of(kFiller) + 1); }
+
+    // Fills the pipe as a reader that has stopped reading leaves it: every write is refused.
+    static bool fill(const std::string& path)
+    {
+        const vantor::UniqueFd writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        const std::string filler(4096, kFiller);
+        for (const std::size_t size : {filler.size(), std::size_t{1}}) {
+            while (::write(writer.get(), filler.data(), size) > 0) {
+            }
+        }
+        return errno == EAGAIN;
+    }
+
+    // Reads until `text` has arrived or the deadline has passed; whether it arrived.
+    bool wait_for(const std::string& text)
+    {
+        return vantor::test::wait_until(
+            [&] {
+                char buffer[512];
+                ssize_t n = 0;
+                while ((n = ::read(m_fd.get(), buffer, sizeof buffer)) > 0) {
+                    m_received.append(buffer, static_cast<std::size_t>(n));
+                }
+                return m_received.find(text) != std::string::npos;
+            },
+            kDeadline);
+    }
+
+private:
+    static constexpr char kFiller = '#';  // in no status object
+    vantor::UniqueFd m_fd;
+    std::string m_received;
+};
+
+// The encoder application with its standard output read line by line. With `last_line`, the
+// reading ends after that line and the pipe's read end is closed.
 class EncoderApp {
 public:
-    EncoderApp()
+    explicit EncoderApp(std::string last_line = {})
     {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) {
@@ -81,7 +169,8 @@ public:
         }
         posix_spawn_file_actions_destroy(&actions);
         write_end.reset();
-        m_reader = std::thread([this, fd = std::move(read_end)] { read_lines(fd.get()); });
+        m_reader = std::thread([this, fd = std::move(read_end),
+                                last = std::move(last_line)]() mutable { read_lines(fd, last); });
     }
     ~EncoderApp()
     {
@@ -98,6 +187,7 @@ public:
     EncoderApp& operator=(const EncoderApp&) = delete;
 
     bool started() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
     void interrupt() const { ::kill(m_pid, SIGINT); }
 
     // Waits for a line equal to `text` after position `from`; its position, or -1.
@@ -172,21 +262,25 @@ private:
         return -1;
     }
 
-    void read_lines(int fd)
+    void read_lines(vantor::UniqueFd& fd, const std::string& last_line)
     {
         std::string partial;
         char buffer[4096];
-        while (true) {
-            const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        while (fd) {
+            const ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
             if (n <= 0) {
                 break;
             }
             partial.append(buffer, static_cast<std::size_t>(n));
             std::string::size_type line_end = 0;
-            while ((line_end = partial.find('\n')) != std::string::npos) {
+            while (fd && (line_end = partial.find('\n')) != std::string::npos) {
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 m_lines.push_back(without_err_words(partial.substr(0, line_end)));
                 partial.erase(0, line_end + 1);
+                if (!last_line.empty() && m_lines.back() == last_line) {
+                    fd.reset();
+                    partial.clear();
+                }
                 m_changed.notify_all();
             }
         }
@@ -234,8 +328,7 @@ protected:
     }
     void set_format(const std::string& format, const std::string& sampling)
     {
-        write_text(board / kSettings, R"({"VideoFormat":")" + format + R"(","VideoSampleRate":")" +
-                                          sampling + R"("})");
+        write_text(board / kSettings, settings_text(format, sampling));
     }
     // Waits until the dashboard status shows `text`; the status last seen.
     std::string dashboard(const std::string& text)
@@ -251,6 +344,14 @@ protected:
             std::this_thread::sleep_for(10ms);
         }
         return seen;
+    }
+
+    // Waits until the encoder runs with the format of `code`: its start line, then its threads.
+    // The start line's position, or -1.
+    static int wait_streaming(EncoderApp& app, const std::string& code = "29")
+    {
+        const int started = app.wait_for("START NDI Encode with format " + code);
+        return started >= 0 && app.wait_for("creat_encode_threads", started) >= 0 ? started : -1;
     }
 
     // SIGINT, then the shutdown lines in order after `from`, and exit status 0.
@@ -391,9 +492,8 @@ TEST_F(EncoderAppOnBoard, SigintWhileAFormatChangeWaitsForTheCamera)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
 
     ASSERT_TRUE(camera.ok("format-delay 3600000"));
     set_format("1080p60", "422");  // the camera would have to report 1080p59.94
@@ -414,9 +514,8 @@ TEST_F(EncoderAppOnBoard, SigintWhileTheCameraIsSilentDuringAFormatChange)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
 
     ASSERT_TRUE(camera.ok("silent"));
     set_format("720p60", "422");
@@ -428,15 +527,110 @@ TEST_F(EncoderAppOnBoard, SigintWhileTheCameraIsSilentDuringAFormatChange)
     EXPECT_LT(app.find("START NDI Encode with format 8"), 0);
 }
 
+TEST_F(EncoderAppOnBoard, SettingsRewrittenInPlaceRestartNothing)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = wait_streaming(app);
+    ASSERT_GE(started, 0) << joined(app.lines());
+
+    // Some of the loop's reads find the file empty or cut short, which reads as 1080p59.94 (2a).
+    for (int rewrite = 0; rewrite < kRewrites; ++rewrite) {
+        rewrite_in_place(board / kSettings, settings_text("1080p50", "422"));
+        std::this_thread::sleep_for(kBetweenRewrites);
+    }
+    // A real change is still taken, and its stop is the first one.
+    set_format("1080p60", "422");
+    const int stop = app.wait_for("STOP NDI Encode 2b", started);
+    ASSERT_GE(stop, 0) << joined(app.lines());
+    EXPECT_LT(app.find("STOP NDI Encode 2a", started), 0) << joined(app.lines());
+    EXPECT_EQ(app.count("START NDI Encode with format 29"), 1) << joined(app.lines());
+    expect_orderly_end(app, stop);
+}
+
+TEST_F(EncoderAppOnBoard, DashboardPipeGetsTheStatusItMissedAndANewFormatName)
+{
+    ASSERT_EQ(::mkfifo((board / kDashboard).c_str(), 0644), 0);
+    DashboardPipeReader dashboard(board / kDashboard);
+    ASSERT_TRUE(dashboard.open());
+    ASSERT_TRUE(DashboardPipeReader::fill(board / kDashboard));
+    const vantor::UniqueFd writes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(writes);
+    // Opens are watched too: the kernel merges an event into an identical one just before it.
+    ASSERT_GE(
+        ::inotify_add_watch(writes.get(), (board / kDashboard).c_str(), IN_OPEN | IN_CLOSE_WRITE),
+        0);
+
+    set_format("2160p29.97", "422");
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = wait_streaming(app, "34");
+    ASSERT_GE(started, 0) << joined(app.lines());
+    // Three writes tried on the full pipe: the two start-up texts and the format.
+    int tried = 0;
+    ASSERT_TRUE(vantor::test::wait_until(
+        [&] {
+            tried += vantor::test::count_inotify_events(writes.get(), IN_CLOSE_WRITE);
+            return tried >= 3;
+        },
+        kDeadline));
+
+    // The reader reads again: the status it missed arrives.
+    EXPECT_TRUE(dashboard.wait_for(R"({"dashboard_vid_input":"2160p29.97-422"})"))
+        << dashboard.received();
+
+    // 2160p30 runs as 2160p29.97: the dashboard shows the new name without a restart.
+    set_format("2160p30", "422");
+    EXPECT_TRUE(dashboard.wait_for(R"({"dashboard_vid_input":"2160p30-422"})"))
+        << dashboard.received();
+    EXPECT_LT(app.find("STOP NDI Encode 34", started), 0) << joined(app.lines());
+    expect_orderly_end(app, started);
+}
+
+TEST_F(EncoderAppOnBoard, EveryThreadButTheMainOneBlocksSigint)
+{
+    EncoderApp app;
+    ASSERT_TRUE(app.started());
+    const int started = wait_streaming(app);
+    ASSERT_GE(started, 0) << joined(app.lines());
+    // The status comes after the encode threads have started: the main thread is in its loop.
+    ASSERT_EQ(dashboard("1080p50-422"), R"({"dashboard_vid_input":"1080p50-422"})");
+
+    const std::string main_thread = std::to_string(app.pid());
+    int others = 0;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + main_thread + "/task", error)) {
+        const std::string tid = task.path().filename().string();
+        const bool is_main = tid == main_thread;
+        EXPECT_EQ(blocks_sigint(read_text(task.path() / "status")), !is_main) << "thread " << tid;
+        others += is_main ? 0 : 1;
+    }
+    ASSERT_FALSE(error) << error.message();
+    // The two senders' threads, the VISCA engine, the web-UI synchronisation and four encode
+    // threads at least.
+    EXPECT_GE(others, 8);
+    expect_orderly_end(app, started);
+}
+
+TEST_F(EncoderAppOnBoard, OutputReaderGoneStillShutsDownWithStatus0)
+{
+    EncoderApp app("creat_encode_threads");  // stops reading and closes its end after this line
+    ASSERT_TRUE(app.started());
+    ASSERT_GE(app.wait_for("creat_encode_threads"), 0) << joined(app.lines());
+    // The shutdown lines now go to a pipe without a reader.
+    app.interrupt();
+    EXPECT_EQ(app.wait_exit(), 0);
+}
+
 // Takes about 31 s: the stall is detected after 31 once-a-second checks without a frame, at the
 // program's real period.
 TEST_F(EncoderAppOnBoard, EncoderStallEndsTheProgramInOrder_Takes31Seconds)
 {
     EncoderApp app;
     ASSERT_TRUE(app.started());
-    const int started = app.wait_for("START NDI Encode with format 29");
+    const int started = wait_streaming(app);
     ASSERT_GE(started, 0) << joined(app.lines());
-    ASSERT_GE(app.wait_for("creat_encode_threads", started), 0);
     ASSERT_EQ(encoder.command("stall").rfind("ok", 0), 0U);
 
     const int stop = app.wait_for("STOP NDI Encode", started, 120s);

@@ -97,4 +97,22 @@ TEST_F(WebUIStatusFile, NamedPipeReaderGetsEachObjectWhole)
               R"({"dashboard_vid_input":"CAMERA-SETTING-FORMAT"})");
 }
 
+TEST_F(WebUIStatusFile, OnlyTheNewestObjectNotTakenIsRetriedAndOnlyOnce)
+{
+    ASSERT_EQ(::mkfifo(status_path().c_str(), 0644), 0);
+    EXPECT_FALSE(write_webui_status("CAMERA-INITIALISING"));
+    EXPECT_FALSE(write_webui_status("CAMERA-SETTING-FORMAT"));  // replaces the one kept
+    EXPECT_FALSE(retry_webui_status());                         // still no reader
+
+    vantor::UniqueFd reader(::open(status_path().c_str(), O_RDONLY | O_NONBLOCK));
+    ASSERT_TRUE(reader);
+    EXPECT_TRUE(retry_webui_status());
+    EXPECT_TRUE(retry_webui_status());  // nothing left: no second copy
+    char buffer[256];
+    const ssize_t n = ::read(reader.get(), buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)),
+              R"({"dashboard_vid_input":"CAMERA-SETTING-FORMAT"})");
+}
+
 }  // namespace
