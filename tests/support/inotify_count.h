@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace vantor::test {
 
@@ -12,13 +13,15 @@ namespace vantor::test {
 inline int count_inotify_events(int fd, std::uint32_t mask)
 {
     int count = 0;
-    alignas(inotify_event) char events[4096];
+    char events[4096];
     ssize_t n = 0;
     while ((n = ::read(fd, events, sizeof events)) > 0) {
-        for (ssize_t at = 0; at < n;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-            count += (event->mask & mask) != 0 ? 1 : 0;
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            // Copied out: the records follow each other without alignment on the target.
+            inotify_event event = {};
+            std::memcpy(&event, events + at, sizeof event);
+            count += (event.mask & mask) != 0 ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
         }
     }
     return count;

@@ -41,12 +41,14 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void operator delete(void* memory) noexcept
+// Not inlined: once inlined next to a new-expression, the optimiser takes the free() for a
+// mismatched deallocation.
+[[gnu::noinline]] void operator delete(void* memory) noexcept
 {
     std::free(memory);  // NOLINT(*-no-malloc)
 }
 
-void operator delete(void* memory, std::size_t /*size*/) noexcept
+[[gnu::noinline]] void operator delete(void* memory, std::size_t /*size*/) noexcept
 {
     std::free(memory);  // NOLINT(*-no-malloc)
 }
