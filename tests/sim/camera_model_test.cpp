@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -147,86 +148,158 @@ TEST(CameraModelCommands, PacketsForOthersOrCutShortAreNotAnswered)
     EXPECT_EQ(model.state_text(kT0), before);
 }
 
-TEST(CameraModelCommands, MuteToggleSwapsOnAndOff)
+// One packet the test sends at `at` (ms after the start) and the answer it expects at once.
+struct Sent {
+    int at;
+    Bytes packet;
+    Bytes answer;
+};
+
+// A completion that comes out of the model and when it is due (ms after the start).
+struct Completion {
+    Bytes packet;
+    int due;
+};
+
+// Packets sent at given times, then every completion collected at `collect`: which come out, in
+// which order and when, what the state shows then, and whether anything is still to come.
+struct Scenario {
+    const char* what;
+    std::vector<Sent> sent;
+    int collect;
+    std::vector<Completion> completions;
+    std::vector<std::pair<const char*, const char*>> state;
+    bool more_to_come;
+    FaultKind fault = FaultKind::none;  // for the first packet
+};
+
+TEST(CameraModelSockets, CommandsTakeAFreeSocketAndCompleteWhenTheyReallyEnd)
 {
-    CameraModel model;
-    model.handle_packet({0x81, 0x01, 0x04, 0x75, 0x10, 0xFF}, kT0);
-    EXPECT_EQ(state_value(model, "Mute", kT0), "2");
-    model.handle_packet({0x81, 0x01, 0x04, 0x75, 0x10, 0xFF}, kT0 + Millis(100));
-    EXPECT_EQ(state_value(model, "Mute", kT0), "3");
-}
-
-TEST(CameraModelSockets, CommandWhileAMoveRunsTakesSocketTwo)
-{
-    CameraModel model;
-    model.set_processing_delay(Millis(5));
-    const auto first = model.handle_packet(kSlowPan, kT0);
-    ASSERT_EQ(bytes_of(first), one({0x90, 0x41, 0xFF}));
-    EXPECT_EQ(first[0].due, kT0 + Millis(5));
-
-    const TimePoint later = kT0 + Millis(50);
-    const auto second = model.handle_packet(kExposureManual, later);
-    ASSERT_EQ(bytes_of(second), one({0x90, 0x42, 0xFF}));
-    EXPECT_EQ(second[0].due, later + Millis(5));
-    EXPECT_EQ(state_value(model, "socket1", later), "busy");
-    EXPECT_EQ(state_value(model, "socket2", later), "busy");
-    // The setting completes one processing delay after its acknowledgement; the move goes on.
-    EXPECT_EQ(model.next_event(), later + Millis(10));
-    EXPECT_TRUE(model.advance(later + Millis(9)).empty());
-    const auto done = model.advance(later + Millis(10));
-    ASSERT_EQ(bytes_of(done), one({0x90, 0x52, 0xFF}));
-    EXPECT_EQ(done[0].due, later + Millis(10));
-    EXPECT_EQ(state_value(model, "socket1", later), "busy");
-    EXPECT_EQ(state_value(model, "socket2", later), "idle");
-
-    // An inquiry takes no socket.
-    EXPECT_EQ(bytes_of(model.handle_packet({0x81, 0x09, 0x04, 0x39, 0xFF}, later + Millis(20))),
-              one({0x90, 0x50, 0x03, 0xFF}));
-}
-
-TEST(CameraModelSockets, BothSocketsBusyRefusesWithBufferFullAndChangesNothing)
-{
-    CameraModel model;
-    model.handle_packet(kSlowPan, kT0);
-    model.handle_packet(kSlowZoom, kT0 + Millis(10));
-    const TimePoint now = kT0 + Millis(20);
-    const std::string before = model.state_text(now);
-    EXPECT_EQ(bytes_of(model.handle_packet(kPtStop, now)), one({0x90, 0x60, 0x03, 0xFF}));
-    EXPECT_EQ(bytes_of(model.handle_packet(kExposureManual, now)), one({0x90, 0x60, 0x03, 0xFF}));
-    EXPECT_EQ(model.state_text(now), before);
-    EXPECT_EQ(state_value(model, "moving", now + Millis(500)), "1");
-}
-
-TEST(CameraModelSockets, MoveCompletesWhenItArrivesAfterAShortCommandOnSocketTwo)
-{
-    CameraModel model;
-    model.handle_packet(kPan240, kT0);
-    model.handle_packet(kExposureManual, kT0 + Millis(10));
-    const TimePoint arrival = kT0 + Millis(100);
-    // Collected late, the completions still come in the order they fell due.
-    const auto done = model.advance(arrival + kDelay + Millis(1));
-    ASSERT_EQ(bytes_of(done), (std::vector<Bytes>{{0x90, 0x52, 0xFF}, {0x90, 0x51, 0xFF}}));
-    EXPECT_EQ(done[0].due, kT0 + Millis(10) + kDelay * 2);
-    EXPECT_NEAR(ms_between(arrival, done[1].due), kDelay.count(), 0.001);
-    EXPECT_EQ(state_value(model, "pan", arrival), "240");
-    EXPECT_FALSE(model.next_event());
-}
-
-TEST(CameraModelSockets, MoveStoppedByALaterDriveCompletesAtTheStop)
-{
-    CameraModel model;
-    model.handle_packet(kSlowPan, kT0);
-    const TimePoint stop = kT0 + Millis(300);
-    const auto stopped = model.handle_packet(kPtStop, stop);
-    ASSERT_EQ(bytes_of(stopped), one({0x90, 0x42, 0xFF}));
-    // The move's completion comes at the stop, after the stop's acknowledgement, and the stop's
-    // own completion after it.
-    const auto completions = model.advance(stop + kDelay * 2);
-    ASSERT_EQ(bytes_of(completions), (std::vector<Bytes>{{0x90, 0x51, 0xFF}, {0x90, 0x52, 0xFF}}));
-    EXPECT_EQ(completions[0].due, stop + kDelay);
-    EXPECT_EQ(completions[1].due, stop + kDelay * 2);
-    EXPECT_EQ(state_value(model, "pan", stop + Millis(1000)), "30");
-    EXPECT_FALSE(model.next_event());
+    const Bytes ack1{0x90, 0x41, 0xFF};
+    const Bytes ack2{0x90, 0x42, 0xFF};
+    const Bytes done1{0x90, 0x51, 0xFF};
+    const Bytes done2{0x90, 0x52, 0xFF};
+    const Bytes full{0x90, 0x60, 0x03, 0xFF};
+    const Bytes notexec1{0x90, 0x61, 0x41, 0xFF};
+    const Bytes standby{0x81, 0x01, 0x04, 0x00, 0x03, 0xFF};
+    const Bytes clear{0x81, 0x01, 0x00, 0x01, 0xFF};
+    const Bytes broadcast_clear{0x88, 0x01, 0x00, 0x01, 0xFF};
+    const int d = static_cast<int>(kDelay.count());
+    const Scenario scenarios[] = {
+        {"a setting while a move runs: socket 2, completed; the move goes on",
+         {{0, kSlowPan, ack1},
+          {50, kExposureManual, ack2},
+          {60, {0x81, 0x09, 0x04, 0x39, 0xFF}, {0x90, 0x50, 0x03, 0xFF}}},
+         100,
+         {{done2, 50 + 2 * d}},
+         {{"socket1", "busy"}, {"socket2", "idle"}},
+         true},
+        {"both sockets busy: buffer full, nothing changes",
+         {{0, kSlowPan, ack1},
+          {10, kSlowZoom, ack2},
+          {20, kPtStop, full},
+          {20, kExposureManual, full}},
+         500,
+         {},
+         {{"moving", "1"}, {"ExpMode", "0"}},
+         true},
+        {"a move arriving after a short command on socket 2; collected late, in due order",
+         {{0, kPan240, ack1}, {10, kExposureManual, ack2}},
+         200,
+         {{done2, 10 + 2 * d}, {done1, 100 + d}},
+         {{"pan", "240"}},
+         false},
+        {"a move stopped by a later drive completes at the stop, before the stop",
+         {{0, kSlowPan, ack1}, {300, kPtStop, ack2}},
+         1000,
+         {{done1, 300 + d}, {done2, 300 + 2 * d}},
+         {{"pan", "30"}},
+         false},
+        {"cancel: a busy socket ends without completion, an idle one has no socket",
+         {{0, kSlowPan, ack1},
+          {500, {0x81, 0x21, 0xFF}, {0x90, 0x61, 0x04, 0xFF}},
+          {500, {0x81, 0x22, 0xFF}, {0x90, 0x62, 0x05, 0xFF}}},
+         60000,
+         {},
+         {{"pan", "50"}, {"socket1", "idle"}},
+         false},
+        {"interface clear drops every pending completion",
+         {{0, kSlowPan, ack1}, {10, kSlowZoom, ack2}, {100, clear, {0x90, 0x50, 0xFF}}},
+         60000,
+         {},
+         {{"moving", "0"}, {"pan", "10"}},
+         false},
+        {"the broadcast interface clear is passed on and drops them too",
+         {{0, kSlowPan, ack1}, {10, kSlowZoom, ack2}, {100, broadcast_clear, broadcast_clear}},
+         60000,
+         {},
+         {{"moving", "0"}, {"pan", "10"}},
+         false},
+        {"no completion: acknowledged, carried out, the socket free at once",
+         {{0, kExposureManual, ack1}},
+         100,
+         {},
+         {{"socket1", "idle"}, {"ExpMode", "3"}},
+         false,
+         FaultKind::nocomp},
+        {"the mute toggle byte swaps the setting",
+         {{0, {0x81, 0x01, 0x04, 0x75, 0x10, 0xFF}, ack1}},
+         100,
+         {{done1, 2 * d}},
+         {{"Mute", "2"}},
+         false},
+        {"standby: only power on, inquiries, cancel and clear work",
+         {{0, standby, ack1},
+          {20, kExposureManual, notexec1},
+          {20, kPan240, notexec1},
+          {20, standby, notexec1},
+          {20, {0x81, 0x09, 0x04, 0x00, 0xFF}, {0x90, 0x50, 0x03, 0xFF}},
+          {20, {0x81, 0x21, 0xFF}, {0x90, 0x61, 0x05, 0xFF}},
+          {20, clear, {0x90, 0x50, 0xFF}},
+          {30, {0x81, 0x01, 0x04, 0x00, 0x02, 0xFF}, ack1}},
+         100,
+         {{done1, 2 * d}, {done1, 30 + 2 * d}},
+         {{"Power", "2"}, {"ExpMode", "0"}, {"pan", "0"}},
+         false},
+    };
+    for (const Scenario& sc : scenarios) {
+        SCOPED_TRACE(sc.what);
+        CameraModel model;
+        model.set_fault(sc.fault, 1);
+        std::vector<Reply> out;
+        for (const Sent& sent : sc.sent) {
+            const TimePoint at = kT0 + Millis(sent.at);
+            // Completions fall due between the packets; they are collected as the simulator does.
+            for (Reply& r : model.advance(at)) {
+                out.push_back(std::move(r));
+            }
+            const std::vector<Reply> answers = model.handle_packet(sent.packet, at);
+            ASSERT_FALSE(answers.empty()) << camsim::hex(sent.packet);
+            for (size_t i = 0; i + 1 < answers.size(); ++i) {
+                out.push_back(answers[i]);  // completions that fell due by then come first
+            }
+            EXPECT_EQ(answers.back().bytes, sent.answer) << camsim::hex(sent.packet);
+            EXPECT_EQ(answers.back().due, at + kDelay) << camsim::hex(sent.packet);
+        }
+        const TimePoint collect = kT0 + Millis(sc.collect);
+        for (Reply& r : model.advance(collect)) {
+            out.push_back(std::move(r));
+        }
+        std::vector<Completion> got;
+        got.reserve(out.size());
+        for (const Reply& r : out) {
+            got.push_back({r.bytes, static_cast<int>(std::lround(ms_between(kT0, r.due)))});
+        }
+        ASSERT_EQ(got.size(), sc.completions.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].packet, sc.completions[i].packet) << i;
+            EXPECT_EQ(got[i].due, sc.completions[i].due) << i;
+        }
+        for (const auto& [name, value] : sc.state) {
+            EXPECT_EQ(state_value(model, name, collect), value) << name;
+        }
+        EXPECT_EQ(model.next_event().has_value(), sc.more_to_come);
+    }
 }
 
 TEST(CameraModelSockets, SetPanEndsTheMoveOfThePanAxis)
@@ -238,73 +311,6 @@ TEST(CameraModelSockets, SetPanEndsTheMoveOfThePanAxis)
     const auto completions = model.advance(kT0 + Millis(40) + kDelay);
     ASSERT_EQ(bytes_of(completions), one({0x90, 0x51, 0xFF}));
     EXPECT_EQ(completions[0].due, kT0 + Millis(40) + kDelay);
-}
-
-TEST(CameraModelSockets, CancelEndsABusySocketWithoutCompletionAndReportsAnIdleOne)
-{
-    CameraModel model;
-    model.handle_packet(kSlowPan, kT0);
-    const TimePoint cancel = kT0 + Millis(500);
-    EXPECT_EQ(bytes_of(model.handle_packet({0x81, 0x21, 0xFF}, cancel)),
-              one({0x90, 0x61, 0x04, 0xFF}));
-    EXPECT_EQ(bytes_of(model.handle_packet({0x81, 0x22, 0xFF}, cancel)),
-              one({0x90, 0x62, 0x05, 0xFF}));
-    EXPECT_TRUE(model.advance(kT0 + std::chrono::seconds(60)).empty());
-    EXPECT_EQ(state_value(model, "pan", kT0 + std::chrono::seconds(60)), "50");
-    EXPECT_EQ(state_value(model, "socket1", cancel), "idle");
-}
-
-TEST(CameraModelSockets, InterfaceClearDropsEveryPendingCompletion)
-{
-    const Bytes clear{0x81, 0x01, 0x00, 0x01, 0xFF};
-    const Bytes broadcast{0x88, 0x01, 0x00, 0x01, 0xFF};
-    for (const Bytes& packet : {clear, broadcast}) {
-        CameraModel model;
-        model.handle_packet(kSlowPan, kT0);
-        model.handle_packet(kSlowZoom, kT0 + Millis(10));
-        const Bytes expected = packet == clear ? Bytes{0x90, 0x50, 0xFF} : broadcast;
-        EXPECT_EQ(bytes_of(model.handle_packet(packet, kT0 + Millis(100))),
-                  std::vector<Bytes>{expected});
-        EXPECT_FALSE(model.next_event());
-        EXPECT_TRUE(model.advance(kT0 + std::chrono::seconds(60)).empty());
-        EXPECT_EQ(state_value(model, "moving", kT0 + Millis(200)), "0");
-        EXPECT_EQ(state_value(model, "pan", kT0 + Millis(200)), "10");
-    }
-}
-
-TEST(CameraModelSockets, NoCompletionFaultLeavesTheSocketFree)
-{
-    CameraModel model;
-    model.set_fault(FaultKind::nocomp, 1);
-    EXPECT_EQ(bytes_of(model.handle_packet(kExposureManual, kT0)), one({0x90, 0x41, 0xFF}));
-    EXPECT_FALSE(model.next_event());
-    EXPECT_EQ(state_value(model, "socket1", kT0), "idle");
-    EXPECT_EQ(state_value(model, "ExpMode", kT0), "3");
-}
-
-TEST(CameraModelStandby, OnlyPowerOnInquiriesCancelAndClearWorkInStandby)
-{
-    CameraModel model;
-    model.handle_packet({0x81, 0x01, 0x04, 0x00, 0x03, 0xFF}, kT0);
-    model.advance(kT0 + Millis(10));
-    const TimePoint now = kT0 + Millis(20);
-    const std::string before = model.state_text(now);
-    const ParameterCase cases[] = {
-        {"setting", kExposureManual, {0x90, 0x61, 0x41, 0xFF}},
-        {"move", kPan240, {0x90, 0x61, 0x41, 0xFF}},
-        {"standby again", {0x81, 0x01, 0x04, 0x00, 0x03, 0xFF}, {0x90, 0x61, 0x41, 0xFF}},
-        {"inquiry", {0x81, 0x09, 0x04, 0x00, 0xFF}, {0x90, 0x50, 0x03, 0xFF}},
-        {"cancel", {0x81, 0x21, 0xFF}, {0x90, 0x61, 0x05, 0xFF}},
-        {"interface clear", {0x81, 0x01, 0x00, 0x01, 0xFF}, {0x90, 0x50, 0xFF}},
-    };
-    for (const ParameterCase& c : cases) {
-        EXPECT_EQ(bytes_of(model.handle_packet(c.packet, now)), std::vector<Bytes>{c.reply})
-            << c.what;
-    }
-    EXPECT_EQ(model.state_text(now), before);
-    EXPECT_EQ(bytes_of(model.handle_packet({0x81, 0x01, 0x04, 0x00, 0x02, 0xFF}, now)),
-              one({0x90, 0x41, 0xFF}));
-    EXPECT_EQ(state_value(model, "Power", now), "2");
 }
 
 TEST(CameraModelErrors, InquiryErrorsCarrySocketZeroCommandErrorsTheSocketTheyWouldTake)
