@@ -15,10 +15,16 @@ constexpr int kShortestPacket = 3;
 constexpr auto kPollPeriod = std::chrono::milliseconds(1);
 
 // 90 <kind><socket> FF for one of the command sockets.
+bool is_socket_message(const uint8_t* bytes, int length, uint8_t kind)
+{
+    const auto socket = static_cast<uint8_t>(bytes[1] & 0x0FU);
+    return length == kShortestPacket && (bytes[1] >> 4U) == kind && socket >= 1 &&
+           socket <= kSocketCount;
+}
+
 bool is_socket_message(const visca_reply_packet& packet, uint8_t kind)
 {
-    return packet.length == kShortestPacket && packet.kind() == kind && packet.socket() >= 1 &&
-           packet.socket() <= kSocketCount;
+    return is_socket_message(packet.bytes, packet.length, kind);
 }
 
 }  // namespace
@@ -157,8 +163,7 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
             visca_cls_rx();
             return false;
         }
-        if (byte == kTerminator && idx == kShortestPacket &&
-            (res_cmd.inq[1] >> 4U) == kCompletionKind && (res_cmd.inq[1] & 0x0FU) != 0) {
+        if (byte == kTerminator && is_socket_message(res_cmd.inq, idx, kCompletionKind)) {
             // A running command's completion (90 5y FF) is not this inquiry's reply.
             idx = 0;
             continue;
