@@ -178,10 +178,7 @@ void NdiTransmitter::creat_encode_threads(int /*unused*/)
     send_ndi_frame_prev_thread = std::thread(&NdiTransmitter::send_prvw, this);
     encode_settings_thread = std::thread(&NdiTransmitter::encode_settings, this);
 
-    audio_en.store(true);
-    // ---- Audio capture: send_audio_frame_thread starts here, running send_audio_frame, once the
-    // audio support joins the build. Until then the handle stays empty and stop_encode finds
-    // nothing to join. ----
+    start_audio();
 }
 
 void NdiTransmitter::stop_encode()
@@ -221,10 +218,7 @@ void NdiTransmitter::stop_encode()
     }
     print_line("STOP encode_settings_thread");
 
-    audio_en.store(false);
-    if (send_audio_frame_thread.joinable()) {
-        send_audio_frame_thread.join();
-    }
+    stop_audio();
     print_line("STOP send_audio_frame_thread");
 
     m_vantorspeedhqDevice.request(VANTOR_SPEEDHQ_IOCTL_STOP);

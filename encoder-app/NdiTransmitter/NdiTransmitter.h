@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "NdiTransmitter/AudioSupport.h"
 #include "NdiTransmitter/SpeedHqDevice.h"
 
 // The encode/send pipeline: the two NDI senders, the SpeedHQ encoder device and the worker threads
@@ -135,11 +136,24 @@ public:
     std::thread send_ndi_frame_prog_thread;
     std::thread send_ndi_frame_prev_thread;
 
-    // --- audio (the capture thread starts in creat_encode_threads) ---
+    // --- audio capture and send (audio_send.cpp) ---
+    // Thread body: captures 10 ms blocks from the headset input and sends each on the comms
+    // sender and, while NDIAudioMain is set, on the main sender; runs while audio_en is set.
+    void send_audio_frame();
+    // Sets audio_en and starts the audio thread.
+    void start_audio();
+    // Clears audio_en and joins the audio thread. The thread leaves after the read in progress
+    // (one block); a read still blocked after audio_stop_grace (the source delivers nothing) is
+    // interrupted, so the stop never waits on the source.
+    void stop_audio();
+
+    AudioSupport ndi_AudioSupport;
     std::atomic<float> AudioEncGain{0.0F};
     std::atomic<bool> NDIAudioMain{true};  // audio also goes on the main sender
     std::thread send_audio_frame_thread;
     std::atomic<bool> audio_en{false};
+    // How long a stop lets the audio thread's read in progress end by itself.
+    std::chrono::milliseconds audio_stop_grace{100};
 
     std::atomic<bool> encodeRunning{false};  // frame and settings threads keep running
 
@@ -161,6 +175,16 @@ private:
     // After encodeRunning was cleared: true once the frame thread has left its loop, false when it
     // has not within `grace` (its frame wait has not returned).
     bool frame_thread_leaves_within(std::chrono::milliseconds grace);
+
+    // Waits up to `pause`, returning early once audio_en is cleared; true while it is set.
+    bool pause_while_audio(std::chrono::milliseconds pause);
+    // Sends the converted block on the comms sender and, when routed there, the main sender.
+    void send_audio_block();
+
+    // Wake a pausing audio thread as soon as audio stops, and the stop once the thread is done.
+    std::mutex m_audio_lock;
+    std::condition_variable m_audio_condvar;
+    bool m_audio_thread_done = true;  // guarded by m_audio_lock
 
     // Wake the settings watcher and a pausing frame thread as soon as encoding stops, and the stop
     // once the frame thread leaves its loop.

@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <string>
 
+#include "HelperLib/thread_wake.h"
 #include "vantor/board_root.h"
 #include "vantor/file_io.h"
 
@@ -32,26 +32,6 @@ constexpr std::size_t kStatusBytes = std::size_t{VANTOR_SPEEDHQ_STATUS_WORDS} * 
 // How often cancel_waits signals a thread that still waits on a character device: a signal that
 // arrives just before the thread enters the driver's wait is lost, the next one is not.
 constexpr std::chrono::milliseconds kResignalPeriod{5};
-
-// The signal that interrupts a character device's frame wait. Its handler does nothing and is
-// installed without SA_RESTART, so the interrupted ioctl returns EINTR.
-int wake_signal()
-{
-    return SIGRTMIN;
-}
-
-void on_wake_signal(int /*signal*/) {}
-
-void install_wake_handler()
-{
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-        struct sigaction action {};
-        action.sa_handler = on_wake_signal;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(wake_signal(), &action, nullptr);
-    });
-}
 
 vantor::UniqueFd connect_unix(const std::string& path)
 {
@@ -180,10 +160,9 @@ void SpeedHqDevice::cancel_waits()
     if (!m_waiting) {
         return;
     }
-    install_wake_handler();
     const auto deadline = std::chrono::steady_clock::now() + kCancelLimit;
     while (m_waiting && std::chrono::steady_clock::now() < deadline) {
-        ::pthread_kill(m_waiter, wake_signal());
+        wake_thread(m_waiter);
         m_waiter_left.wait_for(lock, kResignalPeriod, [this] { return !m_waiting; });
     }
 }

@@ -1,0 +1,161 @@
+// The audio thread: captures the headset input in 10 ms blocks, applies the input gain of the audio
+// settings and sends each block on the comms sender and, when routed there, on the main sender.
+//
+// A device that opens but cannot be configured is closed and the thread ends: the capture format
+// is fixed by the hardware, so a retry would fail the same way and only repeat the message; the
+// next start of encoding (a format change) tries again. After a failed read the device is brought
+// back with ALSA's recovery call and capture goes on; when even that fails the thread pauses one
+// block before the next read, so that a device that went away does not spin a core.
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "HelperLib/HelperLib.h"
+#include "HelperLib/thread_wake.h"
+#include "NdiTransmitter/NdiTransmitter.h"
+
+namespace {
+
+constexpr const char* kAudioSettingsPath = "/etc/vantor-audio-settings.json";
+constexpr const char* kGainKey = "AnalogAudioInGain";
+
+constexpr std::chrono::milliseconds kBlockPeriod{10};
+// How often a stop interrupts a read that is still blocked: a signal that arrives just before the
+// thread enters the read is lost, the next one is not.
+constexpr std::chrono::milliseconds kWakePeriod{5};
+
+}  // namespace
+
+void NdiTransmitter::start_audio()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_audio_lock);
+        m_audio_thread_done = false;
+    }
+    audio_en.store(true);
+    send_audio_frame_thread = std::thread(&NdiTransmitter::send_audio_frame, this);
+}
+
+void NdiTransmitter::stop_audio()
+{
+    {
+        // Under the lock, so that a thread between its flag test and its pause cannot miss the
+        // wake-up.
+        const std::lock_guard<std::mutex> lock(m_audio_lock);
+        audio_en.store(false);
+    }
+    m_audio_condvar.notify_all();
+    if (!send_audio_frame_thread.joinable()) {
+        return;
+    }
+    {
+        std::unique_lock<std::mutex> lock(m_audio_lock);
+        const auto done = [this] { return m_audio_thread_done; };
+        if (!m_audio_condvar.wait_for(lock, audio_stop_grace, done)) {
+            std::puts("audio read given up at stop");
+            std::fflush(stdout);
+            while (!done()) {
+                wake_thread(send_audio_frame_thread.native_handle());
+                m_audio_condvar.wait_for(lock, kWakePeriod, done);
+            }
+        }
+    }
+    send_audio_frame_thread.join();
+}
+
+bool NdiTransmitter::pause_while_audio(std::chrono::milliseconds pause)
+{
+    std::unique_lock<std::mutex> lock(m_audio_lock);
+    m_audio_condvar.wait_for(lock, pause, [this] { return !audio_en.load(); });
+    return audio_en.load();
+}
+
+void NdiTransmitter::send_audio_block()
+{
+    NDIlib_util_send_send_audio_interleaved_32f(comms_inst, &ndi_AudioSupport.NDI_audio_frame);
+    if (NDIAudioMain.load()) {
+        NDIlib_util_send_send_audio_interleaved_32f(ndi_tx_inst,
+                                                    &ndi_AudioSupport.NDI_audio_frame);
+    }
+}
+
+void NdiTransmitter::send_audio_frame()
+{
+    // Tells a waiting stop that the thread is done, on every way out.
+    struct DoneMark {
+        NdiTransmitter& tx;
+        ~DoneMark()
+        {
+            {
+                const std::lock_guard<std::mutex> lock(tx.m_audio_lock);
+                tx.m_audio_thread_done = true;
+            }
+            tx.m_audio_condvar.notify_all();
+        }
+    } done_mark{*this};
+
+    AudioSupport& audio = ndi_AudioSupport;
+    audio.NDI_audio_frame.sample_rate = static_cast<int>(AudioSampleRate);
+    audio.NDI_audio_frame.no_channels = NumChannelsPerAudioDevice;
+    audio.NDI_audio_frame.no_samples = AudioFramesPerRead;
+    const std::unique_ptr<float[]> samples(new (std::nothrow) float[AudioSamplesPerBlock]);
+    const std::unique_ptr<unsigned char[]> raw(new (std::nothrow)
+                                                   unsigned char[AudioRawBlockBytes]);
+    if (!samples || !raw) {
+        std::fputs("no memory for the audio buffers\n", stderr);
+        return;
+    }
+    audio.NDI_audio_frame.p_data = samples.get();
+
+    int rc = snd_pcm_open(&audio.m_pHeadsetAudioCaptureHandle, audio.AlsaSndCardDeviceName,
+                          SND_PCM_STREAM_CAPTURE, 0);
+    if (rc < 0) {
+        audio.m_pHeadsetAudioCaptureHandle = nullptr;
+        std::fprintf(stderr, "Failed to open headset audio device '%s': %s\n",
+                     audio.AlsaSndCardDeviceName, snd_strerror(rc));
+        audio.NDI_audio_frame.p_data = nullptr;
+        return;
+    }
+    std::printf("audio device '%s' is ready\n", audio.AlsaSndCardDeviceName);
+    std::fflush(stdout);
+    if (audio.initialiseAudioDevice(audio.m_pHeadsetAudioCaptureHandle) != 0) {
+        std::printf("initialiseAudioDevice(%s) failed: no audio until encoding restarts\n",
+                    audio.AlsaSndCardDeviceName);
+        std::fflush(stdout);
+        audio.NDI_audio_frame.p_data = nullptr;
+        (void)audio.close_device();
+        return;
+    }
+    std::printf("initialiseAudioDevice(%s) done\n", audio.AlsaSndCardDeviceName);
+    std::fflush(stdout);
+
+    AudioEncGain.store(1.0F);
+    while (audio_en.load()) {
+        AudioEncGain.store(audio.gain_for_setting(GetJsonString(kAudioSettingsPath, kGainKey),
+                                                  AudioEncGain.load()));
+        audio.numAudioFrames =
+            snd_pcm_readi(audio.m_pHeadsetAudioCaptureHandle, raw.get(), AudioFramesPerRead);
+        if (audio.numAudioFrames < 0) {
+            if (!audio.recover_after_read(audio.numAudioFrames)) {
+                pause_while_audio(kBlockPeriod);
+            }
+            continue;
+        }
+        if (!audio.convert_block(raw.get(), audio.numAudioFrames, AudioEncGain.load())) {
+            continue;
+        }
+        audio.read_succeeded();
+        send_audio_block();
+    }
+
+    audio.NDI_audio_frame.p_data = nullptr;
+    rc = audio.close_device();
+    if (rc < 0) {
+        std::fprintf(stderr, "Failed to close headset audio device '%s': %s\n",
+                     audio.AlsaSndCardDeviceName, snd_strerror(rc));
+        return;
+    }
+    std::puts("sound card shut down successfully");
+    std::fflush(stdout);
+}
