@@ -46,6 +46,7 @@ void StreamStats::add_audio(const NDIlib_audio_frame_interleaved_32f_t& frame)
     ++m_audio_blocks;
     m_sample_rate = frame.sample_rate;
     m_channels = frame.no_channels;
+    m_level.add(frame);
 }
 
 std::vector<std::string> StreamStats::report(double seconds,
@@ -80,6 +81,10 @@ std::vector<std::string> StreamStats::report(double seconds,
                       static_cast<long long>(lost_audio));
         lines.emplace_back(line);
         m_audio_blocks = 0;
+    }
+    std::string level = m_level.report();
+    if (!level.empty()) {
+        lines.push_back(std::move(level));
     }
     return lines;
 }

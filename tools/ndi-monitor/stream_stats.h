@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Processing.NDI.Lib.h"
+#include "audio_level.h"
 
 namespace ndi_monitor {
 
@@ -36,6 +37,7 @@ private:
     std::int64_t m_audio_blocks = 0;
     int m_sample_rate = 0;
     int m_channels = 0;
+    AudioLevel m_level;
     NDIlib_recv_performance_t m_dropped_before;
 };
 
