@@ -106,9 +106,9 @@ int AudioSupport::initialiseAudioDevice(snd_pcm_t* pCaptureHandle)
 
 int AudioSupport::getLeS24(const unsigned char* p_data_first, int frm_idx, int frm_inner_idx)
 {
-    const unsigned char* sample =
-        p_data_first + static_cast<std::ptrdiff_t>(frm_idx) * AudioRawBlockBytes +
-        static_cast<std::ptrdiff_t>(frm_inner_idx) * AudioBytesPerSample;
+    const unsigned char* sample = p_data_first +
+                                  static_cast<std::ptrdiff_t>(frm_idx) * AudioRawBlockBytes +
+                                  static_cast<std::ptrdiff_t>(frm_inner_idx) * AudioBytesPerSample;
     std::int32_t intVal = static_cast<std::int32_t>(sample[0]) +
                           static_cast<std::int32_t>(sample[1]) * 256 +
                           static_cast<std::int32_t>(sample[2]) * 65536;

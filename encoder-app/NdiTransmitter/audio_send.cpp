@@ -75,8 +75,7 @@ void NdiTransmitter::send_audio_block()
 {
     NDIlib_util_send_send_audio_interleaved_32f(comms_inst, &ndi_AudioSupport.NDI_audio_frame);
     if (NDIAudioMain.load()) {
-        NDIlib_util_send_send_audio_interleaved_32f(ndi_tx_inst,
-                                                    &ndi_AudioSupport.NDI_audio_frame);
+        NDIlib_util_send_send_audio_interleaved_32f(ndi_tx_inst, &ndi_AudioSupport.NDI_audio_frame);
     }
 }
 
@@ -100,8 +99,8 @@ void NdiTransmitter::send_audio_frame()
     audio.NDI_audio_frame.no_channels = NumChannelsPerAudioDevice;
     audio.NDI_audio_frame.no_samples = AudioFramesPerRead;
     const std::unique_ptr<float[]> samples(new (std::nothrow) float[AudioSamplesPerBlock]);
-    const std::unique_ptr<unsigned char[]> raw(new (std::nothrow)
-                                                   unsigned char[AudioRawBlockBytes]);
+    const std::unique_ptr<unsigned char[]> raw(
+        new (std::nothrow) unsigned char[AudioRawBlockBytes]);
     if (!samples || !raw) {
         std::fputs("no memory for the audio buffers\n", stderr);
         return;

@@ -39,7 +39,8 @@ bool ControlSocket::listen_at(const std::string& path, std::string& error)
     ::unlink(path.c_str());
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     vantor::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+    if (!fd ||
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(fd.get(), 8) != 0) {
         error = path + ": " + std::strerror(errno);
         return false;
@@ -62,7 +63,8 @@ void ControlSocket::add_poll_fds(std::vector<pollfd>& fds) const
 void ControlSocket::serve(const Handler& handler)
 {
     for (;;) {
-        vantor::UniqueFd fd(::accept4(m_listen.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        vantor::UniqueFd fd(
+            ::accept4(m_listen.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (!fd) {
             break;
         }

@@ -34,26 +34,27 @@ void on_signal(int /*signal*/)
 
 void print_help(std::FILE* out)
 {
-    std::fprintf(out,
-                 "Usage: audio-sim [--fifo PATH] [--control PATH]\n"
-                 "\n"
-                 "Feeds the virtual board's headset input: writes a test signal into the FIFO that\n"
-                 "the board's ALSA configuration names as the capture device's input file, in blocks\n"
-                 "of 480 frames of 48 kHz stereo S24_3LE (2880 bytes), one every 10 ms on the\n"
-                 "monotonic clock (the schedule is absolute, so it does not drift). Blocks that find\n"
-                 "no reader, or a reader that has not taken the earlier ones, are dropped.\n"
-                 "\n"
-                 "Options:\n"
-                 "  --fifo PATH     the FIFO, created when missing (default: the board root's\n"
-                 "                  /dev/vtrheadsetsnd, that is $VANTOR_ROOT/dev/vtrheadsetsnd)\n"
-                 "  --control PATH  accept commands on a Unix stream socket at PATH, one per line,\n"
-                 "                  one reply line each ('ok ...' or 'error ...')\n"
-                 "  --help          this text\n"
-                 "\n"
-                 "Commands:\n%s"
-                 "\n"
-                 "SIGINT or SIGTERM ends the simulator; it removes its socket and the FIFO it made.\n",
-                 AudioSource::help());
+    std::fprintf(
+        out,
+        "Usage: audio-sim [--fifo PATH] [--control PATH]\n"
+        "\n"
+        "Feeds the virtual board's headset input: writes a test signal into the FIFO that\n"
+        "the board's ALSA configuration names as the capture device's input file, in blocks\n"
+        "of 480 frames of 48 kHz stereo S24_3LE (2880 bytes), one every 10 ms on the\n"
+        "monotonic clock (the schedule is absolute, so it does not drift). Blocks that find\n"
+        "no reader, or a reader that has not taken the earlier ones, are dropped.\n"
+        "\n"
+        "Options:\n"
+        "  --fifo PATH     the FIFO, created when missing (default: the board root's\n"
+        "                  /dev/vtrheadsetsnd, that is $VANTOR_ROOT/dev/vtrheadsetsnd)\n"
+        "  --control PATH  accept commands on a Unix stream socket at PATH, one per line,\n"
+        "                  one reply line each ('ok ...' or 'error ...')\n"
+        "  --help          this text\n"
+        "\n"
+        "Commands:\n%s"
+        "\n"
+        "SIGINT or SIGTERM ends the simulator; it removes its socket and the FIFO it made.\n",
+        AudioSource::help());
 }
 
 timespec until(Clock::time_point deadline)
@@ -138,10 +139,10 @@ int main(int argc, char** argv)
             continue;
         }
         if (now - next > kResyncAfter) {
-            std::printf("audio-sim: %lld ms behind the schedule: starting it afresh\n",
-                        static_cast<long long>(
-                            std::chrono::duration_cast<std::chrono::milliseconds>(now - next)
-                                .count()));
+            std::printf(
+                "audio-sim: %lld ms behind the schedule: starting it afresh\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - next).count()));
             std::fflush(stdout);
             next = now;
         }

@@ -10,12 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -99,7 +99,10 @@ struct Received {
     std::int64_t last_timestamp = 0;
     float peak[2] = {0.0F, 0.0F};
 
-    double span_seconds() const { return static_cast<double>(last_timestamp - first_timestamp) * 1e-7; }
+    double span_seconds() const
+    {
+        return static_cast<double>(last_timestamp - first_timestamp) * 1e-7;
+    }
 };
 
 // Takes the next audio block that arrives within `timeout_ms`; false when none came.

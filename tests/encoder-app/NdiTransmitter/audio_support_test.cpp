@@ -24,19 +24,19 @@ struct GainCase {
 
 // Expected gains are 10^(dB/20) worked out by hand; samples are the 24-bit value / 2^23 x gain.
 const GainCase kGainCases[] = {
-    {"50", 0.5F, {0xFF, 0xFF, 0x7F}, 1.0F, 0.99999988F},            // unity; top of the range
-    {"50", 1.0F, {0x00, 0x00, 0x80}, 1.0F, -1.0F},                  // bottom of the range
-    {"51", 1.0F, {0x00, 0x00, 0x40}, 1.1220185F, 0.56100925F},      // one step up is +1 dB
-    {"49", 1.0F, {0x00, 0x00, 0x40}, 0.8912509F, 0.44562545F},      // one step down is -1 dB
-    {"70", 1.0F, {0xFF, 0xFF, 0xFF}, 10.0F, -1.1920929e-6F},         // +20 dB; -1
-    {"30", 1.0F, {0x00, 0x00, 0xC0}, 0.1F, -0.05F},                 // -20 dB; -2^22
-    {"60", 1.0F, {0x01, 0x00, 0x00}, 3.1622777F, 3.7697288e-7F},    // +10 dB; +1
-    {"NULL", 0.25F, {0x00, 0x00, 0x40}, 0.25F, 0.125F},             // missing key keeps the gain
-    {"loud", 0.25F, {0x00, 0x00, 0x40}, 0.25F, 0.125F},             // not a number keeps it
+    {"50", 0.5F, {0xFF, 0xFF, 0x7F}, 1.0F, 0.99999988F},          // unity; top of the range
+    {"50", 1.0F, {0x00, 0x00, 0x80}, 1.0F, -1.0F},                // bottom of the range
+    {"51", 1.0F, {0x00, 0x00, 0x40}, 1.1220185F, 0.56100925F},    // one step up is +1 dB
+    {"49", 1.0F, {0x00, 0x00, 0x40}, 0.8912509F, 0.44562545F},    // one step down is -1 dB
+    {"70", 1.0F, {0xFF, 0xFF, 0xFF}, 10.0F, -1.1920929e-6F},      // +20 dB; -1
+    {"30", 1.0F, {0x00, 0x00, 0xC0}, 0.1F, -0.05F},               // -20 dB; -2^22
+    {"60", 1.0F, {0x01, 0x00, 0x00}, 3.1622777F, 3.7697288e-7F},  // +10 dB; +1
+    {"NULL", 0.25F, {0x00, 0x00, 0x40}, 0.25F, 0.125F},           // missing key keeps the gain
+    {"loud", 0.25F, {0x00, 0x00, 0x40}, 0.25F, 0.125F},           // not a number keeps it
     {"nan", 0.25F, {0x00, 0x00, 0x40}, 0.25F, 0.125F},
     {"inf", 0.25F, {0x00, 0x00, 0x40}, 0.25F, 0.125F},
     {"60dB", 0.25F, {0x00, 0x00, 0x40}, 0.25F, 0.125F},
-    {"1e308", 1.0F, {0x00, 0x00, 0x40}, 316.22777F, 158.11388F},     // limited to 100: +50 dB
+    {"1e308", 1.0F, {0x00, 0x00, 0x40}, 316.22777F, 158.11388F},         // limited to 100: +50 dB
     {"-1e308", 1.0F, {0x00, 0x00, 0x40}, 0.0031622777F, 0.0015811388F},  // limited to 0: -50 dB
     {" 55.5 ", 1.0F, {0x00, 0x00, 0x40}, 1.8836491F, 0.94182455F},  // spaces around, a fraction
 };
