@@ -24,7 +24,7 @@ template <typename Left, typename Right> std::vector<float> block(Left left, Rig
 
 NDIlib_audio_frame_interleaved_32f_t frame_of(std::vector<float>& samples, int channels = 2)
 {
-    return NDIlib_audio_frame_interleaved_32f_t(48000, channels, 480, 0, samples.data());
+    return {48000, channels, 480, 0, samples.data()};
 }
 
 TEST(AudioLevel, PeakAndRmsPerChannelOverTheInterval)
@@ -53,7 +53,7 @@ TEST(AudioLevel, PeakAndRmsPerChannelOverTheInterval)
               "audio level: ch1 peak -inf dBFS rms -inf dBFS, ch2 peak -6.0 dBFS rms -6.0 dBFS");
 
     // Blocks that describe no usable samples are passed over.
-    std::vector<float> samples(480 * 17, 0.25F);
+    std::vector<float> samples(std::size_t{480} * 17, 0.25F);
     level.add(frame_of(samples, 0));
     level.add(frame_of(samples, 17));
     NDIlib_audio_frame_interleaved_32f_t empty(48000, 2, 480, 0, nullptr);
