@@ -28,6 +28,7 @@ CONF
   printf '%s\n' "$config"
 }
 
+# Set by board_audio_start, read by scripts/run.
 audio_pid=""
 audio_control=""
 audio_config=""
@@ -37,6 +38,7 @@ audio_config=""
 # come up within 10 s.
 board_audio_start() {
   local root=$1 bin=$2 log=$3 tries=0
+  # shellcheck disable=SC2034 # read by scripts/run
   audio_config=$(board_audio_config "$root") || return 1
   audio_control=$root/run/audio-sim.control
   setsid "$bin/audio-sim" --fifo "$root/dev/vtrheadsetsnd" --control "$audio_control" \
