@@ -187,6 +187,10 @@ TEST_F(BoardRunTest, LoopbackCameraIsFoundByNameAndStopsAfterItsDuration)
     EXPECT_EQ(script.wait_exit(kStopDeadline), 0) << script.output();
     const std::string output = script.output();
     EXPECT_TRUE(contains(output, "20 s passed")) << output;
+    // The board's ALSA configuration opens the headset device by its own name, fed by audio-sim.
+    EXPECT_TRUE(contains(output, "initialiseAudioDevice(default:CARD=vtrheadsetsnd) done"))
+        << output;
+    EXPECT_TRUE(contains(output, "sound card shut down successfully")) << output;
     EXPECT_TRUE(contains(output, "End Nimbo 4k enc app")) << output;
     expect_nothing_left({});
 }
