@@ -146,6 +146,8 @@ public:
     // (one block); a read still blocked after audio_stop_grace (the source delivers nothing) is
     // interrupted, so the stop never waits on the source.
     void stop_audio();
+    // True from start_audio until the audio thread has ended (by itself or by a stop).
+    bool audio_thread_running();
 
     AudioSupport ndi_AudioSupport;
     std::atomic<float> AudioEncGain{0.0F};

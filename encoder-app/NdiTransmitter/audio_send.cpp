@@ -64,6 +64,12 @@ void NdiTransmitter::stop_audio()
     send_audio_frame_thread.join();
 }
 
+bool NdiTransmitter::audio_thread_running()
+{
+    const std::lock_guard<std::mutex> lock(m_audio_lock);
+    return !m_audio_thread_done;
+}
+
 bool NdiTransmitter::pause_while_audio(std::chrono::milliseconds pause)
 {
     std::unique_lock<std::mutex> lock(m_audio_lock);

@@ -329,4 +329,34 @@ TEST_F(AudioOnBoard, ReadErrorIsRecoveredAndCaptureGoesOn)
               AudioFramesPerRead);
 }
 
+// A device that opens but cannot take the capture format (here one that only takes float
+// samples) is closed and the thread ends by itself: it never reads an unconfigured device.
+TEST(AudioDevice, OneThatCannotBeConfiguredIsClosedAndTheThreadEnds)
+{
+    TempBoardRoot root;
+    root.make_dir("/etc");
+    write_text(root / "/etc/asound.conf",
+               "pcm.default { @args [ CARD ] @args.CARD { type string default \"x\" }\n"
+               "  type lfloat slave { pcm { type null } format S16_LE } }\n");
+    const ScopedEnv alsa_env("ALSA_CONFIG_PATH", root / "/etc/asound.conf");
+    NdiTransmitter tx;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    tx.start_audio();
+    const bool ended = wait_until([&] { return !tx.audio_thread_running(); });
+    tx.stop_audio();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    snd_config_update_free_global();
+    EXPECT_TRUE(ended);
+    EXPECT_NE(err.find("'snd_pcm_hw_params_set_format' failed: Invalid argument"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(out.find("initialiseAudioDevice(default:CARD=vtrheadsetsnd) failed"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(err.find("headset audio read failed"), std::string::npos) << err;
+    EXPECT_EQ(tx.ndi_AudioSupport.m_pHeadsetAudioCaptureHandle, nullptr);
+}
+
 }  // namespace
