@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+
+class Camcontrol;
+namespace rapidxml {
+template <class Ch> class xml_node;
+}
+
+// One NDI PTZ metadata element being handled: the element, and the capture buffer of the VISCA
+// engine it writes into (locked by the caller for the whole call).
+struct ndi_ptz_request {
+    Camcontrol& cam;
+    int index;
+    const rapidxml::xml_node<char>& element;
+
+    // The attribute's value (matched case-sensitively), or nullptr when it is missing.
+    const char* attribute(const char* name) const;
+    bool has(const char* name) const { return attribute(name) != nullptr; }
+};
+
+// One row of the element table: the element's name (matched case-insensitively) and what it
+// writes.
+struct ndi_ptz_element {
+    const char* name;
+    void (*handle)(const ndi_ptz_request& request);
+};
+
+// The elements in the order they are matched.
+extern const ndi_ptz_element kNdiPtzElements[];
+extern const std::size_t kNdiPtzElementCount;
+
+// The row for `name`, or nullptr for an element outside the table.
+const ndi_ptz_element* ndi_ptz_find_element(const char* name);
