@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <rapidxml/rapidxml.hpp>
 #include <thread>
 
@@ -373,25 +375,25 @@ void inq_command(const ndi_ptz_request& r)
 }  // namespace
 
 const ndi_ptz_element kNdiPtzElements[] = {
-    {"ntk_ptz_zoom", zoom},
-    {"ntk_ptz_zoom_speed", zoom_speed},
-    {"ntk_ptz_pan_tilt_speed", pan_tilt_speed},
-    {"ntk_ptz_pan_tilt_home_reset", pan_tilt_home_reset},
-    {"ntk_ptz_pan_tilt", pan_tilt},
-    {"ntk_ptz_store_preset", store_preset},
-    {"ntk_ptz_reset_preset", reset_preset},
-    {"ntk_ptz_recall_preset", recall_preset},
-    {"ntk_ptz_flip", nothing},
-    {"ntk_ptz_focus", focus},
-    {"ntk_ptz_focus_move", focus_move},
-    {"ntk_ptz_focus_speed", nothing},
-    {"ntk_ptz_white_balance", white_balance},
-    {"ntk_ptz_white_balance_gain", white_balance_gain},
-    {"ntk_ptz_vantor_exposure", vantor_exposure},
-    {"ntk_ptz_vantor_exposure_manual", vantor_exposure_manual},
-    {"ntk_ptz_exposure", exposure},
-    {"ntk_ptz_misc", misc},
-    {"ntk_ptz_inq_command", inq_command},
+    {"ntk_ptz_zoom", zoom, {"zoom"}},
+    {"ntk_ptz_zoom_speed", zoom_speed, {"zoom_speed"}},
+    {"ntk_ptz_pan_tilt_speed", pan_tilt_speed, {"pan_speed", "tilt_speed"}},
+    {"ntk_ptz_pan_tilt_home_reset", pan_tilt_home_reset, {}},
+    {"ntk_ptz_pan_tilt", pan_tilt, {"pan", "tilt"}},
+    {"ntk_ptz_store_preset", store_preset, {"index"}},
+    {"ntk_ptz_reset_preset", reset_preset, {"index"}},
+    {"ntk_ptz_recall_preset", recall_preset, {"index"}},
+    {"ntk_ptz_flip", nothing, {}},
+    {"ntk_ptz_focus", focus, {"distance"}},
+    {"ntk_ptz_focus_move", focus_move, {"speed"}},
+    {"ntk_ptz_focus_speed", nothing, {}},
+    {"ntk_ptz_white_balance", white_balance, {"red", "blue"}},
+    {"ntk_ptz_white_balance_gain", white_balance_gain, {"red", "blue"}},
+    {"ntk_ptz_vantor_exposure", vantor_exposure, {"iris", "shutterspeed", "bright", "gain"}},
+    {"ntk_ptz_vantor_exposure_manual", vantor_exposure_manual, {"iris", "shutterspeed", "bright", "gain"}},
+    {"ntk_ptz_exposure", exposure, {"value"}},
+    {"ntk_ptz_misc", misc, {}},
+    {"ntk_ptz_inq_command", inq_command, {}},
 };
 const std::size_t kNdiPtzElementCount = sizeof(kNdiPtzElements) / sizeof(kNdiPtzElements[0]);
 
@@ -403,6 +405,16 @@ const ndi_ptz_element* ndi_ptz_find_element(const char* name)
         }
     }
     return nullptr;
+}
+
+bool ndi_ptz_is_number(const char* text)
+{
+    char* end = nullptr;
+    std::strtod(text, &end);
+    if (end == text) {
+        return std::strspn(text, " \t\r\n") == std::strlen(text);
+    }
+    return std::strspn(end, " \t\r\n") == std::strlen(end);
 }
 
 const char* ndi_ptz_request::attribute(const char* name) const

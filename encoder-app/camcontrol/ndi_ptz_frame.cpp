@@ -78,9 +78,20 @@ void Camcontrol::camcontrol_capture_ndi(NDIlib_metadata_frame_t* frame)
         if (element == nullptr) {
             return;
         }
-        if (const ndi_ptz_element* row = ndi_ptz_find_element(element->name())) {
-            row->handle(ndi_ptz_request{*this, index, *element});
+        const ndi_ptz_element* row = ndi_ptz_find_element(element->name());
+        if (row == nullptr) {
+            return;
         }
+        const ndi_ptz_request request{*this, index, *element};
+        for (const char* number : row->numbers) {
+            const char* value = number == nullptr ? nullptr : request.attribute(number);
+            if (value != nullptr && !ndi_ptz_is_number(value)) {
+                std::printf("ndi ptz: %s: %s is not a number, ignored\n", row->name, number);
+                std::fflush(stdout);
+                return;
+            }
+        }
+        row->handle(request);
     } catch (const rapidxml::parse_error& error) {
         std::printf("ndi ptz: metadata is not well-formed XML (%s), dropped\n", error.what());
         std::fflush(stdout);

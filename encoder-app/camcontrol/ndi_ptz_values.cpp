@@ -19,6 +19,12 @@ constexpr double kFocusMiddle = 0.5;
 constexpr uint8_t kFocusFar = 0x20;
 constexpr uint8_t kFocusNear = 0x30;
 
+// A normalised position -1..+1, not-a-number being the centre.
+double normalised_position(double value)
+{
+    return std::isnan(value) ? 0.0 : ndi_ptz_clamp(value, -1.0, 1.0);
+}
+
 uint16_t position_field(double scaled)
 {
     const auto step = static_cast<int>(std::lround(scaled));
@@ -71,12 +77,12 @@ uint16_t ndi_ptz_zoom_position(double zoom)
 
 uint16_t ndi_ptz_pan_position(double pan)
 {
-    return position_field(ndi_ptz_clamp(pan, -1.0, 1.0) * kPanPositionSteps);
+    return position_field(normalised_position(pan) * kPanPositionSteps);
 }
 
 uint16_t ndi_ptz_tilt_position(double tilt)
 {
-    const double t = ndi_ptz_clamp(tilt, -1.0, 1.0);
+    const double t = normalised_position(tilt);
     return position_field(t * (t >= 0.0 ? kTiltUpPositionSteps : kTiltDownPositionSteps));
 }
 
