@@ -19,19 +19,32 @@ using Slot = visca_command (visca::*)[visca::number_of_cmd];
 
 // The engine's sending order.
 const Slot kEngineOrder[] = {
-    &visca::cam_pt_dir_move_command,  &visca::cam_pt_stop_command,
-    &visca::cam_pt_position_command,  &visca::cam_pt_ab_position_command,
-    &visca::cam_pt_home_command,      &visca::cam_pt_reset_command,
-    &visca::cam_zoom_direct,          &visca::cam_zoom_speed,
-    &visca::cam_zoom_stop,            &visca::cam_preset_call_rst_recall,
-    &visca::cam_focus_mode,           &visca::cam_focus_near_far_dir,
-    &visca::cam_focus_near_far_speed, &visca::cam_focus_stop,
-    &visca::cam_wb_mode,              &visca::cam_wb_one_push_trig,
-    &visca::cam_wb_rg_dir,            &visca::cam_wb_bg_dir,
-    &visca::cam_exposure_mode,        &visca::cam_exposure_iris_dir,
-    &visca::cam_exposure_bright_dir,  &visca::cam_exposure_shut_dir,
-    &visca::cam_exposure_gain_dir,    &visca::cam_exposure_iris_updown,
-    &visca::cam_exposure_shut_updown, &visca::cam_exposure_bright_updown,
+    &visca::cam_pt_dir_move_command,
+    &visca::cam_pt_stop_command,
+    &visca::cam_pt_position_command,
+    &visca::cam_pt_ab_position_command,
+    &visca::cam_pt_home_command,
+    &visca::cam_pt_reset_command,
+    &visca::cam_zoom_direct,
+    &visca::cam_zoom_speed,
+    &visca::cam_zoom_stop,
+    &visca::cam_preset_call_rst_recall,
+    &visca::cam_focus_mode,
+    &visca::cam_focus_near_far_dir,
+    &visca::cam_focus_near_far_speed,
+    &visca::cam_focus_stop,
+    &visca::cam_wb_mode,
+    &visca::cam_wb_one_push_trig,
+    &visca::cam_wb_rg_dir,
+    &visca::cam_wb_bg_dir,
+    &visca::cam_exposure_mode,
+    &visca::cam_exposure_iris_dir,
+    &visca::cam_exposure_bright_dir,
+    &visca::cam_exposure_shut_dir,
+    &visca::cam_exposure_gain_dir,
+    &visca::cam_exposure_iris_updown,
+    &visca::cam_exposure_shut_updown,
+    &visca::cam_exposure_bright_updown,
     &visca::cam_misc,
 };
 
@@ -106,7 +119,8 @@ TEST_F(NdiPtzHandler, FramesItCannotReadAreDroppedWithoutEffect)
     capture(huge_attribute);
     EXPECT_EQ(take_pending(), std::vector<std::string>{"81 01 04 47 04 00 00 00 FF"});
 
-    char unterminated[] = {'<', 'n', 't', 'k', '_', 'p', 't', 'z', '_', 'z', 'o', 'o', 'm', '/', '>'};
+    char unterminated[] = {'<', 'n', 't', 'k', '_', 'p', 't', 'z',
+                           '_', 'z', 'o', 'o', 'm', '/', '>'};
     char text[] = "<ntk_ptz_zoom/>";
     NDIlib_metadata_frame_t frames[] = {
         {static_cast<int>(sizeof unterminated), 0, unterminated},
