@@ -8,7 +8,6 @@
 //   ptz_latency_bench [commands] [gap_ms]     (default 500 commands, 150 ms apart)
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -153,7 +152,8 @@ int main(int argc, char** argv)
     vantor::test::CameraSimProcess sim(VANTOR_BIN_DIR, board / "/camera-line", board / "/sim.sock",
                                        {"--format-delay", "0"});
     const vantor::UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    const vantor::UniqueFd camera(::open((board / "/camera-line").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const vantor::UniqueFd camera(
+        ::open((board / "/camera-line").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!sim.ready() || !master || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
         !camera || !set_raw_9600(camera.get()) ||
         ::symlink(::ptsname(master.get()), (board / "/dev/ttyPS1").c_str()) != 0) {
@@ -223,7 +223,7 @@ int main(int argc, char** argv)
     }
     std::printf("metadata to first byte on the line: median %.2f ms, p90 %.2f ms, p99 %.2f ms, "
                 "max %.2f ms\n",
-                percentile(latencies, 0.5), percentile(latencies, 0.9),
-                percentile(latencies, 0.99), percentile(latencies, 1.0));
+                percentile(latencies, 0.5), percentile(latencies, 0.9), percentile(latencies, 0.99),
+                percentile(latencies, 1.0));
     return 0;
 }

@@ -13,7 +13,7 @@
 namespace {
 
 // The NDI runtime takes at most 64 KiB from a receiver; longer text is no PTZ command.
-constexpr std::size_t kMaxText = 64 * 1024;
+constexpr std::size_t kMaxText = std::size_t{64} * 1024;
 // PTZ commands are one element; the parser recurses once per level, so depth is bounded first.
 constexpr int kMaxDepth = 32;
 
@@ -24,9 +24,7 @@ int nesting_depth(const char* text)
     int depth = 0;
     int deepest = 0;
     for (const char* p = text; *p != '\0'; ++p) {
-        if (p[0] == '<' && p[1] == '/') {
-            --depth;
-        } else if (p[0] == '/' && p[1] == '>') {
+        if ((p[0] == '<' && p[1] == '/') || (p[0] == '/' && p[1] == '>')) {
             --depth;
         } else if (p[0] == '<' && p[1] != '?' && p[1] != '!') {
             ++depth;

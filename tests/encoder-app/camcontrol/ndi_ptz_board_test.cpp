@@ -76,11 +76,7 @@ protected:
         vantor::test::write_tool(tools, "ifconfig", "eth0      HWaddr 02:00:0A:4D:00:02\\n");
         write_text(board / "/etc/vantor-enc1-settings.json",
                    R"({"VideoFormat":"1080p50","VideoSampleRate":"422"})");
-        write_text(board / "/etc/vantor-ptz-settings.json",
-                   "{\"PanSpeed\":\"" + std::to_string(vantor::test::kCasePanSpeed) +
-                       "\",\"TiltSpeed\":\"" + std::to_string(vantor::test::kCaseTiltSpeed) +
-                       "\",\"ZoomSpeed\":\"" + std::to_string(vantor::test::kCaseZoomSpeed) +
-                       "\"}");
+        write_text(board / "/etc/vantor-ptz-settings.json", vantor::test::ptz_settings_json());
     }
     void SetUp() override
     {

@@ -10,6 +10,14 @@ inline constexpr int kCasePanSpeed = 20;
 inline constexpr int kCaseTiltSpeed = 16;
 inline constexpr int kCaseZoomSpeed = 7;
 
+// The PTZ settings file ("/etc/vantor-ptz-settings.json") with those limits.
+inline std::string ptz_settings_json()
+{
+    return R"({"PanSpeed":")" + std::to_string(kCasePanSpeed) + R"(","TiltSpeed":")" +
+           std::to_string(kCaseTiltSpeed) + R"(","ZoomSpeed":")" + std::to_string(kCaseZoomSpeed) +
+           R"("})";
+}
+
 // One NDI PTZ metadata text and the VISCA packets it makes the engine send, in the engine's
 // fixed order. The cases run in this order on one camera control (the focus step carries over).
 struct PtzCase {

@@ -54,11 +54,7 @@ protected:
     }
     void start()
     {
-        write_text(board / "/etc/vantor-ptz-settings.json",
-                   "{\"PanSpeed\":\"" + std::to_string(vantor::test::kCasePanSpeed) +
-                       "\",\"TiltSpeed\":\"" + std::to_string(vantor::test::kCaseTiltSpeed) +
-                       "\",\"ZoomSpeed\":\"" + std::to_string(vantor::test::kCaseZoomSpeed) +
-                       "\"}");
+        write_text(board / "/etc/vantor-ptz-settings.json", vantor::test::ptz_settings_json());
         ASSERT_EQ(control.cam_init_Camcontrol(0), 1);
         control.init_Camcontrol();
     }

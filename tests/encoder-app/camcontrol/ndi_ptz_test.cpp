@@ -107,10 +107,10 @@ TEST_F(NdiPtzHandler, FramesItCannotReadAreDroppedWithoutEffect)
         opening += "<a>";
         closing += "</a>";
     }
-    const std::string deep = "<ntk_ptz_zoom zoom=\"1\">" + opening + closing + "</ntk_ptz_zoom>";
+    const std::string deep = R"(<ntk_ptz_zoom zoom="1">)" + opening + closing + "</ntk_ptz_zoom>";
     const std::string huge_attribute =
-        "<ntk_ptz_zoom zoom=\"1\" pad=\"" + std::string(60000, 'x') + "\"/>";
-    const std::string megabyte = "<ntk_ptz_zoom zoom=\"1\"/>" + std::string(1 << 20, ' ');
+        R"(<ntk_ptz_zoom zoom="1" pad=")" + std::string(60000, 'x') + R"("/>)";
+    const std::string megabyte = R"(<ntk_ptz_zoom zoom="1"/>)" + std::string(1 << 20, ' ');
     for (const std::string& text : {deep, megabyte}) {
         capture(text);
         EXPECT_TRUE(take_pending().empty()) << text.substr(0, 40);
