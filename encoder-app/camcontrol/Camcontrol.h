@@ -266,6 +266,10 @@ public:
         Gamma_PatternREG, Gamma_VisibilityEnhancer;
     webui_cmd_str PTZ_SetPreset, PTZ_RecallPreset;
 
+    // Held by the web-UI thread while it sets up or changes the bindings' values (a step), and by
+    // the status reply while it reads them.
+    std::mutex webui_values_mutex;
+
     // Held while a preset request is taken and sent, and while the line closes at shutdown.
     std::mutex preset_request_mutex;
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -104,7 +105,11 @@ std::string Camcontrol::status_reply_text(uint16_t sequence_number) const
 
 void Camcontrol::res_ndi_inq_blk()
 {
-    std::string text = status_reply_text(Sequence_number);
+    std::string text;
+    {
+        const std::lock_guard<std::mutex> values(webui_values_mutex);
+        text = status_reply_text(Sequence_number);
+    }
     NDIlib_metadata_frame_t frame(0, NDIlib_send_timecode_synthesize, text.data());
     NDIlib_send_send_metadata(ndi_tx_inst, &frame);
     Sequence_number = static_cast<uint16_t>(Sequence_number + 1U);
