@@ -132,6 +132,14 @@ protected:
 
 TEST_F(PtzOnBoard, EveryElementReachesTheCameraInTheEnginesOrder)
 {
+    // Frames held back during the start-up format change would share one drain (and a slot):
+    // start once the encoder streams, after the change.
+    ASSERT_TRUE(wait_until(
+        [&] {
+            return vantor::test::read_text(board / "/tmp/encoder-app.out")
+                       .find("START NDI Encode with format") != std::string::npos;
+        },
+        kDeadline));
     // The metadata thread asks for auto focus when it starts; the engine sends it with the first
     // frame's commands.
     send("<ntk_ptz_flip/>");

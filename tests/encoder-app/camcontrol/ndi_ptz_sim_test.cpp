@@ -117,6 +117,12 @@ TEST_F(PtzOnSim, TallyLampFollowsProgramPreviewAndOffOneCommandPerChange)
     std::vector<std::string> expected = {"81 01 7E 01 0A 01 05 FF"};
     for (const Step& step : steps) {
         set_tally(step.program, step.preview);
+        // The sender has the new tally before the lamp may follow it.
+        ASSERT_TRUE(wait_until([&] {
+            NDIlib_tally_t now;
+            NDIlib_send_get_tally(sender.get(), &now, 0);
+            return now.on_program == step.program && now.on_preview == step.preview;
+        }));
         control.tally_en = step.enabled;
         if (step.lamp == nullptr) {
             continue;
