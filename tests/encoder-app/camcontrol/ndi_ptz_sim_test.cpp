@@ -178,6 +178,20 @@ TEST_F(PtzOnSim, MetadataWaitsWhileAnotherSourceIsBusy)
     }
 }
 
+TEST_F(PtzOnSim, CommandsCapturedWhileTheEngineWaitsOnTheLineAreSent)
+{
+    start();
+    // The camera stops answering: the engine waits 200 ms for the stop's acknowledgement, longer
+    // than a capture time-out, while the zoom is captured, and then sends the stop again.
+    ASSERT_TRUE(sim.ok("silent"));
+    send("<ntk_ptz_pan_tilt_speed/>");
+    ASSERT_TRUE(received("81 01 06 01 05 05 03 03 FF", 1));
+    send(R"(<ntk_ptz_zoom_speed zoom_speed="-1"/>)");
+    ASSERT_TRUE(received("81 01 06 01 05 05 03 03 FF", 2));
+    ASSERT_TRUE(sim.ok("normal"));
+    EXPECT_TRUE(received("81 01 04 07 37 FF", 1));
+}
+
 TEST_F(PtzOnSim, WebUIThreadStandsAsideWhileMetadataStreams)
 {
     start();
@@ -186,7 +200,7 @@ TEST_F(PtzOnSim, WebUIThreadStandsAsideWhileMetadataStreams)
     std::thread stream([&] {
         while (streaming) {
             send("<ntk_ptz_flip/>");
-            std::this_thread::sleep_for(20ms);
+            std::this_thread::sleep_for(5ms);
         }
     });
     EXPECT_TRUE(wait_until([&] { return control.camcontrol_webui_pause.load(); }));
@@ -218,7 +232,7 @@ TEST_F(PtzOnSim, FramesTheHandlerCannotReadLeaveTheThreadRunning)
         send(text);
     }
     send(R"(<ntk_ptz_zoom_speed zoom_speed="-1"/>)");
-    ASSERT_TRUE(received("81 01 04 07 37 FF", 1));
+    ASSERT_TRUE(received("81 01 04 07 37 FF", 1)) << ::testing::PrintToString(sim.history());
     // Of the hostile frames only two did anything, each within the camera's range: the drive
     // with unusable speeds tilts down at full speed, the 60000-digit zoom is the tele end.
     std::vector<std::string> commands = packets("81 01 0");
