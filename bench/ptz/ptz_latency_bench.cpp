@@ -24,10 +24,13 @@
 
 #include "camcontrol/Camcontrol.h"
 #include "support/camera_sim.h"
+#include "support/percentile.h"
 #include "support/temp_board_root.h"
 #include "vantor/unique_fd.h"
 
 namespace {
+
+using vantor::bench::percentile;
 
 using Clock = std::chrono::steady_clock;
 
@@ -126,13 +129,6 @@ bool set_raw_9600(int fd)
     options.c_cflag |= CLOCAL | CREAD;
     options.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
     return ::tcsetattr(fd, TCSANOW, &options) == 0;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const auto at = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
-    return values[at];
 }
 
 }  // namespace

@@ -27,47 +27,47 @@ void Camcontrol::ndi_tally()
     visca::create_command(tally, 3, kTallyCategory, kTallyId, kLampProgram);
     m_visca.visca_exec_cmd(tally_mode);
 
-    const auto lamp = [this](uint64_t which) {
+    // What the lamp was last told; nothing at the start.
+    enum class Lamp { none, program, preview, off };
+    struct LampCommand {
+        const char* line;
+        uint64_t command;
+    };
+    const auto command_of = [](Lamp lamp) {
+        switch (lamp) {
+        case Lamp::program:
+            return LampCommand{"Tally PROG", kLampProgram};
+        case Lamp::preview:
+            return LampCommand{"Tally PREV", kLampPreview};
+        default:
+            return LampCommand{"Tally OFF", kLampOff};
+        }
+    };
+    const auto send = [this](uint64_t which) {
         visca::create_command(tally, 3, kTallyCategory, kTallyId, which);
         m_visca.visca_exec_cmd(tally);
     };
-    bool tally_prog_last = false;
-    bool tally_prev_last = false;
-    bool tally_off_last = false;
+    Lamp lamp = Lamp::none;
     while (ndi_tally_Running) {
         if (!tally_en) {
-            if (tally_prog_last || tally_prev_last) {
-                lamp(kLampOff);
-                tally_off_last = true;
-                tally_prog_last = false;
-                tally_prev_last = false;
+            // Disabled while lit: off, without a line.
+            if (lamp == Lamp::program || lamp == Lamp::preview) {
+                send(kLampOff);
+                lamp = Lamp::off;
             }
         } else {
             NDIlib_send_get_tally(ndi_tx_inst, &p_tally, kTallyWaitMs);
-            if (p_tally.on_program) {
-                if (!tally_prog_last) {
-                    std::puts("Tally PROG");
-                    lamp(kLampProgram);
-                    tally_prog_last = true;
-                    tally_prev_last = false;
-                    tally_off_last = false;
-                }
-            } else if (p_tally.on_preview) {
-                if (!tally_prev_last) {
-                    std::puts("Tally PREV");
-                    lamp(kLampPreview);
-                    tally_prev_last = true;
-                    tally_prog_last = false;
-                    tally_off_last = false;
-                }
-            } else if (!tally_off_last) {
-                std::puts("Tally OFF");
-                lamp(kLampOff);
-                tally_off_last = true;
-                tally_prog_last = false;
-                tally_prev_last = false;
+            // Program wins over preview.
+            const Lamp wanted = p_tally.on_program   ? Lamp::program
+                                : p_tally.on_preview ? Lamp::preview
+                                                     : Lamp::off;
+            if (wanted != lamp) {
+                const LampCommand command = command_of(wanted);
+                std::puts(command.line);
+                std::fflush(stdout);
+                send(command.command);
+                lamp = wanted;
             }
-            std::fflush(stdout);
         }
         std::this_thread::sleep_for(kTallyPeriod);
     }
