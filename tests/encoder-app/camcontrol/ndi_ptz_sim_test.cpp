@@ -112,7 +112,7 @@ TEST_F(PtzOnSim, TallyLampFollowsProgramPreviewAndOffOneCommandPerChange)
         {true, true, false, "02"},      // program again
         {false, true, false, "03"},     // disabled while lit: off
         {true, false, false, nullptr},  // enabled, nothing on: off was already sent
-        {true, false, true, "01"},
+        {true, false, true, "01"},     {false, false, true, "03"},  // disabled while preview is lit
     };
     std::vector<std::string> expected = {"81 01 7E 01 0A 01 05 FF"};
     for (const Step& step : steps) {
