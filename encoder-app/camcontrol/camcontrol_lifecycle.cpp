@@ -104,6 +104,7 @@ void Camcontrol::init_Camcontrol()
     if (!camcontrol_inq_misc_thread.joinable()) {
         camcontrol_inq_misc_thread = std::thread(&Camcontrol::camcontrol_inq_misc, this);
     }
+    // (VISCA over IP with discovery, then the proprietary channel, start here.)
     ndi_tally_Running = true;
     if (ndi_tx_inst != nullptr && !ndi_tally_thread.joinable()) {
         ndi_tally_thread = std::thread(&Camcontrol::ndi_tally, this);
