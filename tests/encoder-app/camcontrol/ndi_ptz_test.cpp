@@ -168,21 +168,8 @@ TEST(NdiPtzValues, PositionsStayInsideTheHeadsRange)
         EXPECT_EQ(pan & 0xFF, 0);
         EXPECT_EQ(tilt & 0xFF, 0);
     }
-    EXPECT_EQ(ndi_ptz_pan_position(1.0), 0x0900);
     EXPECT_EQ(ndi_ptz_pan_position(-1.0), 0xF700);
-    EXPECT_EQ(ndi_ptz_tilt_position(1.0), 0x0500);
     EXPECT_EQ(ndi_ptz_tilt_position(std::nan("")), 0x0000);
-}
-
-TEST(NdiPtzValues, FocusNudgeGrowsWithTheMoveUpToSpeedSeven)
-{
-    EXPECT_FALSE(ndi_ptz_focus_nudge(3, 3).has_value());
-    EXPECT_EQ(ndi_ptz_focus_nudge(0, 1), 0x21);
-    EXPECT_EQ(ndi_ptz_focus_nudge(0, 5), 0x25);
-    EXPECT_EQ(ndi_ptz_focus_nudge(-7, 7), 0x27);
-    EXPECT_EQ(ndi_ptz_focus_nudge(2, 0), 0x32);
-    EXPECT_EQ(ndi_ptz_focus_nudge(7, -7), 0x37);
-    EXPECT_EQ(ndi_ptz_focus_step(std::nan("")), 0);
 }
 
 TEST(NdiStatusReply, CarriesEveryValueAtItsMaximumAndEndsTheElement)
