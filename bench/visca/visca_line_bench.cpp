@@ -15,10 +15,13 @@
 #include <vector>
 
 #include "support/camera_sim.h"
+#include "support/percentile.h"
 #include "support/temp_board_root.h"
 #include "visca/visca.h"
 
 namespace {
+
+using vantor::bench::percentile;
 
 using Clock = std::chrono::steady_clock;
 constexpr double kByteMs = 10.0 / 9600.0 * 1000.0;  // 8N1: ten bits a byte
@@ -49,13 +52,6 @@ void run_packet(visca& v, std::initializer_list<uint8_t> bytes)
     std::copy(bytes.begin(), bytes.end(), cmd.cmd);
     cmd.cmd_length = static_cast<int>(bytes.size());
     v.visca_exec_cmd(cmd);
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const auto at = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
-    return values[at];
 }
 
 }  // namespace

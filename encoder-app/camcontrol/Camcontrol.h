@@ -152,6 +152,33 @@ public:
     // camcontrol_webui_pause already published false when that was last checked.
     bool webui_may_step();
 
+    // --- NDI PTZ metadata, tally and status (ndi_ptz_*.cpp, ndi_tally.cpp, ndi_status.cpp) ---
+    // The NDI metadata thread: takes PTZ metadata frames from the sender, holds them back while
+    // another command source or a format change is busy, and wakes the engine after each.
+    void camcontrol_ndi();
+    // True while VISCA over IP, the proprietary channel or a format change is busy: metadata
+    // waits meanwhile.
+    bool ndi_other_source_busy() const;
+    // Turns one metadata frame into commands in the engine's capture buffer (under its lock).
+    // A frame without text, with text not ended within its length, too long, too deeply nested
+    // or not well-formed is dropped with one line.
+    void camcontrol_capture_ndi(NDIlib_metadata_frame_t* frame);
+    // The tally thread: the lamp follows the sender's program/preview tally while tally_en.
+    void ndi_tally();
+    // The status thread: mute, back light, power and camera version, one pair every 2 s.
+    void camcontrol_inq_misc();
+    // The status reply's text with sequence number `sequence_number` (at most 270 characters).
+    std::string status_reply_text(uint16_t sequence_number) const;
+    // Sends the status reply to every receiver of the sender and counts its sequence number.
+    void res_ndi_inq_blk();
+
+    NDIlib_metadata_frame_t ptz_cmd;  // receive buffer of the metadata thread
+    // Sequence number of the next status reply (wraps at 65536).
+    std::atomic<uint16_t> Sequence_number{0};
+    // Waits of the status thread (tests shorten them).
+    std::chrono::milliseconds inq_misc_start_delay{3000};
+    std::chrono::milliseconds inq_misc_period{2000};
+
     // Nested record of the VISCA-over-IP control reply.
     struct voip_control_command_str {
         uint8_t cmd[9] = {};
@@ -239,6 +266,10 @@ public:
         Gamma_PatternREG, Gamma_VisibilityEnhancer;
     webui_cmd_str PTZ_SetPreset, PTZ_RecallPreset;
 
+    // Held by the web-UI thread while it sets up or changes the bindings' values (a step), and by
+    // the status reply while it reads them.
+    std::mutex webui_values_mutex;
+
     // Held while a preset request is taken and sent, and while the line closes at shutdown.
     std::mutex preset_request_mutex;
 
@@ -254,6 +285,7 @@ public:
     std::atomic<uint8_t> m_nFreeze{0};
     std::atomic<uint8_t> m_nPowerStatus{0};
 
+    NDIlib_tally_t p_tally;  // last tally read; the tally thread's own
     std::thread ndi_tally_thread;
     std::atomic<bool> ndi_tally_Running{true};
     visca_command tally_mode;

@@ -94,6 +94,21 @@ void Camcontrol::init_Camcontrol()
     // The service threads (NDI metadata, status inquiry, VISCA over IP and discovery, proprietary
     // channel, tally) are started here in that order as they arrive, before the web-UI
     // synchronisation.
+    // The metadata and tally threads serve the main sender: without one there is nothing to
+    // receive.
+    camcontrol_ndi_Running = true;
+    if (ndi_tx_inst != nullptr && !camcontrol_ndi_thread.joinable()) {
+        camcontrol_ndi_thread = std::thread(&Camcontrol::camcontrol_ndi, this);
+    }
+    camcontrol_inq_misc_Running = true;
+    if (!camcontrol_inq_misc_thread.joinable()) {
+        camcontrol_inq_misc_thread = std::thread(&Camcontrol::camcontrol_inq_misc, this);
+    }
+    // (VISCA over IP with discovery, then the proprietary channel, start here.)
+    ndi_tally_Running = true;
+    if (ndi_tx_inst != nullptr && !ndi_tally_thread.joinable()) {
+        ndi_tally_thread = std::thread(&Camcontrol::ndi_tally, this);
+    }
     camcontrol_webui_Running = true;
     if (!camcontrol_webui_thread.joinable()) {
         camcontrol_webui_thread = std::thread(&Camcontrol::camcontrol_webui, this);

@@ -1,3 +1,4 @@
+#include <mutex>
 #include <thread>
 
 #include "camcontrol/Camcontrol.h"
@@ -86,7 +87,10 @@ bool Camcontrol::webui_may_step()
 
 void Camcontrol::camcontrol_webui()
 {
-    setup_webui_cmd_list();
+    {
+        const std::lock_guard<std::mutex> values(webui_values_mutex);
+        setup_webui_cmd_list();
+    }
     bInitUI = true;
     webui_step = 0;
     while (camcontrol_webui_Running) {
@@ -98,7 +102,11 @@ void Camcontrol::camcontrol_webui()
         if (webui_before_step) {
             webui_before_step();
         }
-        webui_cycle_step(webui_step);
+        {
+            // The status reply reads the bindings' values meanwhile.
+            const std::lock_guard<std::mutex> values(webui_values_mutex);
+            webui_cycle_step(webui_step);
+        }
         PTZGetWebUIValues();
         std::this_thread::sleep_for(webui_step_period);
         webui_step = (webui_step + 1) % kCycleSteps;

@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 
 #include "Processing.NDI.Lib.h"
 #include "options.h"
+#include "ptz_console.h"
 #include "stream_stats.h"
 
 namespace {
@@ -58,7 +60,12 @@ public:
             // Kept by the receiver and sent on every (re)connection.
             NDIlib_recv_set_tally(m_receiver, &m_options.tally);
         }
+        if (m_options.ptz) {
+            m_ptz = std::make_unique<ndi_monitor::PtzConsole>();
+            print_line(ndi_monitor::PtzConsole::help_text());
+        }
         const int status = loop();
+        m_ptz.reset();
         NDIlib_recv_destroy(m_receiver);
         return status;
     }
@@ -114,6 +121,14 @@ private:
                 metadata_sent = send_metadata();
             }
             capture();
+            if (m_ptz && connected) {
+                for (const std::string& text : m_ptz->poll()) {
+                    send_one(text);
+                }
+                if (m_ptz->quit()) {
+                    break;
+                }
+            }
             if (!m_save_status.empty()) {
                 print_line(m_save_status);
                 status = m_saved ? status : 3;
@@ -144,13 +159,21 @@ private:
     bool send_metadata()
     {
         for (const std::string& text : m_options.metadata) {
-            NDIlib_metadata_frame_t frame(0, NDIlib_send_timecode_synthesize,
-                                          const_cast<char*>(text.c_str()));
-            if (!NDIlib_recv_send_metadata(m_receiver, &frame)) {
+            if (!send_one(text)) {
                 return false;
             }
-            print_line("sent metadata: " + text);
         }
+        return true;
+    }
+
+    bool send_one(const std::string& text)
+    {
+        NDIlib_metadata_frame_t frame(0, NDIlib_send_timecode_synthesize,
+                                      const_cast<char*>(text.c_str()));
+        if (!NDIlib_recv_send_metadata(m_receiver, &frame)) {
+            return false;
+        }
+        print_line("sent metadata: " + text);
         return true;
     }
 
@@ -194,6 +217,7 @@ private:
     bool m_save_done = false;
     bool m_saved = false;
     std::string m_save_status;
+    std::unique_ptr<ndi_monitor::PtzConsole> m_ptz;  // with --ptz
 };
 
 }  // namespace

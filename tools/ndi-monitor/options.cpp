@@ -36,6 +36,9 @@ Options:
                        '<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="0"/>'; may be repeated
   --tally program|preview|both|off
                        set this receiver's tally (the source's tally is the union over receivers)
+  --ptz                act as a PTZ controller: arrows pan/tilt, + - zoom, space stop, 0-9
+                       recall preset, s+digit store, i status request, q quit; receives
+                       metadata only (unless --streams follows); status replies are printed
   --save-picture FILE  write the compressed bytes of the next picture received to FILE
   --seconds N          stop N seconds after connecting (default: run until Ctrl-C)
   --connect-timeout N  give up when not connected within N seconds (default 10)
@@ -92,6 +95,9 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error)
             }
             options.tally.on_program = text == "program" || text == "both";
             options.tally.on_preview = text == "preview" || text == "both";
+        } else if (arg == "--ptz") {
+            options.ptz = true;
+            options.streams = NDIlib_recv_bandwidth_metadata_only;
         } else if (arg == "--save-picture") {
             if (!value(options.save_picture)) {
                 return false;

@@ -16,6 +16,7 @@ struct Options {
     std::string save_picture;  // file for the next picture's compressed bytes
     int seconds = 0;           // 0: until interrupted
     int connect_timeout = 10;
+    bool ptz = false;  // act as a PTZ controller on the terminal's keys
     bool help = false;
 };
 
