@@ -46,7 +46,7 @@ uint64_t FpgaModel::mem_file_size()
 
 bool FpgaModel::open(const std::string& mem_path, std::string& error)
 {
-    vantor::UniqueFd fd(::open(mem_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    vantor::UniqueFd fd(::open(mem_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
     if (!fd) {
         error = "cannot open " + mem_path + ": " + std::strerror(errno);
         return false;
@@ -56,8 +56,14 @@ bool FpgaModel::open(const std::string& mem_path, std::string& error)
         error = "cannot stat " + mem_path;
         return false;
     }
+    // Only a plain file stands in for physical memory: a character device here (the machine's own
+    // "/dev/mem", also through a symlink) would have the model write real memory.
+    if (!S_ISREG(st.st_mode)) {
+        error = mem_path + " is not a regular file; refusing to map it";
+        return false;
+    }
     const uint64_t size = mem_file_size();
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) < size &&
+    if (static_cast<uint64_t>(st.st_size) < size &&
         ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
         error = "cannot extend " + mem_path + ": " + std::strerror(errno);
         return false;

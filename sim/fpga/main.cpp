@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <string>
@@ -69,6 +70,13 @@ int main(int argc, char** argv)
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
 
+    // Without a board root "/dev/mem" is the machine's physical memory.
+    const char* root = std::getenv(vantor::kBoardRootVariable);
+    if (root == nullptr || root[0] == '\0' || std::strspn(root, "/") == std::strlen(root)) {
+        std::fprintf(stderr, "fpga-sim: %s must name the board root; refusing to start\n",
+                     vantor::kBoardRootVariable);
+        return 1;
+    }
     const std::string path = vantor::board_path("/dev/mem");
     FpgaModel model;
     std::string error;

@@ -4,21 +4,70 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <map>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "fpga_sim_process.h"
 #include "platform/hdmi/fb_hdmi.h"
 #include "platform/interconnect/interconnect.h"
 #include "platform/memory_map/memory_map.h"
 #include "platform/uhdsdi/fb_uhdsdi.h"
+#include "support/child_process.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 
 namespace {
 
 using vantor::test::FpgaSimProcess;
 using vantor::test::TempBoardRoot;
+
+// Without a board root, or with a "/dev/mem" that is not a plain file, the model would map and
+// write real memory: it must refuse to start (status 1) and leave the path untouched.
+TEST(FpgaSimSafety, RefusesWithoutBoardRootOrWithADeviceAsMem)
+{
+    struct Case {
+        const char* name;
+        bool set_root;
+        const char* root;      // VANTOR_ROOT when set_root is false
+        const char* mem_link;  // dev/mem becomes a symlink to this
+    };
+    const Case cases[] = {
+        {"empty root", false, "", nullptr},
+        {"root is /", false, "/", nullptr},
+        {"mem is a character device", true, nullptr, "/dev/null"},
+    };
+    for (const Case& c : cases) {
+        TempBoardRoot board;
+        board.make_dir("/dev");
+        if (c.mem_link != nullptr) {
+            ASSERT_EQ(::symlink(c.mem_link, (board / "/dev/mem").c_str()), 0);
+        }
+        std::unique_ptr<vantor::test::ScopedEnv> env;
+        if (!c.set_root) {
+            env = std::make_unique<vantor::test::ScopedEnv>("VANTOR_ROOT", c.root);
+        }
+        vantor::test::TempDir out;
+        vantor::test::ChildStreams streams;
+        streams.in.path = "/dev/null";
+        streams.err.path = out / "err";
+        streams.err.flags = O_WRONLY | O_CREAT | O_TRUNC;
+        const pid_t pid =
+            vantor::test::start_child({std::string(VANTOR_BIN_DIR) + "/fpga-sim"}, streams);
+        ASSERT_GT(pid, 0);
+        int status = 0;
+        ASSERT_TRUE(vantor::test::wait_until(
+            [&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(10)))
+            << c.name;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.name;
+        EXPECT_NE(vantor::test::read_text(out / "err").find("refusing"), std::string::npos)
+            << c.name << ": " << vantor::test::read_text(out / "err");
+    }
+}
 
 // Runs `action` with standard output captured (the frame-buffer code prints register dumps).
 template <typename F> std::string printed(F action)
