@@ -63,4 +63,22 @@ std::vector<RegisterAccess> RecordingRegisters::writes()
     return writes;
 }
 
+std::vector<RegisterAccess> RecordingRegisters::writes_and_waits()
+{
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    std::vector<RegisterAccess> kept;
+    for (const RegisterAccess& access : g_log) {
+        if (access.write || access.reg == REG_MAX) {
+            kept.push_back(access);
+        }
+    }
+    return kept;
+}
+
+void RecordingRegisters::note_wait(uint32_t ms)
+{
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_log.push_back(Wait(ms));
+}
+
 }  // namespace vantor::test
