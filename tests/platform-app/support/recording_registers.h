@@ -1,6 +1,7 @@
 #pragma once
 
-// A recording register layer for tests of the modules above WriteRegister/ReadRegister. The test
+// A recording register layer for tests of the modules above WriteRegister/ReadRegister (and
+// GetMmapVirBaseAddr). The test
 // library platform_app_recorded links it in place of the real layer (which maps "/dev/mem"), so a
 // test sees every access in order and decides what reads return.
 
@@ -53,6 +54,9 @@ public:
     static std::vector<RegisterAccess> writes();
     // The writes and the waits, in order.
     static std::vector<RegisterAccess> writes_and_waits();
+    // The OSD memory window that GetMmapVirBaseAddr(GP0_M_BASE_ADDR) hands out (the other
+    // windows read as unmapped).
+    static uint8_t* osd_window();
     // Logs a wait (called by the recording Delay_Ms).
     static void note_wait(uint32_t ms);
 };
