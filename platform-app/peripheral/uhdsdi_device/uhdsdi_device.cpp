@@ -11,6 +11,7 @@
 
 #include "platform/hdmi/fb_hdmi.h"
 #include "platform/osd/osd.h"
+#include "platform/osd/osd_show_timer.h"
 #include "platform/uhdsdi/fb_uhdsdi.h"
 #include "vantor/board_root.h"
 #include "vantor/unique_fd.h"
@@ -37,7 +38,6 @@ VideoStd_Index uhdsdistd = VID_INVALID;
 OUT_COLOR_SPACE color_type = COLOR_YUV;
 bool audsw = false;
 
-constexpr clock_t kShowDelay = 99999;  // processor-time ticks (1,000,000 per second)
 constexpr uint32_t kUioKey = 1;
 constexpr auto kUioRetry = std::chrono::seconds(1);
 constexpr auto kUioErrorPause = std::chrono::milliseconds(100);
@@ -94,7 +94,7 @@ ssize_t wait_interrupt(int fd)
     return ::read(fd, &value, sizeof value);
 }
 
-void carry_out(OSD_CmdList cmd, bool& osd_show_en, clock_t& start)
+void carry_out(OSD_CmdList cmd, OsdShowTimer& show)
 {
     switch (cmd) {
     case OSD_CMD_STD:
@@ -122,11 +122,10 @@ void carry_out(OSD_CmdList cmd, bool& osd_show_en, clock_t& start)
         break;
     }
     case OSD_CMD_POSITION:
-        osd_show_en = true;
-        start = std::clock();
+        show.position(std::clock());
         break;
     case OSD_CMD_CLEAR:
-        osd_show_en = false;
+        show.cancel();
         OSD_Clear_Display();
         std::puts("OSD_Clear() ");
         break;
@@ -190,15 +189,13 @@ void* uhdsdi_device_handle(void* /*arg*/)
         UhdsdiInitPeripheral();
     }
     std::puts("Platform Rdy----Done !");
-    bool osd_show_en = false;
-    clock_t start = 0;
+    OsdShowTimer show;
     const vantor::UniqueFd fd = open_uio();
     ssize_t length = 0;
     for (;;) {
-        if (osd_show_en) {
+        if (show.pending()) {
             // No interrupt is awaited while a show is pending: the channel is polled.
-            if (std::clock() - start > kShowDelay) {
-                osd_show_en = false;
+            if (show.due(std::clock())) {
                 OSD_Show();
                 std::puts("OSD_Show()  ");
             }
@@ -209,14 +206,14 @@ void* uhdsdi_device_handle(void* /*arg*/)
                 std::this_thread::sleep_for(kUioErrorPause);
             }
         }
-        if (length != static_cast<ssize_t>(sizeof(uint32_t)) && !osd_show_en) {
+        if (length != static_cast<ssize_t>(sizeof(uint32_t)) && !show.pending()) {
             continue;
         }
         uint8_t value = 0;
         if (!OSD_Read_Cmd(&value)) {
             continue;
         }
-        carry_out(Osd_Cmd_Extract(value), osd_show_en, start);
+        carry_out(Osd_Cmd_Extract(value), show);
     }
     return nullptr;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/osd/osd.h"
 #include "platform/osd/osd_font.h"
+#include "platform/osd/osd_show_timer.h"
 #include "support/recording_registers.h"
 
 namespace {
@@ -320,6 +321,56 @@ TEST(OsdVideoInput, GeometryLockGenlockAndReady)
     EXPECT_EQ(
         RecordingRegisters::writes(),
         (std::vector<RegisterAccess>{W(OSD_REG_SDI_SYNC_STD, 255), W(OSD_REG_PLATFORM_RDY, 1)}));
+}
+
+}  // namespace
+
+namespace {
+
+// The event loop's show delay, driven with explicit processor times: 'P' a position command,
+// 'C' a clear, '?' a look at the clock; the text is the times at which the show fires.
+TEST(OsdShowDelay, ARunShowsOnceAfterTheLastAndAClearCancels)
+{
+    struct Step {
+        char what;
+        clock_t at;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::string shows;
+    } cases[] = {
+        {"run of three, each within 0.1 s",
+         {{'P', 0},
+          {'?', 50000},
+          {'P', 90000},
+          {'?', 150000},
+          {'P', 180000},
+          {'?', 279999},
+          {'?', 280000},
+          {'?', 280001},
+          {'?', 400000}},
+         "280000"},
+        {"exactly 99,999 ticks is not yet", {{'P', 10}, {'?', 100009}, {'?', 100010}}, "100010"},
+        {"clear cancels", {{'P', 0}, {'C', 50000}, {'?', 200000}}, ""},
+        {"a position after a clear shows again",
+         {{'P', 0}, {'C', 1}, {'P', 2}, {'?', 100002}},
+         "100002"},
+    };
+    for (const auto& c : cases) {
+        OsdShowTimer timer;
+        std::string shows;
+        for (const Step& s : c.steps) {
+            if (s.what == 'P') {
+                timer.position(s.at);
+            } else if (s.what == 'C') {
+                timer.cancel();
+            } else if (timer.due(s.at)) {
+                shows += (shows.empty() ? "" : " ") + std::to_string(s.at);
+            }
+        }
+        EXPECT_EQ(shows, c.shows) << c.name;
+    }
 }
 
 }  // namespace
