@@ -6,6 +6,10 @@
 
 namespace {
 
+// iconv_open's failure value.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
+void* const kNoConversion = reinterpret_cast<iconv_t>(-1);
+
 constexpr uint8_t kHead = 0xA5;
 constexpr uint8_t kStandard = 0x15;
 constexpr uint8_t kPosition = 0x50;
@@ -58,7 +62,7 @@ bool text_frames(uint8_t x, uint8_t y, const std::string& utf8, std::vector<uint
                  std::string& error)
 {
     iconv_t cd = iconv_open("GB2312", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (cd == kNoConversion) {
         error = "iconv has no GB2312";
         return false;
     }

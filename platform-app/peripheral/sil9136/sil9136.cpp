@@ -98,7 +98,7 @@ int Sil9136_3::SetSil9136_3(unsigned std, OUT_COLOR_SPACE space)
     put(0x0B, 0x00);
     put(0x60, row == VID_HD_1080I60 ? 0x86 : 0x84);
 
-    const uint8_t h_sync_high = static_cast<uint8_t>(((m._656.HBit2HSync >> 8) & 0x03U) | 0x40U);
+    const auto h_sync_high = static_cast<uint8_t>(((m._656.HBit2HSync >> 8) & 0x03U) | 0x40U);
     put(0x62, low(m._656.HBit2HSync));
     put(0x63, h_sync_high);
     put(0x64, low(m._656.Field2Offset));

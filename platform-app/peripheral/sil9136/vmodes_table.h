@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-struct VModeInfoType {
+// The fields in the transmitter documentation's order, not packed for size.
+struct VModeInfoType {  // NOLINT(clang-analyzer-optin.performance.Padding)
     struct {
         uint8_t Mode_C1;  // CEA-861 video code
         uint8_t Mode_C2;

@@ -86,7 +86,7 @@ bool I2cLink::set_timeout(uint8_t tens_of_ms)
     if (m_socket) {
         struct timeval tv {};
         tv.tv_sec = tens_of_ms / 100;
-        tv.tv_usec = (tens_of_ms % 100) * 10000;
+        tv.tv_usec = static_cast<suseconds_t>(tens_of_ms % 100) * 10000;
         return ::setsockopt(m_fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
                request(kOpTimeout, 0, 0, tens_of_ms, ignored);
     }

@@ -47,17 +47,20 @@ bool in_gb2312(uint8_t byte)
 }
 
 // Copies `rows` rows of `row_bytes` from `glyph` into the cell at (x, y).
-void copy_glyph(const uint8_t* glyph, uint32_t rows, uint32_t row_bytes)
+void copy_glyph(const uint8_t* glyph, size_t rows, size_t row_bytes)
 {
     const OSD_Display_Font& f = font();
-    uint8_t* cell = osd_lib + g_osd.y * OSD_MAX_H * f.half_byte + g_osd.x * uint32_t{f.half_byte_h};
-    for (uint32_t i = 0; i < rows; ++i) {
-        std::memcpy(cell + i * OSD_MAX_H * f.half_byte_h, glyph + i * row_bytes, row_bytes);
+    const size_t pitch = size_t{OSD_MAX_H} * f.half_byte_h;  // one pixel row of the grid
+    uint8_t* cell =
+        osd_lib + g_osd.y * (OSD_MAX_H * size_t{f.half_byte}) + g_osd.x * size_t{f.half_byte_h};
+    for (size_t i = 0; i < rows; ++i) {
+        std::memcpy(cell + i * pitch, glyph + i * row_bytes, row_bytes);
     }
 }
 
 uint8_t* osd_window()
 {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the mapping's address as the memory map keeps it.
     return reinterpret_cast<uint8_t*>(GetMmapVirBaseAddr(GP0_M_BASE_ADDR));
 }
 
@@ -79,13 +82,13 @@ bool OSD_Set_Position()
         return false;
     }
     if (two_byte) {
-        const uint32_t g =
-            (g_osd.h - OSD_GB2312_FIRST) * OSD_GB2312_ROW + (g_osd.l - OSD_GB2312_FIRST);
+        const size_t g = static_cast<size_t>(g_osd.h - OSD_GB2312_FIRST) * OSD_GB2312_ROW +
+                         (g_osd.l - OSD_GB2312_FIRST);
         copy_glyph(tables.gb2312 + g * f.full_byte, f.full_v, f.full_byte_h);
     } else if (g_osd.dir_mode == 2) {
         copy_glyph(tables.dir, f.half_v, f.half_byte_h);
     } else {
-        const uint32_t code = g_osd.dir_mode == 1 ? 0U : g_osd.l;
+        const size_t code = g_osd.dir_mode == 1 ? 0U : g_osd.l;
         copy_glyph(tables.ascii + code * f.half_byte, f.half_v, f.half_byte_h);
     }
     return true;
@@ -122,7 +125,7 @@ void OSD_Show()
     if (window == nullptr) {
         std::puts("ERR: OSD_Show: the OSD window is not mapped");
     } else {
-        std::memcpy(window, osd_lib, uint32_t{f.half_v} * OSD_MAX_V * OSD_MAX_H * f.half_byte_h);
+        std::memcpy(window, osd_lib, size_t{f.half_v} * OSD_MAX_V * OSD_MAX_H * f.half_byte_h);
     }
     Cfg_OSD_Reg();
 }

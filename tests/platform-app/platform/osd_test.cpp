@@ -118,14 +118,15 @@ const Size k720{VID_HD_720P60, 32, 2, ARG_SIZE_1280x720};
 const uint8_t* glyph_row(const Size& s, Glyph g, uint8_t h, uint8_t l, uint32_t row)
 {
     const OSD_Font_Tables& t = OSD_Fonts(s.size);
-    const uint32_t half = s.rows * s.half_row_bytes;
+    const size_t half = size_t{s.rows} * s.half_row_bytes;
+    const size_t row_bytes = size_t{row} * s.half_row_bytes;
     switch (g) {
     case Glyph::GB2312:
-        return t.gb2312 + ((h - 0xA1U) * 94 + (l - 0xA1U)) * 2 * half + row * 2 * s.half_row_bytes;
+        return t.gb2312 + (size_t{h - 0xA1U} * 94 + (l - 0xA1U)) * 2 * half + 2 * row_bytes;
     case Glyph::DIR:
-        return t.dir + row * s.half_row_bytes;
+        return t.dir + row_bytes;
     default:
-        return t.ascii + l * half + row * s.half_row_bytes;
+        return t.ascii + l * half + row_bytes;
     }
 }
 
@@ -231,8 +232,8 @@ TEST(OsdShow, ProgramsTheEngineForEachSizeClassAroundTheDrawnBox)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         start_clean(c.size.std);
-        for (const auto& [x, y] : c.cells) {
-            quietly([&] { feed({0xA5, 0x50, x, y, 0, 'H'}); });
+        for (const auto& cell : c.cells) {
+            quietly([&] { feed({0xA5, 0x50, cell.first, cell.second, 0, 'H'}); });
         }
         RecordingRegisters::reset();
         ::testing::internal::CaptureStdout();

@@ -27,6 +27,10 @@ struct SizeClass {
     uint32_t full;       // full-width glyph: full x full
 };
 
+// iconv_open's failure value.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
+void* const kNoConversion = reinterpret_cast<iconv_t>(-1);
+
 const SizeClass kSizes[] = {{"48x96", 96}, {"24x48", 48}, {"16x32", 32}};
 
 struct Table {
@@ -49,7 +53,7 @@ bool render(FT_Face face, uint32_t code, uint32_t em_pixels, GlyphBox& box)
         0) {
         return false;
     }
-    const FT_GlyphSlot slot = face->glyph;
+    FT_GlyphSlot slot = face->glyph;
     const FT_Bitmap& bitmap = slot->bitmap;
     const int64_t ascent = face->size->metrics.ascender >> 6;
     const int64_t descent = -(face->size->metrics.descender >> 6);
@@ -222,7 +226,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "osd-fontgen: cannot open font %s\n", argv[1]);
     } else if (FT_New_Face(library, argv[2], 0, &cjk) != 0) {
         std::fprintf(stderr, "osd-fontgen: cannot open font %s\n", argv[2]);
-    } else if (cd == reinterpret_cast<iconv_t>(-1)) {
+    } else if (cd == kNoConversion) {
         std::fprintf(stderr, "osd-fontgen: iconv has no GB2312: %s\n", std::strerror(errno));
     } else {
         std::vector<Table> tables;
@@ -230,7 +234,7 @@ int main(int argc, char** argv)
             status = 0;
         }
     }
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
+    if (cd != kNoConversion) {
         iconv_close(cd);
     }
     if (cjk != nullptr) {
