@@ -242,17 +242,33 @@ TEST_F(FpgaSim, PixelClockTimersFollowTheHdmiOutput)
               std::string::npos);
 }
 
-TEST_F(FpgaSim, InputLockAndUnknownCommands)
+TEST_F(FpgaSim, InputLockAndRefusedCommands)
 {
     EXPECT_EQ(ReadRegister(OSD_VIN_LOCKED), 1U);
     sim().command("input-lock drop");
     EXPECT_EQ(ReadRegister(OSD_VIN_LOCKED), 0U);
 
-    bool ok = true;
-    const std::vector<std::string> reply = sim().command("sdi-lock drop 3", ok);
-    EXPECT_FALSE(ok);
-    ASSERT_EQ(reply.size(), 1U);
-    EXPECT_EQ(reply[0], "err unknown command: sdi-lock drop 3");
+    // Refused lines name the reason and queue nothing on the command channel.
+    const struct {
+        const char* line;
+        const char* answer;
+    } refused[] = {
+        {"sdi-lock drop 3", "err unknown command: sdi-lock drop 3"},
+        {"feed A5 1G", "err not a hexadecimal byte: 1G"},
+        {"feed A5 100", "err not a hexadecimal byte: 100"},
+        {"std 12 256", "err unknown command: std 12 256"},
+        {"text 0 0 \xff", "err no GB2312 code for the character at byte 0"},
+        {"text 0 0 A\xe2\x82", "err no GB2312 code for the character at byte 1"},
+        {"feed-file /nonexistent", "err cannot read /nonexistent"},
+    };
+    for (const auto& r : refused) {
+        bool ok = true;
+        const std::vector<std::string> reply = sim().command(r.line, ok);
+        EXPECT_FALSE(ok) << r.line;
+        ASSERT_EQ(reply.size(), 1U) << r.line;
+        EXPECT_EQ(reply[0], r.answer);
+    }
+    EXPECT_EQ(sim().command("channel").at(0).rfind("queued 0 ", 0), 0U);
 }
 
 }  // namespace
