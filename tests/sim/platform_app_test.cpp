@@ -64,6 +64,9 @@ protected:
             ::kill(m_app, SIGTERM);
             int status = 0;
             ::waitpid(m_app, &status, 0);
+            // A sanitizer build reports on standard error while the daemon runs.
+            const std::string errors = read_text(m_root / "/app.err");
+            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
         }
         m_sim.reset();
     }
@@ -75,6 +78,8 @@ protected:
         streams.in.path = "/dev/null";
         streams.out.path = log_path();
         streams.out.flags = O_WRONLY | O_CREAT | O_TRUNC;
+        streams.err.path = m_root / "/app.err";
+        streams.err.flags = O_WRONLY | O_CREAT | O_TRUNC;
         m_app = vantor::test::start_child({std::string(VANTOR_BIN_DIR) + "/platform-app"}, streams);
         ASSERT_GT(m_app, 0);
         ASSERT_TRUE(wait_for_log("Platform Rdy----Done !", 1, std::chrono::seconds(20))) << log();
