@@ -158,31 +158,46 @@ TEST_F(PlatformApp, FormatCommandReconfiguresReceiverFrameBuffersAndTransmitterI
 
 // The first watchdog cycle (10 s after start) finds the input unlocked and the display unplugged:
 // it restarts the path and reports the input, then follows the genlock reference and looks at the
-// display. Lock and display return during its 10 s pause; the next cycle finds everything healthy
-// and only reprograms the transmitter for the newly plugged display.
+// display. A format change sent while that restart runs waits for the whole cycle. Lock and
+// display return during the cycle's 10 s pause; the next cycle finds everything healthy and only
+// reprograms the transmitter for the newly plugged display.
 TEST_F(PlatformApp, WatchdogRestartsOnLostLockAndReprogramsTheTransmitterOnHotPlug)
 {
     m_sim->command("input-lock drop");
     m_sim->command("hpd unplug");
     m_sim->command("genlock 15");  // the LMH1983's code for 1080p30
     start_daemon();
+    const std::string change = "Change UHDSDI STD Format = 12\n";
     m_sim->command("std 12 12");
-    ASSERT_TRUE(wait_for_log("Change UHDSDI STD Format = 12\n", 1, std::chrono::seconds(20)));
+    ASSERT_TRUE(wait_for_log(change, 1, std::chrono::seconds(20)));
     std::vector<std::string> events;
     const auto seen = [&](const std::string& event, size_t from) {
         const std::vector<std::string> more = m_sim->command("events");
         events.insert(events.end(), more.begin(), more.end());
         return find_event(events, event, from) != std::string::npos;
     };
-    // The genlock write is the cycle's last step before it reads the hot-plug line (at once, in
-    // the same thread); the display is plugged only after the test has seen that write.
-    ASSERT_TRUE(wait_until([&] { return seen("reg OSD_REG_SDI_SYNC_STD 0x0000000c", 0); },
-                           std::chrono::seconds(30)))
+    (void)seen("", 0);
+    const size_t before_cycle = events.size();
+    ASSERT_TRUE(
+        wait_until([&] { return seen("i2c 4C:FF=80", before_cycle); }, std::chrono::seconds(30)))
         << log();
-    EXPECT_NE(log().find("HDMI input SetAdv7619 Reset"), std::string::npos) << log();
+    m_sim->command("std 12 12");  // while the restart's chip sequences run
+    ASSERT_TRUE(wait_for_log(change, 2, std::chrono::seconds(30))) << log();
+    (void)seen("", 0);
+    const size_t restart = find_event(events, "i2c 4C:FF=80", before_cycle);
+    const size_t restart_end = find_event(events, "i2c 3B:3C=01", restart);
+    const size_t genlock = find_event(events, "reg OSD_REG_SDI_SYNC_STD 0x0000000c", restart);
+    const size_t format_stop = find_event(events, "reg HDMI_REG_FB_R_EN 0x00000000", restart);
+    ASSERT_NE(format_stop, std::string::npos);
+    EXPECT_LT(restart_end, genlock);
+    EXPECT_LT(genlock, format_stop) << "the format change began inside the watchdog's cycle";
+    const std::string first_cycle = log();
+    EXPECT_LT(first_cycle.find("HDMI input SetAdv7619 Reset"), first_cycle.rfind(change))
+        << first_cycle;
+
+    // The format change ran after the cycle had looked at the (unplugged) display.
     m_sim->command("input-lock restore");
     m_sim->command("hpd plug");
-    const std::string first_cycle = log();
     const size_t cut = events.size();
     const size_t programmed = count_of(first_cycle, "SetSil9136_3 Done");
     ASSERT_TRUE(wait_for_log("SetSil9136_3 Done", programmed + 1, std::chrono::seconds(30)))
