@@ -10,7 +10,10 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include <png.h>
+
 #include "fpga_sim_process.h"
+#include "platform/osd/osd_font.h"
 #include "support/child_process.h"
 #include "support/temp_board_root.h"
 #include "support/wait_until.h"
@@ -217,6 +220,67 @@ TEST_F(PlatformApp, WatchdogRestartsOnLostLockAndReprogramsTheTransmitterOnHotPl
                 << events[i];
         }
     }
+}
+
+// A two-line menu of ASCII and GB2312 characters as fpga-sim pictures the OSD window: each drawn
+// cell holds its glyph from the font tables (white), the background box around the drawn cells is
+// dark grey, the rest black. (On this board each character is shown on its own, 0.1 s of processor
+// time after it arrives: see sim/fpga/README.md.)
+TEST_F(PlatformApp, OsdPictureShowsTheDrawnMenu)
+{
+    start_daemon();
+    m_sim->command("std 12 12");  // 1080 lines: 24 x 48 half-width cells
+    ASSERT_TRUE(wait_for_log("Change UHDSDI STD Format = 12\n", 1, std::chrono::seconds(20)));
+    m_sim->command("text 2 3 Menu OK");
+    m_sim->command("text 2 5 \xe5\x9b\xbe\xe5\x83\x8f A");  // two GB2312 characters, space, A
+    ASSERT_TRUE(wait_for_log("OSD_Show()", 11, std::chrono::seconds(60))) << log();
+    const std::string path = m_root / "/osd.png";
+    m_sim->command("osd-png " + path);
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, path.c_str()), 0) << image.message;
+    image.format = PNG_FORMAT_GRAY;
+    ASSERT_EQ(image.width, 960U);
+    ASSERT_EQ(image.height, 720U);
+    std::vector<uint8_t> picture(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, picture.data(), 0, nullptr), 0);
+
+    constexpr uint32_t kW = 960, kCellW = 24, kCellH = 48;
+    std::vector<uint8_t> expected(picture.size(), 0);
+    // The box: columns 2 to 8 (the last character's cell), rows 3 to 5.
+    for (uint32_t y = 3 * kCellH; y < 6 * kCellH; ++y) {
+        for (uint32_t x = 2 * kCellW; x < 9 * kCellW; ++x) {
+            expected[y * kW + x] = 64;
+        }
+    }
+    const OSD_Font_Tables& fonts = OSD_Fonts(ARG_SIZE_1920x1080);
+    const struct {
+        uint32_t x, y;
+        uint8_t h, l;
+    } cells[] = {{2, 3, 0, 'M'},     {3, 3, 0, 'e'}, {4, 3, 0, 'n'}, {5, 3, 0, 'u'},
+                 {6, 3, 0, ' '},     {7, 3, 0, 'O'}, {8, 3, 0, 'K'}, {2, 5, 0xCD, 0xBC},
+                 {4, 5, 0xCF, 0xF1}, {6, 5, 0, ' '}, {7, 5, 0, 'A'}};
+    uint32_t foreground = 0;
+    for (const auto& c : cells) {
+        const uint32_t width = c.h != 0 ? 2 * kCellW : kCellW;
+        const uint8_t* glyph = c.h != 0 ? fonts.gb2312 + ((c.h - 0xA1U) * 94 + (c.l - 0xA1U)) * 288U
+                                        : fonts.ascii + c.l * 144U;
+        for (uint32_t row = 0; row < kCellH; ++row) {
+            for (uint32_t col = 0; col < width; ++col) {
+                if ((glyph[row * (width / 8) + col / 8] >> (col % 8) & 1U) != 0) {
+                    expected[(c.y * kCellH + row) * kW + c.x * kCellW + col] = 255;
+                    ++foreground;
+                }
+            }
+        }
+    }
+    EXPECT_GT(foreground, 1000U);
+    size_t wrong = 0;
+    for (size_t i = 0; i < picture.size(); ++i) {
+        wrong += picture[i] != expected[i] ? 1U : 0U;
+    }
+    EXPECT_EQ(wrong, 0U);
 }
 
 }  // namespace
