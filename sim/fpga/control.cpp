@@ -139,6 +139,11 @@ void run_command(FpgaBoard& board, const std::string& line, std::vector<std::str
             return;
         }
         board.channel.queue(bytes);
+    } else if (verb == "help" && arg.empty()) {
+        reply.emplace_back("sync dump log events channel | sdi-lock drop|restore [0|1|2] | hpd "
+                           "plug|unplug | input-lock drop|restore | genlock CODE | std HDMI SDI | "
+                           "audio on|off | color rgb|yuv | mac TWELVECHARS | clear | text X Y "
+                           "STRING | feed HEX... | feed-file PATH | osd-png PATH | quit");
     } else if (verb == "sync" || verb.empty()) {
         // The scan above is the whole point (a blank line is a cheap way to wait for the model).
     } else if (verb == "dump") {
