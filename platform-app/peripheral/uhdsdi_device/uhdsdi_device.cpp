@@ -201,8 +201,9 @@ void* uhdsdi_device_handle(void* /*arg*/)
             }
         } else {
             length = wait_interrupt(fd.get());
-            if (length < 0 && errno != EINTR) {
-                // A device that fails at once (hung up) is retried at a calm pace.
+            const bool interrupted = length < 0 && errno == EINTR;
+            if (length != static_cast<ssize_t>(sizeof(uint32_t)) && !interrupted) {
+                // A device that fails or ends at once (hung up) is retried at a calm pace.
                 std::this_thread::sleep_for(kUioErrorPause);
             }
         }
