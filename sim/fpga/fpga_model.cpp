@@ -1,6 +1,7 @@
 #include "fpga_model.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -46,7 +47,7 @@ uint64_t FpgaModel::mem_file_size()
 
 bool FpgaModel::open(const std::string& mem_path, std::string& error)
 {
-    vantor::UniqueFd fd(::open(mem_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    vantor::UniqueFd fd(::open(mem_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
     if (!fd) {
         error = "cannot open " + mem_path + ": " + std::strerror(errno);
         return false;
@@ -56,8 +57,14 @@ bool FpgaModel::open(const std::string& mem_path, std::string& error)
         error = "cannot stat " + mem_path;
         return false;
     }
+    // Only a plain file stands in for physical memory: a character device here (the machine's own
+    // "/dev/mem", also through a symlink) would have the model write real memory.
+    if (!S_ISREG(st.st_mode)) {
+        error = mem_path + " is not a regular file; refusing to map it";
+        return false;
+    }
     const uint64_t size = mem_file_size();
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) < size &&
+    if (static_cast<uint64_t>(st.st_size) < size &&
         ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
         error = "cannot extend " + mem_path + ": " + std::strerror(errno);
         return false;
@@ -73,6 +80,14 @@ bool FpgaModel::open(const std::string& mem_path, std::string& error)
         }
         m_windows[id] = static_cast<char*>(p);
     }
+    const Mem_Map_Str& osd = Mem_Map_Str_Table[GP0_M_BASE_ADDR];
+    void* p = ::mmap(nullptr, osd.SizeByte, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(),
+                     static_cast<off_t>(osd.PhyBaseAddr));
+    if (p == MAP_FAILED) {
+        error = std::string("cannot map the OSD window: ") + std::strerror(errno);
+        return false;
+    }
+    m_osd_window = static_cast<char*>(p);
     for (uint32_t r = 0; r < REG_MAX; ++r) {
         m_seen[r] = read(static_cast<InterConnectRegList>(r));
     }
@@ -82,6 +97,9 @@ bool FpgaModel::open(const std::string& mem_path, std::string& error)
 
 FpgaModel::~FpgaModel()
 {
+    if (m_osd_window != nullptr) {
+        ::munmap(m_osd_window, Mem_Map_Str_Table[GP0_M_BASE_ADDR].SizeByte);
+    }
     for (char* window : m_windows) {
         if (window != nullptr) {
             ::munmap(window, m_window_size);
@@ -109,7 +127,8 @@ void FpgaModel::write(InterConnectRegList reg, uint32_t value)
 bool FpgaModel::model_driven(InterConnectRegList reg)
 {
     return reg == UHDSDI_REG_UHDSDI_STATUS || reg == HDMI_REG_HDBASET_HPD ||
-           reg == HDMI_REG_TIMER_NUM_WIZ || reg == HDMI_REG_TIMER_NUM_PIX || reg == OSD_VIN_LOCKED;
+           reg == HDMI_REG_TIMER_NUM_WIZ || reg == HDMI_REG_TIMER_NUM_PIX ||
+           reg == OSD_VIN_LOCKED || reg == OSD_REG_CMD_RX_VALID || reg == OSD_REG_CMD_RX_READY;
 }
 
 void FpgaModel::scan()
@@ -123,6 +142,9 @@ void FpgaModel::scan()
         if (value != m_seen[r]) {
             m_seen[r] = value;
             m_log.push_back({reg, value});
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%08x", value);
+            note(std::string("reg ") + InterConnectRegName(reg) + " " + text);
         }
     }
     update_model();
@@ -159,6 +181,21 @@ void FpgaModel::update_model()
     const bool hdmi_running = m_seen[HDMI_REG_SW_RST] == 0 && m_seen[HDMI_REG_FB_R_EN] != 0;
     write(HDMI_REG_TIMER_NUM_WIZ, wiz);
     write(HDMI_REG_TIMER_NUM_PIX, hdmi_running ? wiz : 0U);
+}
+
+void FpgaModel::note(const std::string& event)
+{
+    m_events.push_back(event);
+    if (m_events.size() > kEventLimit) {
+        m_events.pop_front();
+    }
+}
+
+std::vector<std::string> FpgaModel::take_events()
+{
+    std::vector<std::string> events(m_events.begin(), m_events.end());
+    m_events.clear();
+    return events;
 }
 
 std::vector<ObservedWrite> FpgaModel::take_log()

@@ -7,6 +7,7 @@
 // that can and cannot observe.
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -29,15 +30,27 @@ public:
     void scan();
 
     uint32_t read(InterConnectRegList reg) const;
+    // Sets a register the model drives (the command channel's hand-shake).
+    void drive(InterConnectRegList reg, uint32_t value) { write(reg, value); }
     // Changes seen since the last take_log(), in the order scan() found them.
     std::vector<ObservedWrite> take_log();
+
+    // The board's event log: every register change ("reg NAME 0xVALUE") and, noted by the bus
+    // model, every I2C transaction, in the order observed. Keeps the newest kEventLimit entries.
+    void note(const std::string& event);
+    std::vector<std::string> take_events();
+    static constexpr size_t kEventLimit = 100000;
+
+    // The OSD memory window (GP0_M), as the daemon fills it.
+    const uint8_t* osd_window() const { return reinterpret_cast<const uint8_t*>(m_osd_window); }
 
     // Fault injection. `channel` 0 to 2; -1 for all three.
     void set_sdi_lock(int channel, bool locked);
     void set_hot_plug(bool plugged);
     void set_input_lock(bool locked);
 
-    // Registers the model drives: writes to them are overwritten at the next scan and not logged.
+    // Registers the model drives: writes to them are not logged; the status registers are
+    // overwritten at the next scan, the command channel's by its hand-shake.
     static bool model_driven(InterConnectRegList reg);
 
     // Size of the "/dev/mem" stand-in: the end of the highest window's mapping.
@@ -52,6 +65,8 @@ private:
     size_t m_window_size = 0;
     uint32_t m_seen[REG_MAX] = {};
     std::vector<ObservedWrite> m_log;
+    std::deque<std::string> m_events;
+    char* m_osd_window = nullptr;
     bool m_sdi_locked[3] = {true, true, true};
     bool m_hot_plug = true;
     bool m_input_locked = true;

@@ -1,9 +1,8 @@
 #include "platform/hdmi/fb_hdmi.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
+#include "platform/delay/delay.h"
 #include "platform/fb_common/fb_pipeline.h"
 #include "platform/interconnect/interconnect.h"
 #include "platform/interconnect/register_dump.h"
@@ -25,11 +24,6 @@ constexpr FrameBufferRegs kHdmiRegs = {
     HDMI_REG_FB_R_BYTE,
     HDMI_REG_FB_R_TOTAL,
 };
-
-void wait_1ms()
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
 
 bool hdmi_dump_in_hex(InterConnectRegList reg)
 {
@@ -70,9 +64,9 @@ void FB_Hdmi_Stop_Reg()
 void FB_Hdmi_ReStart()
 {
     WriteRegister(HDMI_REG_SW_RST, 1);
-    wait_1ms();
+    Delay_Ms(1);
     WriteRegister(HDMI_REG_SW_RST, 0);
-    wait_1ms();
+    Delay_Ms(1);
     FB_Hdmi_PrintTimer();
 }
 

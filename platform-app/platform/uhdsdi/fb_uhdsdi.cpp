@@ -1,9 +1,8 @@
 #include "platform/uhdsdi/fb_uhdsdi.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
+#include "platform/delay/delay.h"
 #include "platform/fb_common/fb_pipeline.h"
 #include "platform/interconnect/interconnect.h"
 #include "platform/interconnect/register_dump.h"
@@ -26,15 +25,10 @@ constexpr FrameBufferRegs kUhdSdiRegs = {
     UHDSDI_REG_FB_R_TOTAL,
 };
 
-void wait_1ms()
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 void pulse_gtx_reset()
 {
     WriteRegister(UHDSDI_REG_GTXRST, 1);
-    wait_1ms();
+    Delay_Ms(1);
     WriteRegister(UHDSDI_REG_GTXRST, 0);
 }
 
@@ -62,7 +56,7 @@ void FB_UhdSdi_Run_Reg(VideoStd_Index std)
     WriteRegister(UHDSDI_REG_GENLOCK_EN, 0);
     pulse_gtx_reset();
     WriteRegister(UHDSDI_REG_FB_W_EN, 1);
-    wait_1ms();
+    Delay_Ms(1);
     WriteRegister(UHDSDI_REG_FB_R_EN, 1);
 
     print_register_block();

@@ -13,6 +13,7 @@ namespace {
 
 using vantor::test::RecordingRegisters;
 using vantor::test::RegisterAccess;
+using vantor::test::Wait;
 
 RegisterAccess W(InterConnectRegList reg, uint32_t value)
 {
@@ -75,8 +76,10 @@ std::vector<RegisterAccess> uhdsdi_run(const Pipeline& p, uint32_t std)
         W(UHDSDI_REG_STD, std),
         W(UHDSDI_REG_GENLOCK_EN, 0),
         W(UHDSDI_REG_GTXRST, 1),
+        vantor::test::Wait(1),
         W(UHDSDI_REG_GTXRST, 0),
         W(UHDSDI_REG_FB_W_EN, 1),
+        vantor::test::Wait(1),
         W(UHDSDI_REG_FB_R_EN, 1),
     };
 }
@@ -98,7 +101,7 @@ protected:
     {
         bool reading = false;
         for (const RegisterAccess& access : RecordingRegisters::log()) {
-            if (!access.write) {
+            if (!access.write && access.reg != REG_MAX) {
                 reading = true;
             } else if (reading) {
                 return false;
@@ -114,12 +117,12 @@ TEST_F(FrameBuffer, Interlaced1080i50IsWrittenFromProgressive1080p50)
 {
     const Pipeline p{0, 0, 3840, 1080, 1, 0, 3840, 1080};
     const std::string hdmi_dump = printed([] { FB_Hdmi_Run_Reg(VID_HD_1080I50); });
-    EXPECT_EQ(RecordingRegisters::writes(), hdmi_run(p, ARG_FREQ_74M25, ARG_FRAC_DIS, 3));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(), hdmi_run(p, ARG_FREQ_74M25, ARG_FRAC_DIS, 3));
     EXPECT_TRUE(reads_only_after_writes());
 
     RecordingRegisters::reset();
     const std::string sdi_dump = printed([] { FB_UhdSdi_Run_Reg(VID_HD_1080I50); });
-    EXPECT_EQ(RecordingRegisters::writes(), uhdsdi_run(p, 3));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(), uhdsdi_run(p, 3));
     EXPECT_TRUE(reads_only_after_writes());
 
     EXPECT_NE(hdmi_dump.find("HDMI_REG_FB_R_SCAN         = 1\n"), std::string::npos) << hdmi_dump;
@@ -132,11 +135,11 @@ TEST_F(FrameBuffer, Uhd2160p30IsWrittenFrom2160p2997TwoPixelsPerClock)
 {
     const Pipeline p{0, 1, 7680, 2160, 0, 1, 7680, 2160};
     (void)printed([] { FB_Hdmi_Run_Reg(VID_6G_2160P30); });
-    EXPECT_EQ(RecordingRegisters::writes(), hdmi_run(p, ARG_FREQ_297M, ARG_FRAC_DIS, 20));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(), hdmi_run(p, ARG_FREQ_297M, ARG_FRAC_DIS, 20));
 
     RecordingRegisters::reset();
     (void)printed([] { FB_UhdSdi_Run_Reg(VID_6G_2160P30); });
-    EXPECT_EQ(RecordingRegisters::writes(), uhdsdi_run(p, 20));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(), uhdsdi_run(p, 20));
 }
 
 // 1080p60 (3G): written from 1080p59.94, one pixel per clock; no 6G mode; 148.5 MHz.
@@ -144,11 +147,12 @@ TEST_F(FrameBuffer, ThreeG1080p60IsWrittenFrom1080p5994)
 {
     const Pipeline p{0, 0, 3840, 1080, 0, 0, 3840, 1080};
     (void)printed([] { FB_Hdmi_Run_Reg(VID_3G_1080P60); });
-    EXPECT_EQ(RecordingRegisters::writes(), hdmi_run(p, ARG_FREQ_148M5, ARG_FRAC_DIS, 15));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(),
+              hdmi_run(p, ARG_FREQ_148M5, ARG_FRAC_DIS, 15));
 
     RecordingRegisters::reset();
     (void)printed([] { FB_UhdSdi_Run_Reg(VID_3G_1080P60); });
-    EXPECT_EQ(RecordingRegisters::writes(), uhdsdi_run(p, 15));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(), uhdsdi_run(p, 15));
 }
 
 // Dual-link 3G 2160p29.97: written from the 6G standard of the same rate; the SDI reader runs in
@@ -157,11 +161,11 @@ TEST_F(FrameBuffer, DualLink2160p2997IsWrittenFromThe6GStandard)
 {
     const Pipeline p{0, 1, 7680, 2160, 0, 1, 7680, 2160};
     (void)printed([] { FB_Hdmi_Run_Reg(VID_DL3G_2160P29_97); });
-    EXPECT_EQ(RecordingRegisters::writes(), hdmi_run(p, ARG_FREQ_297M, ARG_FRAC_EN, 24));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(), hdmi_run(p, ARG_FREQ_297M, ARG_FRAC_EN, 24));
 
     RecordingRegisters::reset();
     (void)printed([] { FB_UhdSdi_Run_Reg(VID_DL3G_2160P29_97); });
-    EXPECT_EQ(RecordingRegisters::writes(), uhdsdi_run(p, 24));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(), uhdsdi_run(p, 24));
 }
 
 TEST_F(FrameBuffer, RunPrintsTheBlockWithBufferAddressesInHex)
@@ -204,14 +208,14 @@ TEST_F(FrameBuffer, UnknownStandardIsRefusedAndNothingIsWritten)
 TEST_F(FrameBuffer, StopDisablesBothSidesAndHoldsTheBlockInReset)
 {
     const std::string hdmi = printed([] { FB_Hdmi_Stop_Reg(); });
-    EXPECT_EQ(RecordingRegisters::writes(),
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(),
               (std::vector<RegisterAccess>{W(HDMI_REG_FB_W_EN, 0), W(HDMI_REG_FB_R_EN, 0),
                                            W(HDMI_REG_SW_RST, 1)}));
     EXPECT_EQ(hdmi, "HDMI_REG_FB_W_EN = 0\nHDMI_REG_FB_R_EN = 0\n");
 
     RecordingRegisters::reset();
     const std::string sdi = printed([] { FB_UhdSdi_Stop_Reg(); });
-    EXPECT_EQ(RecordingRegisters::writes(),
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(),
               (std::vector<RegisterAccess>{W(UHDSDI_REG_FB_W_EN, 0), W(UHDSDI_REG_FB_R_EN, 0),
                                            W(UHDSDI_REG_GTXRST, 1)}));
     EXPECT_EQ(sdi, "UHDSDI_REG_FB_W_EN = 0\nUHDSDI_REG_FB_R_EN = 0\n");
@@ -222,16 +226,18 @@ TEST_F(FrameBuffer, RestartPulsesTheResetAndLeavesTheEnablesAlone)
     RecordingRegisters::set(HDMI_REG_TIMER_NUM_PIX, 148000);
     RecordingRegisters::set(HDMI_REG_TIMER_NUM_WIZ, 148500);
     const std::string hdmi = printed([] { FB_Hdmi_ReStart(); });
-    EXPECT_EQ(RecordingRegisters::writes(),
-              (std::vector<RegisterAccess>{W(HDMI_REG_SW_RST, 1), W(HDMI_REG_SW_RST, 0)}));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(),
+              (std::vector<RegisterAccess>{W(HDMI_REG_SW_RST, 1), Wait(1), W(HDMI_REG_SW_RST, 0),
+                                           Wait(1)}));
     EXPECT_EQ(hdmi, "TIMER_NUM_PIX         = 148000\n"
                     "TIMER_NUM_WIZ         = 148500\n"
                     "TIMER_NUM_DELTA       = 500\n");
 
     RecordingRegisters::reset();
     const std::string sdi = printed([] { FB_UhdSdi_ReStart(); });
-    EXPECT_EQ(RecordingRegisters::log(),
-              (std::vector<RegisterAccess>{W(UHDSDI_REG_GTXRST, 1), W(UHDSDI_REG_GTXRST, 0)}));
+    EXPECT_EQ(
+        RecordingRegisters::log(),
+        (std::vector<RegisterAccess>{W(UHDSDI_REG_GTXRST, 1), Wait(1), W(UHDSDI_REG_GTXRST, 0)}));
     EXPECT_EQ(sdi, "");
 }
 
@@ -247,13 +253,14 @@ TEST_F(FrameBuffer, AudioSwitches)
 {
     const std::string hdmi = printed([] { FB_Hdmi_Set_AudSw(1); });
     EXPECT_EQ(
-        RecordingRegisters::writes(),
+        RecordingRegisters::writes_and_waits(),
         (std::vector<RegisterAccess>{W(HDMI_REG_HDMI_AUD_SW, 1), W(HDMI_REG_HDBASET_AUD_SW, 1)}));
     EXPECT_EQ(hdmi, "HDMI_REG_HDMI_AUD_SW         = 1\nHDMI_REG_HDBASET_AUD_SW      = 1\n");
 
     RecordingRegisters::reset();
     const std::string sdi = printed([] { FB_UhdSdi_Set_AudSw(0); });
-    EXPECT_EQ(RecordingRegisters::writes(), (std::vector<RegisterAccess>{W(UHDSDI_REG_AUD_EN, 0)}));
+    EXPECT_EQ(RecordingRegisters::writes_and_waits(),
+              (std::vector<RegisterAccess>{W(UHDSDI_REG_AUD_EN, 0)}));
     EXPECT_EQ(sdi, "UHDSDI_REG_AUD_EN            = 0\n");
 }
 
@@ -285,9 +292,9 @@ TEST_F(FrameBuffer, GtxResetDiagnosticPrintsChannelZeroFields)
     // Channel 0: locked, PLL reset, failure code 5, change failed, not done.
     RecordingRegisters::set(UHDSDI_REG_UHDSDI_STATUS, 0x000000B6);
     const std::string out = printed([] { FB_UhdSdi_Set_GtxRst(); });
-    const std::vector<RegisterAccess> writes = RecordingRegisters::writes();
-    EXPECT_EQ(writes,
-              (std::vector<RegisterAccess>{W(UHDSDI_REG_GTXRST, 1), W(UHDSDI_REG_GTXRST, 0)}));
+    const std::vector<RegisterAccess> writes = RecordingRegisters::writes_and_waits();
+    EXPECT_EQ(writes, (std::vector<RegisterAccess>{W(UHDSDI_REG_GTXRST, 1), Wait(1),
+                                                   W(UHDSDI_REG_GTXRST, 0)}));
     const std::string expected_tail = "chn0_sdi_locked           = 1\n"
                                       "chn0_tx_fabric_rst        = 0\n"
                                       "chn0_tx_pll_reset         = 1\n"

@@ -23,6 +23,29 @@
 
 namespace {
 
+// Every register window is dense from offset 0 in steps of 4, in register order; the first and
+// last register of each window are pinned here, independently of the map's own checks.
+constexpr bool window_is_dense(InterConnectRegList first, InterConnectRegList last, Mem_Map_ID id)
+{
+    for (uint32_t r = first; r <= last; ++r) {
+        if (Info[r].id != id || Info[r].offset_addr != (r - first) * 4U) {
+            return false;
+        }
+    }
+    return (first == 0 || Info[first - 1].id != id) &&
+           (last + 1 == REG_MAX || Info[last + 1].id != id);
+}
+static_assert(window_is_dense(OSD_REG_OSD_EN, OSD_REG_PLATFORM_RDY, GP0_S_BASE_ADDR), "GP0");
+static_assert(window_is_dense(HDMI_REG_STATIC_EN, HDMI_REG_TIMER_NUM_PIX, GP1_S_BASE_ADDR), "GP1");
+static_assert(window_is_dense(UHDSDI_REG_STATIC_EN, UHDSDI_REG_UHDSDI_STATUS, GP2_S_BASE_ADDR),
+              "GP2");
+static_assert(window_is_dense(UPDATE_REG_UPLOAD_RESULT_EN, UPDATE_REG_UPDATE_STATUS,
+                              GP3_S_BASE_ADDR),
+              "GP3");
+static_assert(OSD_REG_PLATFORM_RDY == 27 && HDMI_REG_TIMER_NUM_PIX == 53 &&
+                  UHDSDI_REG_UHDSDI_STATUS == 76 && UPDATE_REG_UPDATE_STATUS == 81,
+              "28, 26, 23 and 5 registers");
+
 using vantor::test::TempBoardRoot;
 
 class RegisterMap : public ::testing::Test {

@@ -7,8 +7,15 @@ namespace {
 std::mutex g_mutex;
 uint32_t g_values[REG_MAX] = {};
 std::vector<vantor::test::RegisterAccess> g_log;
+// The OSD window (GP0_M): the one memory window the daemon's code writes.
+std::vector<uint8_t> g_osd_window(Mem_Map_Str_Table[GP0_M_BASE_ADDR].SizeByte);
 
 }  // namespace
+
+size_t GetMmapVirBaseAddr(Mem_Map_ID id)
+{
+    return id == GP0_M_BASE_ADDR ? reinterpret_cast<size_t>(g_osd_window.data()) : 0U;
+}
 
 // The layer's two primitives, replacing platform/interconnect/register_access.cpp.
 void WriteRegister(InterConnectRegList reg, uint32_t value)
@@ -61,6 +68,29 @@ std::vector<RegisterAccess> RecordingRegisters::writes()
         }
     }
     return writes;
+}
+
+uint8_t* RecordingRegisters::osd_window()
+{
+    return g_osd_window.data();
+}
+
+std::vector<RegisterAccess> RecordingRegisters::writes_and_waits()
+{
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    std::vector<RegisterAccess> kept;
+    for (const RegisterAccess& access : g_log) {
+        if (access.write || access.reg == REG_MAX) {
+            kept.push_back(access);
+        }
+    }
+    return kept;
+}
+
+void RecordingRegisters::note_wait(uint32_t ms)
+{
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_log.push_back(Wait(ms));
 }
 
 }  // namespace vantor::test
