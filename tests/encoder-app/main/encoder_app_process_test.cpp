@@ -409,7 +409,11 @@ TEST_F(EncoderAppOnBoard, StartsUpInOrderAndOnlyItsMainThreadTakesTheSigintThatE
          std::filesystem::directory_iterator("/proc/" + main_thread + "/task", error)) {
         const std::string tid = task.path().filename().string();
         const bool is_main = tid == main_thread;
-        EXPECT_EQ(blocks_sigint(read_text(task.path() / "status")), !is_main) << "thread " << tid;
+        const std::string status = read_text(task.path() / "status");
+        if (status.empty()) {
+            continue;  // the thread ended meanwhile (the audio thread does on a board without audio)
+        }
+        EXPECT_EQ(blocks_sigint(status), !is_main) << "thread " << tid;
         others += is_main ? 0 : 1;
     }
     ASSERT_FALSE(error) << error.message();
