@@ -94,6 +94,8 @@ void Camcontrol::init_Camcontrol()
     // The service threads (NDI metadata, status inquiry, VISCA over IP and discovery, proprietary
     // channel, tally) are started here in that order as they arrive, before the web-UI
     // synchronisation.
+    camcontrol_init_voip();
+    camcontrol_init_vtip();
     camcontrol_webui_Running = true;
     if (!camcontrol_webui_thread.joinable()) {
         camcontrol_webui_thread = std::thread(&Camcontrol::camcontrol_webui, this);
