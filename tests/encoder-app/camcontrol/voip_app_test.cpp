@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <functional>
+#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -222,6 +226,176 @@ TEST_F(VoipApp, InquiriesAreAnsweredWithTheCameraReply)
                          : std::vector<std::string>{};
         EXPECT_EQ(texts(before), expected) << row.inquiry << " / " << row.reply;
         ASSERT_TRUE(board.camera.ok("normal"));
+    }
+}
+
+// The block reply carries what the web-UI synchronisation last agreed with the camera.
+TEST_F(VoipApp, BlockInquiryReportsTheCameraValues)
+{
+    for (const char* setting : {"set ExpMode 3", "set RedGain 0x55", "set GammaOffset 272",
+                                "set PatternREG 23", "set Effect 0x05210000"}) {
+        ASSERT_TRUE(board.camera.ok(setting)) << setting;
+    }
+    std::optional<Bytes> block;
+    uint32_t sequence = 0;
+    // The values arrive with the synchronisation's first full cycle and its reconciliations.
+    const bool synced = wait_until(
+        [&] {
+            controller.send(framed(VOIP_VISCA_INQUIRY, ++sequence, "81 09 7E 7E EE FF"));
+            block = controller.receive(kReply);
+            std::this_thread::sleep_for(200ms);
+            return block && block->size() == 103 && (*block)[24] == 0x55 && (*block)[86] == 0x30;
+        },
+        60000ms);
+    ASSERT_TRUE(synced) << text(block);
+    const Bytes& reply = *block;
+    EXPECT_EQ(reply[11], 0x03);  // exposure mode
+    EXPECT_EQ(reply[24], 0x55);  // red gain
+    EXPECT_EQ(reply[84], 2);     // gamma pattern 23: tens
+    EXPECT_EQ(reply[85], 3);     // and units
+    EXPECT_EQ(reply[86], 0x30);  // gamma offset 272: 64 - 272, low byte
+    EXPECT_EQ(reply[92], 0x05);  // gamma effect, bits 24-27
+    EXPECT_EQ(reply[95], 0x29);  // video format 1080p50
+}
+
+class VoipAppSlowFormat : public VoipApp {
+protected:
+    VoipAppSlowFormat() : VoipApp({"--format-delay", "3000"}) {}
+};
+
+// While the camera switches format a command is acknowledged but not executed, an inquiry is not
+// answered.
+TEST_F(VoipAppSlowFormat, CommandsDuringAFormatChangeAreAcknowledgedNotExecuted)
+{
+    vantor::test::write_text(board.board / "/etc/vantor-enc1-settings.json",
+                             R"({"VideoFormat":"1080p59.94","VideoSampleRate":"422"})");
+    ASSERT_TRUE(board.wait_output("vid_format_change 2a", 10000ms)) << board.app_output();
+    board.camera.ok("clear");
+    controller.send(framed(VOIP_VISCA_COMMAND, 1, "81 01 04 07 02 FF"));
+    EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 01 90 41 FF");
+    controller.send(framed(VOIP_VISCA_INQUIRY, 2, kZoomInquiry));
+    ASSERT_TRUE(board.wait_output("START NDI Encode with format 2a", 30000ms));
+    std::vector<Bytes> before;
+    ASSERT_TRUE(controller.barrier(3, &before));
+    EXPECT_EQ(texts(before), std::vector<std::string>{});
+    EXPECT_EQ(count_in_history("81 01 04 07 02 FF"), 0);
+    EXPECT_EQ(count_in_history(kZoomInquiry), 0);
+}
+
+// Back-to-back zoom inquiries from `controller` for `duration`; the time the last reply came.
+std::chrono::steady_clock::time_point stream_inquiries(const VoipController& controller,
+                                                       std::chrono::milliseconds duration,
+                                                       const std::function<void(int)>& each)
+{
+    const auto end = std::chrono::steady_clock::now() + duration;
+    auto last = std::chrono::steady_clock::now();
+    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+        controller.send(framed(VOIP_VISCA_INQUIRY, static_cast<uint32_t>(1000 + i), kZoomInquiry));
+        if (controller.receive(kReply)) {
+            last = std::chrono::steady_clock::now();
+        }
+        each(i);
+    }
+    return last;
+}
+
+// While VISCA-over-IP traffic is active the web-UI thread sends nothing; afterwards it goes on.
+TEST_F(VoipApp, WebUIThreadStandsAsideWhileViscaOverIpIsActive)
+{
+    board.camera.ok("clear");
+    stream_inquiries(controller, 2500ms, [](int) {});
+    const auto history = board.camera.history();
+    // Past the 40th inquiry (about 0.6 s) a step begun before the stream has ended.
+    auto from = history.begin();
+    for (int seen = 0; from != history.end() && seen < 40; ++from) {
+        seen += *from == kZoomInquiry ? 1 : 0;
+    }
+    const auto last = std::find(history.rbegin(), history.rend(), kZoomInquiry).base();
+    ASSERT_LT(from, last);
+    for (auto it = from; it != last; ++it) {
+        EXPECT_EQ(it->rfind("81 09 7E 7E 1", 0), std::string::npos) << *it;
+    }
+    // It was standing aside, not stopped: its block inquiries come again.
+    const auto streamed = static_cast<std::size_t>(last - history.begin());
+    EXPECT_TRUE(wait_until(
+        [&] {
+            const auto now = board.camera.history();
+            return std::any_of(now.begin() + static_cast<std::ptrdiff_t>(streamed), now.end(),
+                               [](const std::string& p) { return p.rfind("81 09 7E 7E 1", 0) == 0; });
+        },
+        5000ms));
+}
+
+// The proprietary channel: commands and the block inquiry only.
+TEST_F(VoipApp, ProprietaryChannelAnswersCommandsAndTheBlockInquiryOnly)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "binding UDP port 420 needs root";
+    }
+    const VoipController vtip(camera_address, kVtipPort);
+    vtip.send(framed(VOIP_VISCA_COMMAND, 5, "81 01 04 07 00 FF"));
+    EXPECT_EQ(text(vtip.receive(kReply)), "01 11 00 03 00 00 00 05 90 41 FF");
+    EXPECT_EQ(text(vtip.receive(kReply)), "01 11 00 03 00 00 00 05 90 51 FF");
+    vtip.send(framed(VOIP_VISCA_INQUIRY, 6, kZoomInquiry));
+    vtip.send(datagram("02 00 00 01 00 00 00 07 01"));
+    vtip.send(framed(VOIP_VISCA_INQUIRY, 8, "81 09 7E 7E EE FF"));
+    const auto block = vtip.receive(kReply);
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->size(), 103U);
+    EXPECT_EQ(hex(Bytes(block->begin(), block->begin() + 8)), "01 11 00 5B 00 00 00 08");
+    EXPECT_EQ(count_in_history(kZoomInquiry), 0);
+}
+
+// A command on the proprietary channel waits in its socket while VISCA over IP is busy.
+TEST_F(VoipApp, ProprietaryChannelWaitsWhileViscaOverIpIsBusy)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "binding UDP port 420 needs root";
+    }
+    const VoipController vtip(camera_address, kVtipPort);
+    bool early = false;
+    stream_inquiries(controller, 1500ms, [&](int i) {
+        if (i == 20) {
+            vtip.send(framed(VOIP_VISCA_COMMAND, 1, "81 01 04 07 00 FF"));
+        }
+        early = early || vtip.receive(0ms).has_value();
+    });
+    EXPECT_FALSE(early);
+    EXPECT_EQ(text(vtip.receive(3000ms)), "01 11 00 03 00 00 00 01 90 41 FF");
+    EXPECT_EQ(text(vtip.receive(kReply)), "01 11 00 03 00 00 00 01 90 51 FF");
+}
+
+// The visca-ip client against the camera: replies decoded, figures for --repeat, bad arguments.
+TEST_F(VoipApp, ViscaIpClientDecodesRepliesAndRefusesBadArguments)
+{
+    ASSERT_TRUE(board.camera.ok("set zoom 4000"));
+    const auto run = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {std::string(VANTOR_BIN_DIR) + "/visca-ip"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        vantor::test::ChildStreams streams;
+        streams.out = {-1, board.board / "/tool.out", O_WRONLY | O_CREAT | O_TRUNC};
+        streams.err = {-1, board.board / "/tool.err", O_WRONLY | O_CREAT | O_TRUNC};
+        const pid_t pid = vantor::test::start_child(argv, streams);
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const auto out = [&] { return vantor::test::read_text(board.board / "/tool.out"); };
+    EXPECT_EQ(run({address, "zoom-pos?"}), 0);
+    EXPECT_NE(out().find("seq 0  control reply  01"), std::string::npos) << out();
+    EXPECT_NE(out().find("seq 1  reply          90 50 00 0F 0A 00 FF: zoom 4000"),
+              std::string::npos)
+        << out();
+    EXPECT_EQ(run({"--repeat", "5", address, "zoom-stop"}), 0);
+    EXPECT_NE(out().find("5 requests: 5 answered, 0 lost, 0 errors, 0 foreign replies"),
+              std::string::npos)
+        << out();
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{address, "zz"}, {"--repeat", "0", address, "home"},
+          {"300.1.1.1", "home"}, {address, "preset-recall", "128"}, {address, "81 01 04"}}) {
+        EXPECT_EQ(run(bad), 1) << bad.back();
+        const std::string err = vantor::test::read_text(board.board / "/tool.err");
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
 }
 
