@@ -128,8 +128,9 @@ int main(int argc, char** argv)
     int errors = 0;
     int foreign = 0;
     for (int i = 0; i < count; ++i) {
-        const Outcome outcome = exchange(fd.get(), options, type, static_cast<uint32_t>(i + 1),
-                                         options.message, verbose);
+        const Outcome outcome =
+            exchange(fd.get(), options, type, options.first_sequence + static_cast<uint32_t>(i),
+                     options.message, verbose);
         foreign += outcome.foreign;
         if (outcome.answered) {
             latencies.push_back(outcome.latency_ms);

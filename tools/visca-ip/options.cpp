@@ -16,6 +16,7 @@ constexpr int kMessageMax = 16;
 constexpr int kPresetMax = 127;
 constexpr int kRepeatMax = 1000000;
 constexpr int kTimeoutMax = 600000;
+constexpr int kSequenceMax = 1000000000;
 
 struct NamedRequest {
     const char* name;
@@ -135,6 +136,13 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error)
                 error = std::string(arg) + " takes a number from 1 to " + std::to_string(high);
                 return false;
             }
+        } else if (arg == "--sequence") {
+            int first = 0;
+            if (!has_value || !parse_int(argv[++i], 0, kSequenceMax, first)) {
+                error = "--sequence takes a number from 0 to " + std::to_string(kSequenceMax);
+                return false;
+            }
+            options.first_sequence = static_cast<uint32_t>(first);
         } else if (arg.size() > 1 && arg[0] == '-' && arg.substr(0, 2) == "--") {
             error = "unknown option " + std::string(arg);
             return false;
@@ -162,7 +170,8 @@ Sends one VISCA command or inquiry over VISCA over IP (UDP, port 52381 unless gi
 every reply: arrival time since the request was sent, sequence number, type and meaning (ack,
 completion, error with its name, inquiry reply, decoded for the named inquiries). Before the
 first request the control reset is sent (sequence numbers start again at 0), then the requests
-with sequence numbers 1, 2, ...
+with sequence numbers 1, 2, ... (or from --sequence N). A reply with another sequence number is
+printed but counted as foreign.
 
 REQUEST is hex bytes (81 01 04 07 02 FF, or 8101040702FF), or one of:
   home               81 01 06 04 FF
@@ -177,6 +186,7 @@ Options:
   --repeat N         send the request N times, one after another, and report the latency until
                      its last reply (completion or inquiry reply): median, 99th percentile, lost
   --timeout MS       how long a request waits for its last reply (default 1000)
+  --sequence N       sequence number of the first request (default 1)
   --device-setting   send as a device-setting message (payload type 0x0120), as controllers send
                      IF_Clear (81 01 00 01 FF) and the version inquiry (81 09 00 02 FF)
   --no-reset         do not send the control reset first

@@ -18,6 +18,7 @@ struct Options {
     bool device_setting = false;  // send as payload type 0x0120
     bool reset = true;            // send the control reset first
     int repeat = 0;               // 0: once, with every reply printed
+    uint32_t first_sequence = 1;  // sequence number of the first request
     int timeout_ms = 1000;        // how long a request waits for its last reply
     bool help = false;
 };
