@@ -56,12 +56,13 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string out = board.board / "/bench.out";
-    const std::string command = finish(
-        start_tool({"--repeat", std::to_string(rounds), address, "zoom-stop"}, out), out);
+    const std::string command =
+        finish(start_tool({"--repeat", std::to_string(rounds), address, "zoom-stop"}, out), out);
     const double line_ms = kCommandLineBytes * kByteMs;
     std::printf("command 81 01 04 07 00 FF, %d rounds: %s", rounds, command.c_str());
-    std::printf("line time of its %d bytes: %.3f ms; goal: median <= %.3f ms (1.10 x line + 1 ms)\n",
-                kCommandLineBytes, line_ms, 1.10 * line_ms + 1.0);
+    std::printf(
+        "line time of its %d bytes: %.3f ms; goal: median <= %.3f ms (1.10 x line + 1 ms)\n",
+        kCommandLineBytes, line_ms, 1.10 * line_ms + 1.0);
 
     const std::string out_a = board.board / "/a.out";
     const std::string out_b = board.board / "/b.out";

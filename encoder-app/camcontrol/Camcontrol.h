@@ -68,12 +68,12 @@ public:
         // Last value known in both camera and file; the block inquiry of VISCA over IP reads it
         // from its own thread.
         std::atomic<uint32_t> sys_val{kWebUINeverSynced};
-        uint32_t ui_val = 0;                   // file value, or the camera's after it won
-        uint32_t mcu_val = 0;                  // camera value as last read
-        bool mcu_blk_read = true;              // camera value comes from block inquiries
-        bool mcu_val_read = false;             // a fresh camera value waits in mcu_val
-        bool ui_update = false;                // the file must be rewritten with ui_val
-        bool fst_update_done = false;          // the camera's value reached the file once
+        uint32_t ui_val = 0;           // file value, or the camera's after it won
+        uint32_t mcu_val = 0;          // camera value as last read
+        bool mcu_blk_read = true;      // camera value comes from block inquiries
+        bool mcu_val_read = false;     // a fresh camera value waits in mcu_val
+        bool ui_update = false;        // the file must be rewritten with ui_val
+        bool fst_update_done = false;  // the camera's value reached the file once
         std::string Key;
         // The file's value, kept when the camera took a value the file has no text for (the file
         // still shows the earlier one): while the file reads as this, it has not changed.

@@ -21,8 +21,8 @@ bool voip_decode_header(const uint8_t* datagram, int length, voip_header& header
     }
     header.payload_type = read_be16(datagram);
     header.payload_length = read_be16(datagram + 2);
-    header.sequence_number = (static_cast<uint32_t>(read_be16(datagram + 4)) << 16U) |
-                             read_be16(datagram + 6);
+    header.sequence_number =
+        (static_cast<uint32_t>(read_be16(datagram + 4)) << 16U) | read_be16(datagram + 6);
     return true;
 }
 

@@ -43,18 +43,12 @@ void Camcontrol::camcontrol_init_voip()
     if (camcontrol_voip_thread.joinable()) {
         return;
     }
-    if (!voip_bind_address_for("VISCA over IP", voip_bind_address)) {
-        return;
-    }
-    servaddr = {};
     cliaddr = {};
-    sockfd_voip = voip_open_udp(voip_bind_address, PORT, "VISCA over IP");
+    sockfd_voip = voip_open_service("VISCA over IP", PORT, servaddr);
     if (!sockfd_voip) {
         return;
     }
-    servaddr.sin_family = AF_INET;
-    servaddr.sin_addr = voip_bind_address;
-    servaddr.sin_port = htons(PORT);
+    voip_bind_address = servaddr.sin_addr;
     voip_control_command = {};
     voip_write_header(VOIP_CONTROL_REPLY, 1, 0, voip_control_command.cmd);
     voip_control_command.cmd[VOIP_HEADER_LENGTH] = kControlReplyPayload;
@@ -82,8 +76,7 @@ void Camcontrol::camcontrol_deinit_voip()
     }
 }
 
-void Camcontrol::voip_send(int sockfd, const sockaddr_in& client, const uint8_t* bytes,
-                           int length)
+void Camcontrol::voip_send(int sockfd, const sockaddr_in& client, const uint8_t* bytes, int length)
 {
     const std::lock_guard<std::mutex> lock(udp_send_mutex);
     (void)::sendto(sockfd, bytes, static_cast<std::size_t>(length), MSG_CONFIRM,
@@ -91,8 +84,7 @@ void Camcontrol::voip_send(int sockfd, const sockaddr_in& client, const uint8_t*
 }
 
 void Camcontrol::write_voip_command(const uint8_t* message, int message_length,
-                                    const sockaddr_in& client, uint32_t sequence_number,
-                                    int sockfd)
+                                    const sockaddr_in& client, uint32_t sequence_number, int sockfd)
 {
     visca_command command;
     if (message_length <= 0 || message_length > VISCA_PACKET_SIZE) {
@@ -140,9 +132,8 @@ void Camcontrol::res_voip_inq_blk(const sockaddr_in& client, uint32_t sequence_n
 namespace {
 
 // The inquiry `message` as the engine's record, from `client`.
-visca_inq_command voip_inquiry_record(const uint8_t* message, int length,
-                                      const sockaddr_in& client, uint32_t sequence_number,
-                                      int sockfd)
+visca_inq_command voip_inquiry_record(const uint8_t* message, int length, const sockaddr_in& client,
+                                      uint32_t sequence_number, int sockfd)
 {
     visca_inq_command inq;
     std::memcpy(inq.cmd, message, static_cast<std::size_t>(length));
@@ -175,9 +166,9 @@ void Camcontrol::camcontrol_voip()
     voip_set_receive_timeout(sockfd, kReceiveTimeout);
     while (camcontrol_voip_Running) {
         cliaddr_len = sizeof(cliaddr);
-        recv_length = static_cast<int>(::recvfrom(sockfd, recv_buffer, sizeof(recv_buffer), 0,
-                                                  reinterpret_cast<sockaddr*>(&cliaddr),
-                                                  &cliaddr_len));
+        recv_length =
+            static_cast<int>(::recvfrom(sockfd, recv_buffer, sizeof(recv_buffer), 0,
+                                        reinterpret_cast<sockaddr*>(&cliaddr), &cliaddr_len));
         if (recv_length <= 0) {
             camcontrol_voip_det_cmd = false;
             continue;

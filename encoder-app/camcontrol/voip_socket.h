@@ -7,13 +7,10 @@
 
 #include "vantor/unique_fd.h"
 
-// A UDP socket bound to `address`:`port`, or an invalid descriptor after one line saying why
-// (`service` names what stays off).
-vantor::UniqueFd voip_open_udp(in_addr address, uint16_t port, const char* service);
+// The UDP socket of a service (`service` names it in the lines printed) on `port` at the bind
+// address; `local` is set to the address bound. An invalid descriptor after one line saying why
+// the service stays off (no such bind address, no socket, bind refused).
+vantor::UniqueFd voip_open_service(const char* service, uint16_t port, sockaddr_in& local);
 
 // Receive time-out of a socket, so that a thread's running flag is seen.
 bool voip_set_receive_timeout(int sockfd, std::chrono::milliseconds timeout);
-
-// The bind address of the network services (vantor::bind_address), or none after one line that
-// names the refused value and `service`.
-bool voip_bind_address_for(const char* service, in_addr& address);

@@ -24,19 +24,11 @@ void Camcontrol::camcontrol_init_vtip()
     if (camcontrol_vtip_thread.joinable()) {
         return;
     }
-    in_addr address{};
-    if (!voip_bind_address_for("proprietary control channel", address)) {
-        return;
-    }
-    servaddr_vtip = {};
     cliaddr_vtip = {};
-    sockfd_vtip = voip_open_udp(address, VTIP_PORT, "proprietary control channel");
+    sockfd_vtip = voip_open_service("proprietary control channel", VTIP_PORT, servaddr_vtip);
     if (!sockfd_vtip) {
         return;
     }
-    servaddr_vtip.sin_family = AF_INET;
-    servaddr_vtip.sin_addr = address;
-    servaddr_vtip.sin_port = htons(VTIP_PORT);
     camcontrol_vtip_Running = true;
     camcontrol_vtip_thread = std::thread(&Camcontrol::camcontrol_vtip, this);
 }

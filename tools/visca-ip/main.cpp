@@ -46,8 +46,8 @@ Outcome exchange(int fd, const visca_ip::Options& options, uint16_t payload_type
                                   static_cast<int>(message.size()), datagram, sizeof(datagram));
     const Clock::time_point sent = Clock::now();
     if (::sendto(fd, datagram, static_cast<std::size_t>(length), 0,
-                 reinterpret_cast<const sockaddr*>(&options.camera), sizeof(options.camera)) !=
-        length) {
+                 reinterpret_cast<const sockaddr*>(&options.camera),
+                 sizeof(options.camera)) != length) {
         std::fprintf(stderr, "visca-ip: send failed: %s\n", std::strerror(errno));
         return outcome;
     }
@@ -61,8 +61,8 @@ Outcome exchange(int fd, const visca_ip::Options& options, uint16_t payload_type
         }
         const ssize_t got = ::recv(fd, received, sizeof(received), 0);
         visca_ip::Reply reply;
-        if (got <= 0 || !visca_ip::describe_reply(received, static_cast<int>(got),
-                                                  options.named, reply)) {
+        if (got <= 0 ||
+            !visca_ip::describe_reply(received, static_cast<int>(got), options.named, reply)) {
             continue;
         }
         const double at = elapsed_ms(sent);

@@ -40,8 +40,9 @@ std::string decoded(const uint8_t* payload, int length, Named named, int datagra
     } else if (named == Named::ZoomPosition && length == kZoomReplyLength) {
         std::snprintf(text, sizeof(text), ": zoom %u", static_cast<unsigned>(nibbles(payload + 2)));
     } else if (named == Named::Block && datagram_length == kBlockDatagramLength) {
-        std::snprintf(text, sizeof(text), ": block reply, video format 0x%02X, camera version 0x%02X%02X",
-                      payload[87], payload[88], payload[89]);
+        std::snprintf(text, sizeof(text),
+                      ": block reply, video format 0x%02X, camera version 0x%02X%02X", payload[87],
+                      payload[88], payload[89]);
     }
     return text;
 }

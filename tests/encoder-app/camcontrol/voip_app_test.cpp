@@ -9,11 +9,11 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <functional>
-#include <thread>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camcontrol/voip_framing.h"
@@ -63,6 +63,7 @@ std::string text(const std::optional<Bytes>& bytes)
 std::vector<std::string> texts(const std::vector<Bytes>& datagrams)
 {
     std::vector<std::string> out;
+    out.reserve(datagrams.size());
     for (const Bytes& bytes : datagrams) {
         out.push_back(hex(bytes));
     }
@@ -71,10 +72,9 @@ std::vector<std::string> texts(const std::vector<Bytes>& datagrams)
 
 class VoipApp : public ::testing::Test {
 protected:
-    explicit VoipApp(std::vector<std::string> camera_options = {})
-        : address(vantor::test::own_loopback_address()),
-          camera_address(ipv4(address)),
-          board(address, {}, std::move(camera_options))
+    explicit VoipApp(const std::vector<std::string>& camera_options = {})
+        : address(vantor::test::own_loopback_address()), camera_address(ipv4(address)),
+          board(address, {}, camera_options)
     {
     }
     static in_addr ipv4(const std::string& text)
@@ -148,12 +148,12 @@ TEST_F(VoipApp, OtherCamerasAndMalformedDatagramsAreNotActedOn)
 {
     const Bytes garbage(VOIP_DATAGRAM_MAX, 0x5A);
     const std::vector<Bytes> rows = {
-        framed(VOIP_VISCA_COMMAND, 1, "82 01 04 07 03 FF"),                 // camera 2
-        framed(VOIP_VISCA_INQUIRY, 2, "82 09 04 47 FF"),                    // camera 2
-        framed(0x0300, 3, "81 01 04 07 03 FF"),                             // unknown type
-        hex("01 00 00"),                                                    // no header
+        framed(VOIP_VISCA_COMMAND, 1, "82 01 04 07 03 FF"),  // camera 2
+        framed(VOIP_VISCA_INQUIRY, 2, "82 09 04 47 FF"),     // camera 2
+        framed(0x0300, 3, "81 01 04 07 03 FF"),              // unknown type
+        hex("01 00 00"),                                     // no header
         framed(0x0300, 3, "81 01 04 07 03 FF"),
-        hex("01 00 00 05 00 00 00 04"),                                     // header alone
+        hex("01 00 00 05 00 00 00 04"),  // header alone
         framed(VOIP_VISCA_COMMAND, 5, "81 01 04 07 03 00 00 00 00 00 00 00 00 00 00 00 00 FF"),
         framed(VOIP_VISCA_COMMAND, 6, "81 01 04 07 03 00 00 00 00 00 00 00 00 00 00 00"),
         garbage,
@@ -221,9 +221,9 @@ TEST_F(VoipApp, InquiriesAreAnsweredWithTheCameraReply)
         std::vector<Bytes> before;
         ASSERT_TRUE(controller.barrier(++sequence, &before));
         const std::vector<std::string> expected =
-            row.answered ? std::vector<std::string>{hex(framed(VOIP_VISCA_REPLY, sequence - 1,
-                                                               row.reply))}
-                         : std::vector<std::string>{};
+            row.answered
+                ? std::vector<std::string>{hex(framed(VOIP_VISCA_REPLY, sequence - 1, row.reply))}
+                : std::vector<std::string>{};
         EXPECT_EQ(texts(before), expected) << row.inquiry << " / " << row.reply;
         ASSERT_TRUE(board.camera.ok("normal"));
     }
@@ -320,8 +320,9 @@ TEST_F(VoipApp, WebUIThreadStandsAsideWhileViscaOverIpIsActive)
     EXPECT_TRUE(wait_until(
         [&] {
             const auto now = board.camera.history();
-            return std::any_of(now.begin() + static_cast<std::ptrdiff_t>(streamed), now.end(),
-                               [](const std::string& p) { return p.rfind("81 09 7E 7E 1", 0) == 0; });
+            return std::any_of(
+                now.begin() + static_cast<std::ptrdiff_t>(streamed), now.end(),
+                [](const std::string& p) { return p.rfind("81 09 7E 7E 1", 0) == 0; });
         },
         5000ms));
 }
@@ -390,9 +391,11 @@ TEST_F(VoipApp, ViscaIpClientDecodesRepliesAndRefusesBadArguments)
     EXPECT_NE(out().find("5 requests: 5 answered, 0 lost, 0 errors, 0 foreign replies"),
               std::string::npos)
         << out();
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{address, "zz"}, {"--repeat", "0", address, "home"},
-          {"300.1.1.1", "home"}, {address, "preset-recall", "128"}, {address, "81 01 04"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{address, "zz"},
+                                                {"--repeat", "0", address, "home"},
+                                                {"300.1.1.1", "home"},
+                                                {address, "preset-recall", "128"},
+                                                {address, "81 01 04"}}) {
         EXPECT_EQ(run(bad), 1) << bad.back();
         const std::string err = vantor::test::read_text(board.board / "/tool.err");
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "camcontrol/voip_framing.h"
 #include "support/board_tools.h"
@@ -49,7 +50,8 @@ std::string hex(const Bytes& bytes)
 std::string own_loopback_address()
 {
     const auto pid = static_cast<unsigned>(::getpid());
-    return "127.77." + std::to_string((pid >> 8U) & 0xFFU) + "." + std::to_string((pid & 0xFFU) | 1U);
+    return "127.77." + std::to_string((pid >> 8U) & 0xFFU) + "." +
+           std::to_string((pid & 0xFFU) | 1U);
 }
 
 VoipController::VoipController(in_addr camera, uint16_t port)
@@ -100,7 +102,8 @@ std::optional<Bytes> VoipController::barrier(uint32_t sequence_number,
         voip_header header;
         if (voip_decode_header(datagram->data(), static_cast<int>(datagram->size()), header) &&
             header.payload_type == VOIP_VISCA_REPLY && header.sequence_number == sequence_number &&
-            datagram->size() > VOIP_HEADER_LENGTH + 1 && (*datagram)[VOIP_HEADER_LENGTH + 1] == 0x50) {
+            datagram->size() > VOIP_HEADER_LENGTH + 1 &&
+            (*datagram)[VOIP_HEADER_LENGTH + 1] == 0x50) {
             return datagram;
         }
         if (before != nullptr) {
@@ -110,13 +113,12 @@ std::optional<Bytes> VoipController::barrier(uint32_t sequence_number,
     return std::nullopt;
 }
 
-VoipBoard::VoipBoard(const std::string& bind_address, const std::string& netns,
+VoipBoard::VoipBoard(std::string bind_address, std::string netns,
                      const std::vector<std::string>& camera_options)
     : camera((board.make_dir("/dev"), VANTOR_BIN_DIR), board / "/dev/ttyPS1",
              board / "/camera.sock", camera_options),
       encoder(VANTOR_BIN_DIR, board / "/dev/vantor-speedhq", {"--rate", "30"}),
-      m_bind_address(bind_address),
-      m_netns(netns)
+      m_bind_address(std::move(bind_address)), m_netns(std::move(netns))
 {
     board.make_dir("/etc");
     board.make_dir("/tmp");
@@ -147,9 +149,9 @@ bool VoipBoard::start_app(in_addr reach, const std::string& ready_line)
         argv.push_back("VANTOR_BIND_ADDRESS=" + m_bind_address);
         argv.push_back("VANTOR_NDI_ADDRESS=" + m_bind_address);
     }
-    argv.insert(argv.end(), {"VANTOR_ROOT=" + board.path(),
-                             "VANTOR_NDI_REGISTRY=" + registry.path(),
-                             "PATH=" + tools_first_in_path(tools)});
+    argv.insert(argv.end(),
+                {"VANTOR_ROOT=" + board.path(), "VANTOR_NDI_REGISTRY=" + registry.path(),
+                 "PATH=" + tools_first_in_path(tools)});
     argv.push_back(std::string(VANTOR_BIN_DIR) + "/encoder-app");
     ChildStreams streams;
     streams.in = {-1, "/dev/null", O_RDONLY};

@@ -32,7 +32,8 @@ public:
     // Sends an inquiry and returns the first reply datagram; everything received before it is
     // appended to `before`. The server handles one datagram after the other, so whatever it was
     // to send for earlier datagrams has been sent once this reply is here.
-    std::optional<Bytes> barrier(uint32_t sequence_number, std::vector<Bytes>* before = nullptr) const;
+    std::optional<Bytes> barrier(uint32_t sequence_number,
+                                 std::vector<Bytes>* before = nullptr) const;
 
 private:
     vantor::UniqueFd m_fd;
@@ -44,7 +45,7 @@ private:
 // time do not meet), or every address when it is empty and `netns` names the camera's namespace.
 class VoipBoard {
 public:
-    explicit VoipBoard(const std::string& bind_address, const std::string& netns = {},
+    explicit VoipBoard(std::string bind_address, std::string netns = {},
                        const std::vector<std::string>& camera_options = {});
     ~VoipBoard();
     VoipBoard(const VoipBoard&) = delete;

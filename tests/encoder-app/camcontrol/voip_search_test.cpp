@@ -123,8 +123,8 @@ std::string reply_text(const std::string& version, const std::string& name,
 {
     const std::string end = "\xFF";
     return "\x02MAC:02-56-54-52-00-02" + end + "INFO:network" + end + "MODEL:IPCARD" + end +
-           "SOFTVERSION:" + version + end + "IPADR:10.77.0.2" + end + "MASK:255.255.255.0" +
-           end + "GATEWAY" + gateway + end + "NAME:" + name + end + "WRITE:on" + end + "\x03";
+           "SOFTVERSION:" + version + end + "IPADR:10.77.0.2" + end + "MASK:255.255.255.0" + end +
+           "GATEWAY" + gateway + end + "NAME:" + name + end + "WRITE:on" + end + "\x03";
 }
 
 class DiscoveryInNamespaces : public ::testing::Test {
