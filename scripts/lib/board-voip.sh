@@ -4,10 +4,14 @@
 # the camera; on loopback VANTOR_BIND_ADDRESS keeps them on 127.0.0.1 and discovery stays off, so
 # nothing listens on or broadcasts to the machine's real network. Sourced by scripts/run.
 
-# board_voip_env CAMERA_NS: the environment assignments for encoder-app, one per line (none in a
-# namespace of its own).
+# board_voip_env CAMERA_NS: the environment assignment for encoder-app. In a namespace of its own
+# the variable is empty (every address, as on the camera), also when the caller had set it.
 board_voip_env() {
-  [ -n "$1" ] || echo "VANTOR_BIND_ADDRESS=127.0.0.1"
+  if [ -n "$1" ]; then
+    echo "VANTOR_BIND_ADDRESS="
+  else
+    echo "VANTOR_BIND_ADDRESS=127.0.0.1"
+  fi
 }
 
 # board_voip_help BIN_DIR CAMERA_ADDRESS [STUDIO_NS]: the visca-ip command that reaches the camera.

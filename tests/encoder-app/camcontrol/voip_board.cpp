@@ -49,9 +49,10 @@ std::string hex(const Bytes& bytes)
 
 std::string own_loopback_address()
 {
+    // Every pid (below 2^22, the largest pid_max) has an address of its own in 127.64.0.0/10.
     const auto pid = static_cast<unsigned>(::getpid());
-    return "127.77." + std::to_string((pid >> 8U) & 0xFFU) + "." +
-           std::to_string((pid & 0xFFU) | 1U);
+    return "127." + std::to_string(64U + ((pid >> 16U) & 63U)) + "." +
+           std::to_string((pid >> 8U) & 0xFFU) + "." + std::to_string(pid & 0xFFU);
 }
 
 VoipController::VoipController(in_addr camera, uint16_t port)
@@ -164,6 +165,9 @@ bool VoipBoard::start_app(in_addr reach, const std::string& ready_line)
     if (!wait_output(ready_line.empty() ? "START NDI Encode with format" : ready_line,
                      kStartDeadline)) {
         return false;
+    }
+    if (app_output().find("VISCA over IP: bind") != std::string::npos) {
+        return false;  // another program holds the port at this address
     }
     if (!m_netns.empty()) {
         return true;

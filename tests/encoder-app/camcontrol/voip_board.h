@@ -71,7 +71,7 @@ private:
     pid_t m_app = -1;
 };
 
-// A loopback address of this test process alone: 127.77.x.y from its pid.
+// A loopback address of this test process alone, from its pid (127.64.0.0/10).
 std::string own_loopback_address();
 
 }  // namespace vantor::test
