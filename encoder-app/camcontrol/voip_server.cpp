@@ -164,15 +164,21 @@ void Camcontrol::camcontrol_voip()
 {
     const int sockfd = sockfd_voip.get();
     voip_set_receive_timeout(sockfd, kReceiveTimeout);
+    // The activity flag is this thread's: cleared after a receive time-out that follows traffic.
+    bool traffic = false;
     while (camcontrol_voip_Running) {
         cliaddr_len = sizeof(cliaddr);
         recv_length =
             static_cast<int>(::recvfrom(sockfd, recv_buffer, sizeof(recv_buffer), 0,
                                         reinterpret_cast<sockaddr*>(&cliaddr), &cliaddr_len));
         if (recv_length <= 0) {
-            camcontrol_voip_det_cmd = false;
+            if (traffic) {
+                camcontrol_voip_det_cmd = false;
+                traffic = false;
+            }
             continue;
         }
+        traffic = true;
         voip_header header;
         if (!voip_decode_header(recv_buffer, recv_length, header)) {
             continue;  // shorter than its header

@@ -45,6 +45,8 @@ void Camcontrol::camcontrol_vtip()
 {
     const int sockfd = sockfd_vtip.get();
     voip_set_receive_timeout(sockfd, kReceiveTimeout);
+    // The command flag is this thread's: cleared after a receive time-out that follows traffic.
+    bool traffic = false;
     while (camcontrol_vtip_Running) {
         if (camcontrol_voip_det_cmd) {
             // About a second, but the running flag is looked at meanwhile.
@@ -59,9 +61,13 @@ void Camcontrol::camcontrol_vtip()
             ::recvfrom(sockfd, recv_buffer_vtip, sizeof(recv_buffer_vtip), 0,
                        reinterpret_cast<sockaddr*>(&cliaddr_vtip), &cliaddr_len_vtip));
         if (recv_length_vtip <= 0) {
-            camcontrol_vtip_det_cmd = false;
+            if (traffic) {
+                camcontrol_vtip_det_cmd = false;
+                traffic = false;
+            }
             continue;
         }
+        traffic = true;
         voip_header header;
         if (!voip_decode_header(recv_buffer_vtip, recv_length_vtip, header)) {
             continue;
