@@ -11,3 +11,7 @@
 // camera these are BusyBox tools; the virtual board puts tools of the same output format first in
 // PATH.
 std::string command_last_line(const char* command, int max_line_length);
+
+// As command_last_line, but the last read is kept as read (with its line break, when it had one).
+// False when the command cannot be started.
+bool command_last_read(const char* command, int max_line_length, std::string& last);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/time.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,7 +12,10 @@
 #include <string>
 #include <thread>
 
+#include "vantor/unique_fd.h"
+
 #include "camcontrol/camcontrol_ndi_handle.h"
+#include "camcontrol/voip_framing.h"
 #include "visca/visca.h"
 
 // The camera model, read once from the hardware-version file at start.
@@ -61,13 +65,15 @@ public:
     struct webui_cmd_str {
         visca_command set_cmd;      // trailing parameter bytes take the value before sending
         visca_inq_command get_cmd;  // single-value inquiry (unused: every binding block-reads)
-        uint32_t sys_val = kWebUINeverSynced;  // last value known in both camera and file
-        uint32_t ui_val = 0;                   // file value, or the camera's after it won
-        uint32_t mcu_val = 0;                  // camera value as last read
-        bool mcu_blk_read = true;              // camera value comes from block inquiries
-        bool mcu_val_read = false;             // a fresh camera value waits in mcu_val
-        bool ui_update = false;                // the file must be rewritten with ui_val
-        bool fst_update_done = false;          // the camera's value reached the file once
+        // Last value known in both camera and file; the block inquiry of VISCA over IP reads it
+        // from its own thread.
+        std::atomic<uint32_t> sys_val{kWebUINeverSynced};
+        uint32_t ui_val = 0;           // file value, or the camera's after it won
+        uint32_t mcu_val = 0;          // camera value as last read
+        bool mcu_blk_read = true;      // camera value comes from block inquiries
+        bool mcu_val_read = false;     // a fresh camera value waits in mcu_val
+        bool ui_update = false;        // the file must be rewritten with ui_val
+        bool fst_update_done = false;  // the camera's value reached the file once
         std::string Key;
         // The file's value, kept when the camera took a value the file has no text for (the file
         // still shows the earlier one): while the file reads as this, it has not changed.
@@ -198,7 +204,7 @@ public:
     std::atomic<bool> bInitUI{true};
     camcontrol_ndi_send_instance_t ndi_tx_inst = nullptr;  // borrowed NDI sender handle
     visca m_visca;
-    uint32_t video_format_unit = 0;
+    std::atomic<uint32_t> video_format_unit{0};
 
     std::thread camcontrol_ndi_thread;
     std::atomic<bool> camcontrol_ndi_Running{true};
@@ -209,23 +215,87 @@ public:
     std::thread camcontrol_inq_misc_thread;
     std::atomic<bool> camcontrol_inq_misc_Running{true};
 
+    // --- VISCA over IP (voip_server.cpp, voip_block_inquiry.cpp) ---
+    // Opens the socket on PORT and starts the server and discovery threads.
+    void camcontrol_init_voip();
+    void camcontrol_deinit_voip();
+    void camcontrol_voip();
+    // Acknowledges the VISCA command `message` to `client` at once, executes it (unless a format
+    // change is in progress) and sends the completion when the camera completed it.
+    void write_voip_command(const uint8_t* message, int message_length, const sockaddr_in& client,
+                            uint32_t sequence_number, int sockfd);
+    // Sends the 103-byte block-inquiry reply built from the current values.
+    void res_voip_inq_blk(const sockaddr_in& client, uint32_t sequence_number, int sockfd);
+    // Builds the 103-byte block-inquiry reply into `reply`.
+    void build_voip_inq_blk(uint32_t sequence_number, uint8_t (&reply)[103]) const;
+    // Sends the camera's reply held by `inq` to its client and clears inq_fill.
+    void sendto_res_voip_tx(visca_inq_command& inq);
+    // Sends one datagram under udp_send_mutex, with MSG_CONFIRM.
+    void voip_send(int sockfd, const sockaddr_in& client, const uint8_t* bytes, int length);
+
+    // --- discovery (voip_search.cpp) ---
+    void camcontrol_voip_search();
+    // 0 sent, 1 no socket, 2 bind failed, 3 broadcast refused, 4 no host name (not sent).
+    int camcontrol_voip_search_sendto(uint16_t srcPort);
+    int LocalIP_InfoGet();
+    static int GetFWVersion(std::string& target);
+    static int GetCmd(const char* cmd, std::string& target);
+
+    // --- proprietary channel (vtip.cpp) ---
+    void camcontrol_init_vtip();
+    void camcontrol_deinit_vtip();
+    void camcontrol_vtip();
+
+    static constexpr uint16_t PORT = 52381;
+    static constexpr uint16_t PORT_search = 52380;
+    static constexpr uint16_t VTIP_PORT = 420;
+    static constexpr int MAXLINE = VOIP_DATAGRAM_MAX;
+
     std::mutex udp_send_mutex;
     voip_control_command_str voip_control_command;
     std::atomic<bool> camcontrol_voip_Running{false};
     std::atomic<bool> camcontrol_voip_det_cmd{false};
+    vantor::UniqueFd sockfd_voip;
     std::thread camcontrol_voip_thread;
     std::thread camcontrol_voip_search_thread;
+    sockaddr_in servaddr = {};
+    sockaddr_in cliaddr = {};
     socklen_t cliaddr_len = sizeof(sockaddr_in);
+    timeval read_timeout = {};
+    uint8_t recv_buffer[MAXLINE] = {};
+    uint16_t recv_payload_type = 0;
+    uint16_t recv_payload_length = 0;
+    uint32_t recv_sequence_number = 0;
+    int recv_length = 0;
+    // The address the network services bind (the any-address on the camera); discovery is off
+    // when it is a loopback address.
+    in_addr voip_bind_address = {};
 
     std::atomic<bool> tally_en{false};
 
     std::atomic<bool> camcontrol_vtip_Running{false};
     std::atomic<bool> camcontrol_vtip_det_cmd{false};
+    vantor::UniqueFd sockfd_vtip;
     std::thread camcontrol_vtip_thread;
+    sockaddr_in servaddr_vtip = {};
+    sockaddr_in cliaddr_vtip = {};
     socklen_t cliaddr_len_vtip = sizeof(sockaddr_in);
+    timeval read_timeout_vtip = {};
+    uint8_t recv_buffer_vtip[MAXLINE] = {};
+    uint16_t recv_payload_type_vtip = 0;
+    uint16_t recv_payload_length_vtip = 0;
+    uint32_t recv_sequence_number_vtip = 0;
+    int recv_length_vtip = 0;
 
+    vantor::UniqueFd sockfd_search;
+    sockaddr_in servaddr_search = {};
+    sockaddr_in cliaddr_search = {};
     socklen_t bcaddrlen = sizeof(sockaddr_in);
     socklen_t cliaddr_search_len = sizeof(sockaddr_in);
+    timeval read_timeout_search = {};
+    int recv_length_search = 0;
+    // Network identity of the discovery reply; only the discovery thread touches them.
+    std::string m_sLocalIP, m_sMacAddr, m_sNetMask, m_sGateway;
 
     std::thread camcontrol_webui_thread;
     std::atomic<bool> camcontrol_webui_Running{true};

@@ -104,7 +104,8 @@ void Camcontrol::init_Camcontrol()
     if (!camcontrol_inq_misc_thread.joinable()) {
         camcontrol_inq_misc_thread = std::thread(&Camcontrol::camcontrol_inq_misc, this);
     }
-    // (VISCA over IP with discovery, then the proprietary channel, start here.)
+    camcontrol_init_voip();
+    camcontrol_init_vtip();
     ndi_tally_Running = true;
     if (ndi_tx_inst != nullptr && !ndi_tally_thread.joinable()) {
         ndi_tally_thread = std::thread(&Camcontrol::ndi_tally, this);

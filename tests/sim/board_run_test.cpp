@@ -144,6 +144,11 @@ TEST_F(BoardRunTest, CameraStreamsAcrossTheStudioLinkAndCtrlCStopsEverything)
     EXPECT_GT(best_program_rate(monitor.output, "1280x720"), 0.0) << monitor.output;
     EXPECT_FALSE(read_text(picture).empty());
 
+    const auto visca = run_command(
+        {"ip", "netns", "exec", studio_ns, kBin + "/visca-ip", "10.77.0.2", "zoom-pos?"}, 30s);
+    EXPECT_EQ(visca.status, 0) << visca.output;
+    EXPECT_TRUE(contains(visca.output, "seq 1  reply          90 50 ")) << visca.output;
+
     script.signal(SIGINT);
     EXPECT_EQ(script.wait_exit(kStopDeadline), 0) << script.output();
     const std::string output = script.output();
@@ -153,9 +158,10 @@ TEST_F(BoardRunTest, CameraStreamsAcrossTheStudioLinkAndCtrlCStopsEverything)
     EXPECT_NE(app_end, std::string::npos) << output;
     EXPECT_NE(netns_gone, std::string::npos) << output;
     EXPECT_LT(app_end, netns_gone) << output;
-    // The camera does not serve VISCA over IP or discovery yet: nothing may say it does.
-    EXPECT_FALSE(contains(output, "52381")) << output;
-    EXPECT_FALSE(contains(output, "52380")) << output;
+    // VISCA over IP and discovery run as on the camera, reached from the studio namespace.
+    EXPECT_TRUE(contains(output, "ip netns exec " + studio_ns + " " + kBin + "/visca-ip 10.77.0.2"))
+        << output;
+    EXPECT_FALSE(contains(output, "IP-setup discovery is off")) << output;
     expect_nothing_left({camera_ns, studio_ns});
     // A board root given on the command line stays, settings and all.
     EXPECT_TRUE(contains(read_text(m_root + "/etc/vantor-enc1-settings.json"),

@@ -1,0 +1,238 @@
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "camcontrol/Camcontrol.h"
+#include "camcontrol/voip_socket.h"
+#include "vantor/bind_address.h"
+
+// VISCA over IP on UDP 52381: commands and inquiries for camera 1 go to the VISCA engine, the
+// controller gets acknowledgement, completion and reply datagrams; control commands get their
+// control reply; the block inquiry 81 09 7E 7E EE FF is answered from the current values.
+
+namespace {
+
+constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
+constexpr uint8_t kCameraOne = 0x81;
+constexpr uint8_t kCommand = 0x01;
+constexpr uint8_t kInquiry = 0x09;
+constexpr uint8_t kPanTiltPosition = 0x12;
+constexpr int kPanTiltReplyLength = 11;
+constexpr uint8_t kZoomPosition = 0x47;
+constexpr int kZoomReplyLength = 7;
+constexpr uint8_t kAckPayload[] = {0x90, 0x41, 0xFF};
+constexpr uint8_t kCompletionPayload[] = {0x90, 0x51, 0xFF};
+constexpr uint8_t kControlReplyPayload = 0x01;
+
+// IF_Clear: the camera answers it with the reply packet 90 50 FF, neither acknowledgement nor
+// completion, so it is carried out as a transaction that collects a reply.
+constexpr uint8_t kIfClear[] = {0x81, 0x01, 0x00, 0x01, 0xFF};
+
+bool is_if_clear(const uint8_t* message, int length)
+{
+    return length == static_cast<int>(sizeof(kIfClear)) &&
+           std::memcmp(message, kIfClear, sizeof(kIfClear)) == 0;
+}
+
+}  // namespace
+
+void Camcontrol::camcontrol_init_voip()
+{
+    if (camcontrol_voip_thread.joinable()) {
+        return;
+    }
+    cliaddr = {};
+    sockfd_voip = voip_open_service("VISCA over IP", PORT, servaddr);
+    if (!sockfd_voip) {
+        return;
+    }
+    voip_bind_address = servaddr.sin_addr;
+    voip_control_command = {};
+    voip_write_header(VOIP_CONTROL_REPLY, 1, 0, voip_control_command.cmd);
+    voip_control_command.cmd[VOIP_HEADER_LENGTH] = kControlReplyPayload;
+    voip_control_command.cmd_length = sizeof(voip_control_command.cmd);
+    camcontrol_voip_Running = true;
+    camcontrol_voip_thread = std::thread(&Camcontrol::camcontrol_voip, this);
+    if (vantor::is_loopback(voip_bind_address)) {
+        // Nothing may be broadcast from a loopback-bound board.
+        std::puts("IP-setup discovery is off: the services listen on loopback, nothing is "
+                  "broadcast");
+        std::fflush(stdout);
+    } else {
+        camcontrol_voip_search_thread = std::thread(&Camcontrol::camcontrol_voip_search, this);
+    }
+}
+
+void Camcontrol::camcontrol_deinit_voip()
+{
+    camcontrol_voip_Running = false;
+    if (camcontrol_voip_thread.joinable()) {
+        camcontrol_voip_thread.join();
+    }
+    if (camcontrol_voip_search_thread.joinable()) {
+        camcontrol_voip_search_thread.join();
+    }
+}
+
+void Camcontrol::voip_send(int sockfd, const sockaddr_in& client, const uint8_t* bytes, int length)
+{
+    const std::lock_guard<std::mutex> lock(udp_send_mutex);
+    (void)::sendto(sockfd, bytes, static_cast<std::size_t>(length), MSG_CONFIRM,
+                   reinterpret_cast<const sockaddr*>(&client), sizeof(client));
+}
+
+void Camcontrol::write_voip_command(const uint8_t* message, int message_length,
+                                    const sockaddr_in& client, uint32_t sequence_number, int sockfd)
+{
+    visca_command command;
+    if (message_length <= 0 || message_length > VISCA_PACKET_SIZE) {
+        return;
+    }
+    std::memcpy(command.cmd, message, static_cast<std::size_t>(message_length));
+    command.cmd_length = message_length;
+    command.cliaddr = client;
+    command.sockfd = sockfd;
+    command.sequence_number = sequence_number;
+
+    uint8_t reply[VOIP_HEADER_LENGTH + sizeof(kAckPayload)];
+    const int length = voip_build(VOIP_VISCA_REPLY, sequence_number, kAckPayload,
+                                  sizeof(kAckPayload), reply, sizeof(reply));
+    voip_send(sockfd, client, reply, length);
+    if (m_visca.vid_fmt_switch) {
+        return;  // acknowledged, but the camera is switching format: not executed
+    }
+    m_visca.visca_exec_cmd(command);
+    if (command.comp) {
+        voip_build(VOIP_VISCA_REPLY, sequence_number, kCompletionPayload,
+                   sizeof(kCompletionPayload), reply, sizeof(reply));
+        voip_send(sockfd, client, reply, length);
+    }
+}
+
+void Camcontrol::sendto_res_voip_tx(visca_inq_command& inq)
+{
+    uint8_t reply[VOIP_HEADER_LENGTH + VISCA_PACKET_SIZE];
+    const int length = voip_build(VOIP_VISCA_REPLY, inq.sequence_number, inq.inq, inq.inq_length,
+                                  reply, sizeof(reply));
+    if (length > 0) {
+        voip_send(inq.sockfd, inq.cliaddr, reply, length);
+    }
+    inq.inq_fill = false;
+}
+
+void Camcontrol::res_voip_inq_blk(const sockaddr_in& client, uint32_t sequence_number, int sockfd)
+{
+    uint8_t reply[103];
+    build_voip_inq_blk(sequence_number, reply);
+    voip_send(sockfd, client, reply, sizeof(reply));
+}
+
+namespace {
+
+// The inquiry `message` as the engine's record, from `client`.
+visca_inq_command voip_inquiry_record(const uint8_t* message, int length, const sockaddr_in& client,
+                                      uint32_t sequence_number, int sockfd)
+{
+    visca_inq_command inq;
+    std::memcpy(inq.cmd, message, static_cast<std::size_t>(length));
+    inq.cmd_length = length;
+    inq.cmd_fill = true;
+    inq.inq_fill = false;
+    inq.cliaddr = client;
+    inq.sockfd = sockfd;
+    inq.sequence_number = sequence_number;
+    return inq;
+}
+
+// The position inquiries are answered only with a reply of their full length.
+bool voip_reply_complete(const visca_inq_command& inq)
+{
+    if (inq.cmd_length > 3 && inq.cmd[3] == kPanTiltPosition) {
+        return inq.inq_length == kPanTiltReplyLength;
+    }
+    if (inq.cmd_length > 3 && inq.cmd[3] == kZoomPosition) {
+        return inq.inq_length == kZoomReplyLength;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Camcontrol::camcontrol_voip()
+{
+    const int sockfd = sockfd_voip.get();
+    voip_set_receive_timeout(sockfd, kReceiveTimeout);
+    // The activity flag is this thread's: cleared after a receive time-out that follows traffic.
+    bool traffic = false;
+    while (camcontrol_voip_Running) {
+        cliaddr_len = sizeof(cliaddr);
+        recv_length =
+            static_cast<int>(::recvfrom(sockfd, recv_buffer, sizeof(recv_buffer), 0,
+                                        reinterpret_cast<sockaddr*>(&cliaddr), &cliaddr_len));
+        if (recv_length <= 0) {
+            if (traffic) {
+                camcontrol_voip_det_cmd = false;
+                traffic = false;
+            }
+            continue;
+        }
+        traffic = true;
+        voip_header header;
+        if (!voip_decode_header(recv_buffer, recv_length, header)) {
+            continue;  // shorter than its header
+        }
+        recv_payload_type = header.payload_type;
+        recv_payload_length = header.payload_length;
+        recv_sequence_number = header.sequence_number;
+        const sockaddr_in client = cliaddr;
+
+        if (recv_payload_type == VOIP_CONTROL_COMMAND) {
+            std::memcpy(voip_control_command.cmd + 4, recv_buffer + 4, 4);
+            voip_control_command.sequence_number = recv_sequence_number;
+            voip_control_command.cliaddr = client;
+            voip_control_command.new_cmd = true;
+            voip_send(sockfd, client, voip_control_command.cmd, voip_control_command.cmd_length);
+            continue;
+        }
+        if (recv_payload_type != VOIP_VISCA_COMMAND && recv_payload_type != VOIP_VISCA_INQUIRY &&
+            recv_payload_type != VOIP_DEVICE_SETTING) {
+            continue;
+        }
+        // What is done depends on the payload, whichever of the three types carried it.
+        uint8_t message[VOIP_MESSAGE_MAX];
+        const int length = voip_visca_message(recv_buffer, recv_length, message);
+        if (length == 0) {
+            continue;
+        }
+        if (is_if_clear(message, length)) {
+            camcontrol_voip_det_cmd = true;
+            visca_inq_command inq =
+                voip_inquiry_record(message, length, client, recv_sequence_number, sockfd);
+            if (!m_visca.vid_fmt_switch) {
+                m_visca.visca_exec_inq_cmd(inq);
+                if (inq.inq_fill) {
+                    sendto_res_voip_tx(inq);
+                }
+            }
+        } else if (voip_is_camera_command(message, length)) {
+            camcontrol_voip_det_cmd = true;
+            write_voip_command(message, length, client, recv_sequence_number, sockfd);
+        } else if (voip_is_block_inquiry(message, length)) {
+            camcontrol_voip_det_cmd = false;
+            res_voip_inq_blk(client, recv_sequence_number, sockfd);
+        } else if (length > 2 && message[0] == kCameraOne && message[1] == kInquiry) {
+            camcontrol_voip_det_cmd = true;
+            visca_inq_command inq =
+                voip_inquiry_record(message, length, client, recv_sequence_number, sockfd);
+            if (m_visca.vid_fmt_switch) {
+                continue;  // no reply during a format change
+            }
+            m_visca.visca_exec_inq_cmd(inq);
+            if (inq.inq_fill && voip_reply_complete(inq)) {
+                sendto_res_voip_tx(inq);
+            }
+        }
+    }
+}
