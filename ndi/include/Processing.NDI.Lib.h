@@ -313,3 +313,33 @@ void NDIlib_recv_get_performance(NDIlib_recv_instance_t p_instance,
 // This library's own: the connected sender's name, address, vendor and announced failover source.
 void NDIlib_recv_get_source_info(NDIlib_recv_instance_t p_instance,
                                  NDIlib_recv_source_info_t* p_info);
+
+// ---------------------------------------------------------------------------------------------
+// Finding senders: by mDNS through the avahi daemon and, on this machine, in the registry folder
+// (see ndi/README.md). Only senders sharing a group with `p_groups` (comma-separated; null or
+// empty: "public") are listed.
+
+struct NDIlib_find_create_t {
+    bool show_local_sources;  // accepted; senders of this machine are always listed
+    const char* p_groups;
+    const char* p_extra_ips;  // accepted and not acted upon
+
+    NDIlib_find_create_t(bool show_local_sources_ = true, const char* groups = nullptr,
+                         const char* extra_ips = nullptr)
+        : show_local_sources(show_local_sources_), p_groups(groups), p_extra_ips(extra_ips)
+    {
+    }
+};
+
+using NDIlib_find_instance_t = struct NDIlib_find_instance_type*;
+
+NDIlib_find_instance_t NDIlib_find_create_v2(const NDIlib_find_create_t* p_create_settings);
+void NDIlib_find_destroy(NDIlib_find_instance_t p_instance);
+// Waits up to `timeout_in_ms` for the list of senders to change; true when it did.
+bool NDIlib_find_wait_for_sources(NDIlib_find_instance_t p_instance, uint32_t timeout_in_ms);
+// The senders seen now; the array stays valid until the next call on this finder or its
+// destruction.
+const NDIlib_source_t* NDIlib_find_get_current_sources(NDIlib_find_instance_t p_instance,
+                                                       uint32_t* p_no_sources);
+// This library's own: the groups of source `index` of the last NDIlib_find_get_current_sources.
+const char* NDIlib_find_get_source_groups(NDIlib_find_instance_t p_instance, uint32_t index);

@@ -96,17 +96,26 @@ std::unique_ptr<Sender> Sender::create(const NDIlib_send_create_t& settings,
         log_line("sender '" + sender->m_name + "' not created: " + error);
         return nullptr;
     }
-    const std::string reachable = address == "0.0.0.0" ? "127.0.0.1" : address;
+    int interface_index = 0;
+    const std::string reachable = reachable_address(address, interface_index);
     sender->m_address = reachable + ":" + std::to_string(port);
-    sender->m_source = NDIlib_source_t(sender->m_name.c_str(), sender->m_address.c_str());
+    sender->m_full_name = host_name() + " (" + sender->m_name + ")";
+    sender->m_source = NDIlib_source_t(sender->m_full_name.c_str(), sender->m_address.c_str());
     sender->m_registry =
         std::make_unique<RegistryEntry>(sender->m_name, sender->m_groups, sender->m_address);
+    // Nobody elsewhere can reach a sender on the loopback interface: it is not announced.
+    if (!is_loopback(reachable)) {
+        sender->m_announcement = std::make_unique<MdnsAnnouncement>(
+            "sender '" + sender->m_name + "'", sender->m_full_name, port, sender->m_groups,
+            interface_index);
+    }
     sender->m_thread = std::thread([raw = sender.get()] { raw->io_loop(); });
     return sender;
 }
 
 Sender::~Sender()
 {
+    m_announcement.reset();
     m_stop.store(true);
     m_wake.wake();
     if (m_thread.joinable()) {
@@ -387,6 +396,7 @@ void Sender::accept_all()
         }
         const int on = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        set_liveness(fd.get());
         auto connection = std::make_unique<Connection>();
         connection->peer = peer_address(fd.get());
         connection->fd = std::move(fd);

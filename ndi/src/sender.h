@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Processing.NDI.Lib.h"
+#include "mdns_announce.h"
 #include "message_reader.h"
 #include "net.h"
 #include "out_message.h"
@@ -93,10 +94,12 @@ private:
     std::string m_groups;
     std::string m_vendor;
     std::string m_address;
+    std::string m_full_name;  // "<host> (<name>)"
     NDIlib_source_t m_source;
     UniqueFd m_listen;
     WakeFd m_wake;
     std::unique_ptr<RegistryEntry> m_registry;
+    std::unique_ptr<MdnsAnnouncement> m_announcement;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 

@@ -9,6 +9,7 @@
 
 #include "Processing.NDI.Lib.h"
 #include "options.h"
+#include "source_list.h"
 #include "stream_stats.h"
 
 namespace {
@@ -216,7 +217,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ndi-monitor: the NDI runtime cannot be used here\n");
         return 1;
     }
-    const int status = Monitor(options).run();
+    const int status = options.list ? ndi_monitor::list_sources(options) : Monitor(options).run();
     NDIlib_destroy();
     return status;
 }

@@ -17,6 +17,8 @@ struct Options {
     int seconds = 0;           // 0: until interrupted
     int connect_timeout = 10;
     bool help = false;
+    bool list = false;   // --list: print the sources seen, then end
+    std::string groups;  // the groups --list asks for (empty: "public")
 };
 
 // Parses the command line. False (with `error`) when it cannot be used.
