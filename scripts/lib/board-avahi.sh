@@ -24,14 +24,12 @@ board_avahi_bus() {
   echo "unix:path=$1/system_bus_socket"
 }
 
-# board_avahi_up NS DIR HOST INTERFACE: starts the bus and avahi-daemon (host name HOST, on
-# INTERFACE only) in network namespace NS, their files and logs in DIR. Waits until avahi has
-# registered on the bus; returns non-zero (and says why) when it does not come up.
-board_avahi_up() {
-  local ns=$1 dir=$2 host=$3 interface=$4 daemon tries=0
-  daemon=$(command -v avahi-daemon || echo /usr/sbin/avahi-daemon)
+# board_avahi_config DIR HOST INTERFACE: writes the bus's and avahi-daemon's configuration into
+# DIR: avahi with host name HOST, on INTERFACE only, IPv4.
+board_avahi_config() {
+  local dir=$1 host=$2 interface=$3
   mkdir -p "$dir" || return 1
-  cat >"$dir/dbus.conf" <<CONF
+  cat >"$dir/dbus.conf" <<CONF || return 1
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
@@ -59,10 +57,37 @@ enable-wide-area=no
 publish-hinfo=no
 publish-workstation=no
 CONF
+}
+
+# board_avahi_exec_bus NS DIR: becomes the D-Bus bus of DIR's configuration in network namespace
+# NS (in a private mount namespace with a fresh /run).
+board_avahi_exec_bus() {
   # shellcheck disable=SC2016 # expanded by the inner shell
-  setsid ip netns exec "$ns" unshare --mount --propagation private sh -c \
+  exec ip netns exec "$1" unshare --mount --propagation private sh -c \
     'mount -t tmpfs board-run /run && exec dbus-daemon --nofork --nopidfile --config-file="$1"' \
-    sh "$dir/dbus.conf" </dev/null >"$dir/dbus.log" 2>&1 &
+    sh "$2/dbus.conf"
+}
+
+# board_avahi_exec_daemon NS DIR: becomes avahi-daemon of DIR's configuration in network
+# namespace NS (in a private mount namespace with a fresh /run), on DIR's bus.
+board_avahi_exec_daemon() {
+  local daemon
+  daemon=$(command -v avahi-daemon || echo /usr/sbin/avahi-daemon)
+  # shellcheck disable=SC2016 # expanded by the inner shell
+  DBUS_SYSTEM_BUS_ADDRESS=$(board_avahi_bus "$2") exec ip netns exec "$1" \
+    unshare --mount --propagation private sh -c \
+    'mount -t tmpfs board-run /run && mkdir /run/avahi-daemon &&
+     exec "$1" --no-chroot --no-drop-root --no-rlimits --no-proc-title -f "$2"' \
+    sh "$daemon" "$2/avahi-daemon.conf"
+}
+
+# board_avahi_up NS DIR HOST INTERFACE: starts the bus and avahi-daemon (see board_avahi_config)
+# in network namespace NS, their files and logs in DIR. Waits until avahi has started; returns
+# non-zero (and says why) when it does not come up.
+board_avahi_up() {
+  local ns=$1 dir=$2 tries=0
+  board_avahi_config "$dir" "$3" "$4" || return 1
+  (board_avahi_exec_bus "$ns" "$dir") </dev/null >"$dir/dbus.log" 2>&1 &
   echo $! >"$dir/dbus.pid"
   while [ ! -S "$dir/system_bus_socket" ]; do
     if [ "$tries" -ge 100 ] || ! kill -0 "$(cat "$dir/dbus.pid")" 2>/dev/null; then
@@ -72,13 +97,7 @@ CONF
     sleep 0.1
     tries=$((tries + 1))
   done
-  # shellcheck disable=SC2016 # expanded by the inner shell
-  DBUS_SYSTEM_BUS_ADDRESS=$(board_avahi_bus "$dir") \
-    setsid ip netns exec "$ns" unshare --mount --propagation private sh -c \
-    'mount -t tmpfs board-run /run && mkdir /run/avahi-daemon &&
-     exec "$1" --no-chroot --no-drop-root --no-rlimits --no-proc-title -f "$2"' \
-    sh "$daemon" "$dir/avahi-daemon.conf" </dev/null \
-    >"$dir/avahi-daemon.log" 2>&1 &
+  (board_avahi_exec_daemon "$ns" "$dir") </dev/null >"$dir/avahi-daemon.log" 2>&1 &
   echo $! >"$dir/avahi-daemon.pid"
   tries=0
   until grep -q "Server startup complete" "$dir/avahi-daemon.log" 2>/dev/null; do
