@@ -44,8 +44,8 @@ int main(int argc, char** argv)
             continue;
         }
         const std::size_t slash = arg.find('/');
-        sources.push_back({arg.substr(0, slash),
-                           slash == std::string::npos ? "" : arg.substr(slash + 1)});
+        sources.push_back(
+            {arg.substr(0, slash), slash == std::string::npos ? "" : arg.substr(slash + 1)});
     }
     if (sources.empty() || !NDIlib_initialize()) {
         std::fprintf(stderr, "usage: ndi-test-sender [--failover ADDRESS] NAME[/GROUPS]...\n");

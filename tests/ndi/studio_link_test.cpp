@@ -83,8 +83,8 @@ protected:
             stop(*it);
         }
         if (m_namespaces) {
-            run_command({"bash", "-c", shell("board_netns_down " + m_camera.ns + " " + m_studio.ns)},
-                        60s);
+            run_command(
+                {"bash", "-c", shell("board_netns_down " + m_camera.ns + " " + m_studio.ns)}, 60s);
         }
     }
 
@@ -112,17 +112,19 @@ protected:
 
     void start_bus(Side& side)
     {
-        side.bus = start({"/bin/bash", "-c", shell("board_avahi_exec_bus " + side.ns + " " + side.dir)},
-                         side.dir + "/dbus.log");
-        ASSERT_TRUE(wait_until([&] { return ::access((side.dir + "/system_bus_socket").c_str(), F_OK) == 0; },
-                               kDeadline));
+        side.bus =
+            start({"/bin/bash", "-c", shell("board_avahi_exec_bus " + side.ns + " " + side.dir)},
+                  side.dir + "/dbus.log");
+        ASSERT_TRUE(wait_until(
+            [&] { return ::access((side.dir + "/system_bus_socket").c_str(), F_OK) == 0; },
+            kDeadline));
     }
 
     void start_daemon(Side& side)
     {
-        side.daemon = start(
-            {"/bin/bash", "-c", shell("board_avahi_exec_daemon " + side.ns + " " + side.dir)},
-            side.dir + "/avahi-daemon.log");
+        side.daemon =
+            start({"/bin/bash", "-c", shell("board_avahi_exec_daemon " + side.ns + " " + side.dir)},
+                  side.dir + "/avahi-daemon.log");
         ASSERT_TRUE(wait_until(
             [&] { return contains(read_text(side.dir + "/avahi-daemon.log"), "startup complete"); },
             kDeadline))
@@ -132,7 +134,11 @@ protected:
     // argv run inside the side's namespace, on its bus, listening on every interface there.
     std::vector<std::string> inside(const Side& side, std::vector<std::string> argv) const
     {
-        std::vector<std::string> full = {"/usr/sbin/ip", "netns", "exec", side.ns, "env",
+        std::vector<std::string> full = {"/usr/sbin/ip",
+                                         "netns",
+                                         "exec",
+                                         side.ns,
+                                         "env",
                                          "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + side.dir +
                                              "/system_bus_socket",
                                          "VANTOR_NDI_ADDRESS=0.0.0.0",
@@ -202,7 +208,8 @@ TEST_F(StudioLink, CameraFoundByMdnsAcrossTheLinkWithGroupsHonouredAndWithdrawnW
     EXPECT_EQ(camera.rfind("10.77.0.2:", 0), 0U) << "reported address " << camera;
 
     std::string listed;
-    ASSERT_TRUE(wait_until([&] { return contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+    ASSERT_TRUE(
+        wait_until([&] { return contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
         << listed;
     EXPECT_TRUE(contains(listed, "(CAM)  " + camera + "  groups: public")) << listed;
     EXPECT_FALSE(contains(listed, "(comms)")) << listed;
@@ -212,12 +219,13 @@ TEST_F(StudioLink, CameraFoundByMdnsAcrossTheLinkWithGroupsHonouredAndWithdrawnW
     EXPECT_FALSE(contains(comms, "(CAM)")) << comms;
 
     // An independent client sees the announcement with its TXT record.
-    const CommandResult browsed = run_command(
-        inside(m_studio, {"avahi-browse", "--resolve", "--terminate", "--parsable",
-                          "_vantor-ndi._tcp"}),
-        60s);
+    const CommandResult browsed =
+        run_command(inside(m_studio, {"avahi-browse", "--resolve", "--terminate", "--parsable",
+                                      "_vantor-ndi._tcp"}),
+                    60s);
     // Parsable output escapes the blank and the parentheses of "<host> (comms)".
-    EXPECT_TRUE(contains(browsed.output, "\\040comms\\041;_vantor-ndi._tcp;local;")) << browsed.output;
+    EXPECT_TRUE(contains(browsed.output, "\\040comms\\041;_vantor-ndi._tcp;local;"))
+        << browsed.output;
     EXPECT_TRUE(contains(browsed.output, "\"groups=Vantor-Comms\"")) << browsed.output;
     EXPECT_TRUE(contains(browsed.output, "\"proto=1\"")) << browsed.output;
 
@@ -226,7 +234,8 @@ TEST_F(StudioLink, CameraFoundByMdnsAcrossTheLinkWithGroupsHonouredAndWithdrawnW
     EXPECT_TRUE(contains(watched, "video program: 640x360 SHQ2")) << watched;
 
     stop(senders);
-    EXPECT_TRUE(wait_until([&] { return !contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+    EXPECT_TRUE(
+        wait_until([&] { return !contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
         << listed;
 }
 
@@ -242,7 +251,8 @@ TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRuns)
 
     start_daemon(m_camera);
     std::string listed;
-    EXPECT_TRUE(wait_until([&] { return contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+    EXPECT_TRUE(
+        wait_until([&] { return contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
         << listed;
 
     stop(m_camera.daemon, SIGKILL);
@@ -276,8 +286,7 @@ TEST_F(StudioLink, CutLinkDropsTheReceiverAndItsTallyAndMovesTheReceiverToTheFai
     EXPECT_TRUE(wait_until(
         [&] { return contains(read_text(monitor_log), "connected to 'BACKUP'"); }, kDeadline))
         << read_text(monitor_log);
-    EXPECT_TRUE(contains(read_text(backup_log), "tally BACKUP program=1"))
-        << read_text(backup_log);
+    EXPECT_TRUE(contains(read_text(backup_log), "tally BACKUP program=1")) << read_text(backup_log);
 }
 
 }  // namespace

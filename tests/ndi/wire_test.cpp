@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +12,8 @@
 #include "codec.h"
 #include "config.h"
 #include "frame_size.h"
+#include "message_reader.h"
+#include "net.h"
 #include "wire.h"
 
 namespace vantor::ndi {
@@ -212,6 +217,49 @@ TEST(NdiFrameSize, FollowsTheSpeedHqDataRates)
     EXPECT_EQ(NDIlib_send_get_target_frame_size(nullptr, &frame),
               target_frame_size(3840, 2160, 30000, 1001));
     EXPECT_EQ(NDIlib_send_get_target_frame_size(nullptr, nullptr), 0);
+}
+
+}  // namespace
+}  // namespace vantor::ndi
+
+namespace vantor::ndi {
+namespace {
+
+// A peer announcing the largest payload but sending little of it holds memory for what arrived,
+// not for what it announced; the message still completes when all of it has come.
+TEST(NdiMessageReader, PayloadMemoryGrowsWithWhatArrives)
+{
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    const UniqueFd reading(pair[0]);
+    const UniqueFd writing(pair[1]);
+    std::vector<std::uint8_t> bytes;
+    put_header(bytes, MessageType::Video, kMaxPayloadFromSender);
+    bytes.resize(bytes.size() + 1000, 0x5a);
+    ASSERT_TRUE(send_all(writing.get(), bytes.data(), bytes.size()));
+
+    MessageReader reader(Direction::ToReceiver);
+    Message message;
+    std::string error;
+    EXPECT_EQ(reader.read(reading.get(), message, error), MessageReader::Status::Pending) << error;
+    EXPECT_LE(reader.held(), 2 * MessageReader::kFirstPayloadStep);
+
+    // The rest, in pieces the socket buffer takes; the reader drains between them.
+    std::size_t left = kMaxPayloadFromSender - 1000;
+    const std::vector<std::uint8_t> piece(std::size_t{1} << 20, 0x5a);
+    MessageReader::Status status = MessageReader::Status::Pending;
+    for (int round = 0; round < 100000 && status == MessageReader::Status::Pending; ++round) {
+        const ssize_t sent =
+            left > 0 ? ::send(writing.get(), piece.data(), std::min(left, piece.size()), 0) : 0;
+        if (sent > 0) {
+            left -= static_cast<std::size_t>(sent);
+        }
+        status = reader.read(reading.get(), message, error);
+    }
+    ASSERT_EQ(status, MessageReader::Status::Message) << error;
+    EXPECT_EQ(message.payload.size(), kMaxPayloadFromSender);
+    EXPECT_EQ(message.payload.front(), 0x5a);
+    EXPECT_EQ(message.payload.back(), 0x5a);
 }
 
 }  // namespace
