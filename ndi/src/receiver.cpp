@@ -200,7 +200,7 @@ void Receiver::serve(int fd, const std::string& address)
             if (status == MessageReader::Status::Failed || !handle(message, error)) {
                 std::string line = "receiver: sender " + address;
                 line.append(" disconnected: ").append(error);
-                log_line(line);
+                m_peer_lines.line(line);
                 return;
             }
         }

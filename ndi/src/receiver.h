@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "Processing.NDI.Lib.h"
+#include "log.h"
 #include "message_reader.h"
 #include "net.h"
 #include "source_finder.h"
@@ -89,6 +90,7 @@ private:
     bool m_have_sequence[Counters] = {};
     std::uint32_t m_last_sequence[Counters] = {};
 
+    LineLimit m_peer_lines;                  // lines the sender can cause
     std::unique_ptr<SourceFinder> m_finder;  // the connection thread's only
 
     std::thread m_thread;  // last: started when everything above is ready

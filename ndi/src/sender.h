@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Processing.NDI.Lib.h"
+#include "log.h"
 #include "mdns_announce.h"
 #include "message_reader.h"
 #include "net.h"
@@ -57,6 +58,8 @@ public:
     static constexpr std::size_t kCapturedMetadata = 256;
     static constexpr std::size_t kMaxConnections = 64;
     static constexpr std::chrono::seconds kHelloTimeout{5};
+    // How long accepting pauses when the process is out of descriptors or memory.
+    static constexpr std::chrono::milliseconds kAcceptBackOff{100};
 
 private:
     struct Connection {
@@ -101,6 +104,8 @@ private:
     std::unique_ptr<RegistryEntry> m_registry;
     std::unique_ptr<MdnsAnnouncement> m_announcement;
     std::atomic<bool> m_stop{false};
+    std::chrono::steady_clock::time_point m_accept_resume{};  // the I/O thread's only
+    LineLimit m_peer_lines;                                   // lines receivers can cause
     std::thread m_thread;
 
     mutable std::mutex m_mutex;

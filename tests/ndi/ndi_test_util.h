@@ -73,7 +73,9 @@ NDIlib_video_frame_v2_t program_frame(std::vector<std::uint8_t>& data);
 class RawClient {
 public:
     // `receive_buffer` > 0 shrinks the socket's receive buffer before connecting (a stuck reader).
-    explicit RawClient(const std::string& address, int receive_buffer = 0);
+    // With `connect` false only the socket is made; connect_now() connects.
+    explicit RawClient(const std::string& address, int receive_buffer = 0, bool connect = true);
+    bool connect_now();
     int fd() const { return m_fd.get(); }
     bool send_bytes(const std::vector<std::uint8_t>& bytes);
     // A well-formed hello asking for every stream.
@@ -86,6 +88,7 @@ public:
 
 private:
     UniqueFd m_fd;
+    std::string m_address;
 };
 
 // Redirects standard output to a file while it lives.

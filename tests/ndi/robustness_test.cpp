@@ -6,7 +6,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <memory>
+#include <sstream>
 #include <thread>
 
 #include "ndi_test_util.h"
@@ -319,6 +326,138 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
         thread.join();
     }
     NDIlib_send_send_video_async_v2(sender.get(), nullptr);
+}
+
+}  // namespace
+}  // namespace vantor::test
+
+namespace vantor::test {
+namespace {
+
+using SenderHardening = NdiTest;
+
+// The /proc stat file of the sender's I/O thread ("ndi-send-io"), opened; invalid when not found.
+UniqueFd open_io_thread_stat()
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(::opendir("/proc/self/task"), ::closedir);
+    while (const dirent* task = tasks ? ::readdir(tasks.get()) : nullptr) {
+        const std::string dir = std::string("/proc/self/task/") + task->d_name;
+        if (task->d_name[0] != '.' && read_text(dir + "/comm") == "ndi-send-io\n") {
+            return UniqueFd(::open((dir + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+        }
+    }
+    return UniqueFd();
+}
+
+// Clock ticks of CPU (user and system) the thread of an open stat file has used.
+long ticks_of(const UniqueFd& stat_file)
+{
+    char text[1024] = {};
+    if (::pread(stat_file.get(), text, sizeof text - 1, 0) <= 0) {
+        return -1;
+    }
+    const std::string stat = text;
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        ticks += number >= 14 ? std::stol(field) : 0;  // fields 14 and 15: utime, stime
+    }
+    return ticks;
+}
+
+// Out of descriptors, a waiting connection keeps the listening socket readable: the I/O thread
+// pauses accepting instead of spinning on it, and takes the connection once descriptors are back.
+TEST_F(SenderHardening, OutOfDescriptorsAcceptingPausesAndResumes)
+{
+    StdoutCapture output;
+    SenderPtr sender = make_sender("no descriptors");
+    RawClient client(address_of(sender.get()), 0, false);  // the socket only, not connected
+    UniqueFd stat_file;
+    ASSERT_TRUE(wait_until([&] { return (stat_file = open_io_thread_stat()).valid(); }));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    long used = -1;
+    bool connected = false;
+    {
+        // Every descriptor taken; nothing below may open one until they are given back.
+        std::vector<UniqueFd> filler;
+        rlimit tight = saved;
+        tight.rlim_cur = static_cast<rlim_t>(::dup(0));
+        ::close(static_cast<int>(tight.rlim_cur));
+        tight.rlim_cur += 16;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        for (UniqueFd fd(::dup(0)); fd; fd = UniqueFd(::dup(0))) {
+            filler.push_back(std::move(fd));
+        }
+        connected = client.connect_now();
+        // The observation window: a spinning I/O thread would use all of it.
+        const long before = ticks_of(stat_file);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        used = ticks_of(stat_file) - before;
+        filler.clear();
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+    }
+    ASSERT_TRUE(connected);
+    EXPECT_GE(used, 0);
+    EXPECT_LT(used, 10) << "clock ticks used by the I/O thread in 0.5 s";
+    EXPECT_FALSE(output.lines_with("cannot accept a receiver (Too many open files)").empty())
+        << output.text();
+    ASSERT_TRUE(client.send_hello());
+    EXPECT_TRUE(wait_for_connections(sender.get(), 1));
+    EXPECT_LE(output.lines_with("cannot accept").size(), 11U) << output.text();
+}
+
+// Lines receivers cause go out at a bounded rate, and a standard output nobody reads (a full
+// pipe) never holds up the I/O thread: pictures keep flowing to a healthy receiver.
+TEST_F(SenderHardening, PeerLinesAreRateLimitedAndNeverBlockTheIoThread)
+{
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe2(pipe_ends, O_NONBLOCK | O_CLOEXEC), 0);
+    const UniqueFd reading(pipe_ends[0]);
+    const UniqueFd writing(pipe_ends[1]);
+    const std::vector<char> block(4096, 'x');
+    while (::write(writing.get(), block.data(), block.size()) > 0) {
+    }
+    ::fcntl(writing.get(), F_SETFL, 0);  // a blocking, full standard output
+    std::fflush(stdout);
+    const UniqueFd saved(::dup(STDOUT_FILENO));
+    ::dup2(writing.get(), STDOUT_FILENO);
+
+    SenderPtr sender = make_sender("full output");
+    ReceiverPtr healthy = make_receiver(sender.get());
+    const bool connected = wait_for_connections(sender.get(), 1);
+    for (int i = 0; i < 3; ++i) {
+        RawClient offender(address_of(sender.get()));
+        offender.send_bytes({'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'});
+        offender.wait_closed(std::chrono::seconds(5));
+    }
+    std::vector<std::uint8_t> data = pattern(1000, 7);
+    NDIlib_video_frame_v2_t frame = program_frame(data);
+    NDIlib_send_send_video_v2(sender.get(), &frame);
+    const std::optional<Picture> got = next_picture(healthy.get());
+
+    // Standard output drained: later lines go out again, at the bounded rate.
+    std::vector<char> drained(65536);
+    while (::read(reading.get(), drained.data(), drained.size()) > 0) {
+    }
+    ::dup2(saved.get(), STDOUT_FILENO);
+    {
+        StdoutCapture output;
+        SenderPtr talkative = make_sender("talkative");
+        for (int i = 0; i < 30; ++i) {
+            RawClient offender(address_of(talkative.get()));
+            offender.send_bytes({'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'});
+            offender.wait_closed();
+        }
+        talkative.reset();
+        EXPECT_EQ(output.lines_with("disconnected").size(), 10U) << output.text();
+        // The first line that went out said how many could not.
+        EXPECT_EQ(output.lines_with("lines dropped: output full").size(), 1U) << output.text();
+    }
+    EXPECT_TRUE(connected);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->data, data);
 }
 
 }  // namespace
