@@ -12,11 +12,13 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <thread>
 
 #include "ndi_test_util.h"
+#include "sender.h"
 
 namespace vantor::test {
 namespace {
@@ -75,6 +77,29 @@ TEST_F(SenderRobustness, StuckReceiverDoesNotStallAnother)
     EXPECT_EQ(received + dropped.video_frames, kPictures);
     EXPECT_GE(total.video_frames, received);
     EXPECT_EQ(NDIlib_send_get_no_connections(sender.get(), 0), 2);
+
+    // The stuck connection, drained now, got at most what its queue and the socket buffers held
+    // (the rest was dropped for it), and still the last picture.
+    int stuck_pictures = 0;
+    std::uint32_t last_sequence = 0;
+    while (last_sequence != kPictures - 1) {
+        std::uint8_t header[8];
+        ASSERT_TRUE(stuck.read_exact(header, sizeof header));
+        const std::uint32_t length = header[4] | (header[5] << 8) | (header[6] << 16) |
+                                     (static_cast<std::uint32_t>(header[7]) << 24);
+        std::vector<std::uint8_t> payload(length);
+        ASSERT_TRUE(stuck.read_exact(payload.data(), payload.size()));
+        if (header[2] == 0x11) {
+            ++stuck_pictures;
+            // u32 sequence number after 7 four-byte fields and two eight-byte ones.
+            std::memcpy(&last_sequence, payload.data() + 44, sizeof last_sequence);
+        }
+    }
+    int send_buffer = 0;
+    std::ifstream("/proc/sys/net/ipv4/tcp_wmem") >> send_buffer >> send_buffer >> send_buffer;
+    const int in_buffers = 2 + (send_buffer + 65536) / static_cast<int>(a.size());
+    EXPECT_LE(stuck_pictures,
+              static_cast<int>(vantor::ndi::Sender::kQueuedVideoPerStream) + in_buffers);
 }
 
 TEST_F(SenderRobustness, ReceiverQueueDropsOldestAndCountsThem)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "ndi_test_util.h"
+#include "registry.h"
 
 namespace vantor::test {
 namespace {
@@ -282,27 +284,49 @@ TEST_F(SenderSemantics, FailoverSourceIsToldAndUsedWhenTheSenderStops)
 
 TEST_F(SenderSemantics, SendersAreFoundByNameAndStaleEntriesAreSkipped)
 {
-    // A file left behind by a process that no longer exists.
-    write_text(m_registry_dir / "1-1.sender",
-               "name=ghost\naddress=127.0.0.1:1\ngroups=\npid=999999999\n");
-    const NDIlib_recv_create_v3_t ghost_settings(NDIlib_source_t("ghost"));
-    ReceiverPtr ghost(NDIlib_recv_create_v3(&ghost_settings));
-    ASSERT_TRUE(ghost);
-
     SenderPtr sender = make_sender("findable");
+    // Entries of the same name left behind: by a process that no longer exists, and by one whose
+    // pid now belongs to another living process (pid 1 started long before the entry's time).
+    write_text(m_registry_dir / "999999999-1.sender",
+               "name=findable\naddress=127.0.0.1:1\ngroups=\npid=999999999\nstart=1\n");
+    write_text(m_registry_dir / "1-2.sender",
+               "name=findable\naddress=127.0.0.1:2\ngroups=\npid=1\nstart=999999999999\n");
     char hostname[256] = {};
     ::gethostname(hostname, sizeof hostname - 1);
     const std::string full_name = std::string(hostname) + " (findable)";
-    const NDIlib_recv_create_v3_t settings(NDIlib_source_t(full_name.c_str()));
-    ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
-    EXPECT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 1; }));
-    EXPECT_EQ(NDIlib_recv_get_no_connections(ghost.get()), 0);
+    for (const std::string& name : {std::string("findable"), full_name}) {
+        const NDIlib_recv_create_v3_t settings(NDIlib_source_t(name.c_str()));
+        ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
+        EXPECT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 1; }))
+            << name;
+        NDIlib_recv_source_info_t info;
+        NDIlib_recv_get_source_info(receiver.get(), &info);
+        EXPECT_STREQ(info.address, address_of(sender.get()).c_str()) << name;
+    }
 
     // Gone from the registry with the sender.
+    const NDIlib_recv_create_v3_t settings(NDIlib_source_t(full_name.c_str()));
+    ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
+    ASSERT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 1; }));
     sender.reset();
     EXPECT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 0; }));
     const NDIlib_recv_create_v3_t nobody_settings;
     EXPECT_EQ(NDIlib_recv_create_v3(&nobody_settings), nullptr);
+}
+
+// A registry folder others may write to is not trusted: senders are neither written to it nor
+// found in it (said once).
+TEST_F(SenderSemantics, RegistryFolderOthersMayWriteIsNotUsed)
+{
+    StdoutCapture output;
+    ASSERT_EQ(::chmod(m_registry_dir.path().c_str(), 0777), 0);
+    SenderPtr sender = make_sender("exposed");
+    std::string address;
+    EXPECT_FALSE(vantor::ndi::find_sender("exposed", address)) << address;
+    ASSERT_EQ(::chmod(m_registry_dir.path().c_str(), 0700), 0);
+    EXPECT_TRUE(vantor::ndi::registry_senders().empty());
+    EXPECT_EQ(output.lines_with("is not a directory of this user's alone").size(), 1U)
+        << output.text();
 }
 
 TEST_F(SenderSemantics, ConfigurationTextIsToleratedAndAMalformedOneSaidOnce)
