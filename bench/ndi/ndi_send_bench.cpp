@@ -134,8 +134,10 @@ int run_sender(const Settings& settings, const std::string& name, int result_fd,
     const double cpu_before = cpu_seconds();
     auto next = std::chrono::steady_clock::now();
     for (int n = 0; n < count; ++n) {
-        NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth,
-                                      settings.rate, 1);
+        NDIlib_video_frame_v2_t frame(
+            3840, 2160,
+            static_cast<NDIlib_FourCC_video_type_e>(NDIlib_FourCC_type_SHQ2_highest_bandwidth),
+            settings.rate, 1);
         frame.p_data = pictures[n % 2].data();
         frame.data_size_in_bytes = settings.size;
         NDIlib_send_send_video_async_v2(sender, &frame);

@@ -71,7 +71,8 @@ int main(int argc, char** argv)
     NDIlib_video_frame_v2_t frame;
     frame.xres = 640;
     frame.yres = 360;
-    frame.FourCC = NDIlib_FourCC_type_SHQ2_highest_bandwidth;
+    frame.FourCC =
+        static_cast<NDIlib_FourCC_video_type_e>(NDIlib_FourCC_type_SHQ2_highest_bandwidth);
     frame.p_data = picture.data();
     frame.data_size_in_bytes = static_cast<int>(picture.size());
     while (g_stop == 0) {

@@ -115,8 +115,8 @@ std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t seed)
 
 NDIlib_video_frame_v2_t program_frame(std::vector<std::uint8_t>& data)
 {
-    NDIlib_video_frame_v2_t frame(1920, 1080, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 60000,
-                                  1001);
+    NDIlib_video_frame_v2_t frame(1920, 1080, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth),
+                                  60000, 1001);
     frame.p_data = data.data();
     frame.data_size_in_bytes = static_cast<int>(data.size());
     return frame;

@@ -65,6 +65,12 @@ struct Picture {
 std::optional<Picture> next_picture(NDIlib_recv_instance_t receiver,
                                     std::chrono::milliseconds deadline = kDeadline);
 
+// A compressed code as a frame's FourCC field takes it.
+inline NDIlib_FourCC_video_type_e fourcc(NDIlib_FourCC_video_type_ex_e code)
+{
+    return static_cast<NDIlib_FourCC_video_type_e>(code);
+}
+
 // A compressed program picture of `size` bytes, each byte (seed + index) & 0xff.
 std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t seed);
 NDIlib_video_frame_v2_t program_frame(std::vector<std::uint8_t>& data);

@@ -268,7 +268,8 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
     threads.emplace_back([&] {
         for (int n = 0; running; ++n) {
             std::vector<std::uint8_t>& buffer = preview_buffers[n % 2];
-            NDIlib_video_frame_v2_t frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
+            NDIlib_video_frame_v2_t frame(640, 360,
+                                          fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth));
             frame.p_data = buffer.data();
             frame.data_size_in_bytes = static_cast<int>(buffer.size());
             NDIlib_send_send_video_async_v2(sender.get(), &frame);
@@ -329,7 +330,8 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
         while (!enough()) {
             switch (NDIlib_recv_capture_v2(watcher.get(), &video, &block, &metadata, 10)) {
             case NDIlib_frame_type_video:
-                ++(video.FourCC == NDIlib_FourCC_type_SHQ0_lowest_bandwidth ? preview : program);
+                ++(video.FourCC == fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth) ? preview
+                                                                                    : program);
                 NDIlib_recv_free_video_v2(watcher.get(), &video);
                 continue;
             case NDIlib_frame_type_audio:

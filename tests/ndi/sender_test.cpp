@@ -31,8 +31,8 @@ TEST_F(SenderSemantics, PicturesReachTheReceiversOfTheirStream)
     frame.p_metadata = "<frame n=\"1\"/>";
     NDIlib_send_send_video_async_v2(sender.get(), &frame);
     std::vector<std::uint8_t> small = pattern(4000, 9);
-    NDIlib_video_frame_v2_t preview_frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth, 30000,
-                                          1001);
+    NDIlib_video_frame_v2_t preview_frame(
+        640, 360, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth), 30000, 1001);
     preview_frame.p_data = small.data();
     preview_frame.data_size_in_bytes = static_cast<int>(small.size());
     NDIlib_send_send_video_async_v2(sender.get(), &preview_frame);
@@ -42,14 +42,14 @@ TEST_F(SenderSemantics, PicturesReachTheReceiversOfTheirStream)
     ASSERT_TRUE(got);
     EXPECT_EQ(got->xres, 1920);
     EXPECT_EQ(got->yres, 1080);
-    EXPECT_EQ(got->fourcc, NDIlib_FourCC_type_SHQ2_highest_bandwidth);
+    EXPECT_EQ(got->fourcc, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth));
     EXPECT_EQ(got->frame_rate_N, 60000);
     EXPECT_EQ(got->frame_rate_D, 1001);
     EXPECT_EQ(got->metadata, "<frame n=\"1\"/>");
     EXPECT_EQ(got->data, pattern(300000, 1));
     const std::optional<Picture> got_preview = next_picture(preview.get());
     ASSERT_TRUE(got_preview);
-    EXPECT_EQ(got_preview->fourcc, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
+    EXPECT_EQ(got_preview->fourcc, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth));
     EXPECT_EQ(got_preview->data, pattern(4000, 9));
     // Each receiver gets only its own stream.
     EXPECT_FALSE(next_picture(program.get(), std::chrono::milliseconds(200)));
@@ -112,7 +112,8 @@ TEST_F(SenderSemantics, PictureBufferIsFreeOnceTheNextSendReturns)
     for (std::size_t i = 0; i < kSize; ++i) {
         first[i] = static_cast<std::uint8_t>(i * 7);
     }
-    NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 60, 1);
+    NDIlib_video_frame_v2_t frame(3840, 2160, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth), 60,
+                                  1);
     frame.p_data = first;
     frame.data_size_in_bytes = static_cast<int>(kSize);
     NDIlib_send_send_video_async_v2(sender.get(), &frame);
@@ -364,7 +365,8 @@ TEST_F(SenderSemantics, DestroyWithFramesInFlightIsClean)
     constexpr std::size_t kSize = std::size_t{8} * 1024 * 1024;
     auto* picture = new std::uint8_t[kSize];
     std::memset(picture, 0x5A, kSize);
-    NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 60, 1);
+    NDIlib_video_frame_v2_t frame(3840, 2160, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth), 60,
+                                  1);
     frame.p_data = picture;
     frame.data_size_in_bytes = static_cast<int>(kSize);
     for (int i = 0; i < 4; ++i) {

@@ -7,17 +7,26 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "codec.h"
 #include "config.h"
 #include "frame_size.h"
 #include "message_reader.h"
+#include "ndi_test_util.h"
 #include "net.h"
 #include "wire.h"
 
 namespace vantor::ndi {
 namespace {
+
+using vantor::test::fourcc;
+
+// Firmware built here must also build against runtimes where the compressed codes are not of the
+// frame field's type: here they are not either, so a missing cast does not compile.
+static_assert(!std::is_same_v<NDIlib_FourCC_video_type_ex_e, NDIlib_FourCC_video_type_e>);
+static_assert(!std::is_convertible_v<NDIlib_FourCC_video_type_ex_e, NDIlib_FourCC_video_type_e>);
 
 std::string header_error(std::vector<std::uint8_t> bytes, Direction direction)
 {
@@ -56,9 +65,10 @@ TEST(NdiWire, HeaderChecksRefuseWhatDoesNotBelong)
 TEST(NdiWire, VideoPayloadRoundTrip)
 {
     std::vector<std::uint8_t> data = {1, 2, 3, 250, 0, 7};
-    NDIlib_video_frame_v2_t frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth, 30000, 1001,
-                                  16.0F / 9.0F, NDIlib_frame_format_type_field_1, 123456789012LL,
-                                  data.data(), static_cast<int>(data.size()), "<x/>");
+    NDIlib_video_frame_v2_t frame(640, 360, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth), 30000,
+                                  1001, 16.0F / 9.0F, NDIlib_frame_format_type_field_1,
+                                  123456789012LL, data.data(), static_cast<int>(data.size()),
+                                  "<x/>");
     ASSERT_EQ(video_data_size(frame), 6);
     std::vector<std::uint8_t> message = encode_video_head(frame, 6, 0xfffffffeU, 42, 77);
     message.insert(message.end(), data.begin(), data.end());
@@ -73,7 +83,7 @@ TEST(NdiWire, VideoPayloadRoundTrip)
     ASSERT_TRUE(decode_video(payload, decoded, sequence, error)) << error;
     EXPECT_EQ(decoded.xres, 640);
     EXPECT_EQ(decoded.yres, 360);
-    EXPECT_EQ(decoded.FourCC, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
+    EXPECT_EQ(decoded.FourCC, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth));
     EXPECT_EQ(decoded.frame_rate_N, 30000);
     EXPECT_EQ(decoded.frame_rate_D, 1001);
     EXPECT_FLOAT_EQ(decoded.picture_aspect_ratio, 16.0F / 9.0F);
@@ -104,7 +114,7 @@ TEST(NdiWire, UncompressedPictureSizeFollowsStride)
     EXPECT_EQ(video_data_size(frame), 64);
     frame.line_stride_in_bytes = 32;
     EXPECT_EQ(video_data_size(frame), 128);
-    frame.FourCC = NDIlib_FourCC_type_SHQ2_highest_bandwidth;
+    frame.FourCC = fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth);
     frame.data_size_in_bytes = -5;
     EXPECT_EQ(video_data_size(frame), -1);
     frame.p_data = nullptr;
@@ -212,8 +222,8 @@ TEST(NdiFrameSize, FollowsTheSpeedHqDataRates)
     EXPECT_EQ(target_frame_size(1920, 1080, 60, 0), 0);
     EXPECT_EQ(target_frame_size(1920, 1080, -60, 1), 0);
 
-    NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 30000,
-                                  1001);
+    NDIlib_video_frame_v2_t frame(3840, 2160, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth),
+                                  30000, 1001);
     EXPECT_EQ(NDIlib_send_get_target_frame_size(nullptr, &frame),
               target_frame_size(3840, 2160, 30000, 1001));
     EXPECT_EQ(NDIlib_send_get_target_frame_size(nullptr, nullptr), 0);
