@@ -174,6 +174,7 @@ void Sender::send_video_async(const NDIlib_video_frame_v2_t* frame)
     // picture queued (or half sent), the rest is sent from a copy.
     if (previous && previous.use_count() > 1) {
         previous->keep_own_copy();
+        m_copies.fetch_add(1);
     } else if (previous) {
         previous->end_borrow();
     }

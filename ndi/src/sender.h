@@ -49,6 +49,8 @@ public:
     void clear_connection_metadata();
     void set_failover(const NDIlib_source_t* source);
     const NDIlib_source_t* source() const { return &m_source; }
+    // Borrowed pictures copied because a connection still had one queued or half sent.
+    std::int64_t copies() const { return m_copies.load(); }
 
     // Bounds of each connection's queue, per kind of message.
     static constexpr std::size_t kQueuedVideoPerStream = 3;
@@ -122,6 +124,7 @@ private:
     std::uint32_t m_audio_sequence = 0;
 
     std::atomic<bool> m_warned_video{false};
+    std::atomic<std::int64_t> m_copies{0};
     std::atomic<bool> m_warned_audio{false};
 
     // Serialises asynchronous video sends and holds the picture still borrowed from the caller.

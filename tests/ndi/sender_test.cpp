@@ -12,6 +12,7 @@
 
 #include "ndi_test_util.h"
 #include "registry.h"
+#include "vantor_ndi_test_hook.h"
 
 namespace vantor::test {
 namespace {
@@ -117,16 +118,18 @@ TEST_F(SenderSemantics, PictureBufferIsFreeOnceTheNextSendReturns)
     frame.p_data = first;
     frame.data_size_in_bytes = static_cast<int>(kSize);
     NDIlib_send_send_video_async_v2(sender.get(), &frame);
+    // Started on the connection: most of it is still to go when the next send comes.
+    std::uint8_t video_header[8];
+    ASSERT_TRUE(slow.read_exact(video_header, sizeof video_header));
+    ASSERT_EQ(video_header[2], 0x11);
     std::vector<std::uint8_t> second = pattern(1000, 3);
     NDIlib_video_frame_v2_t next = program_frame(second);
     NDIlib_send_send_video_async_v2(sender.get(), &next);
+    EXPECT_EQ(vantor_ndi_send_get_copies(sender.get()), 1);
     // Ours again: scribble over it and give it back (ASan reports any later read).
     std::memset(first, 0xEE, kSize);
     delete[] first;
 
-    std::uint8_t video_header[8];
-    ASSERT_TRUE(slow.read_exact(video_header, sizeof video_header));
-    ASSERT_EQ(video_header[2], 0x11);
     std::uint32_t length = 0;
     for (int i = 3; i >= 0; --i) {
         length = (length << 8) | video_header[4 + i];
