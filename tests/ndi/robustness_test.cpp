@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "ndi_test_util.h"
@@ -383,12 +382,14 @@ long ticks_of(const UniqueFd& stat_file)
     if (::pread(stat_file.get(), text, sizeof text - 1, 0) <= 0) {
         return -1;
     }
-    const std::string stat = text;
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
+    // Fields from the third on follow the command name's closing parenthesis.
+    const char* field = std::strrchr(text, ')');
     long ticks = 0;
-    for (int number = 3; number <= 15 && fields >> field; ++number) {
-        ticks += number >= 14 ? std::stol(field) : 0;  // fields 14 and 15: utime, stime
+    for (int number = 3; field != nullptr && number <= 15; ++number) {
+        field = std::strchr(field + 1, ' ');
+        if (field != nullptr && number >= 14) {
+            ticks += std::strtol(field + 1, nullptr, 10);  // fields 14 and 15: utime, stime
+        }
     }
     return ticks;
 }
