@@ -47,8 +47,9 @@ struct Settings {
 };
 
 // A connection that reads 16 KiB every 4 ms from a 16 KiB socket buffer: far slower than the
-// pictures come. Asks for both video streams; ends when the sender closes.
-void run_slow_connection(const std::string& name)
+// pictures come. Asks for both video streams; ends when the sender closes or `socket_fd` is shut
+// down.
+void run_slow_connection(const std::string& name, std::atomic<int>& socket_fd)
 {
     NDIlib_find_instance_t finder = NDIlib_find_create_v2(nullptr);
     std::string address;
@@ -70,6 +71,7 @@ void run_slow_connection(const std::string& name)
         return;
     }
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    socket_fd.store(fd);
     const int buffer = 16384;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     sockaddr_in addr{};
@@ -85,6 +87,7 @@ void run_slow_connection(const std::string& name)
             std::this_thread::sleep_for(std::chrono::milliseconds(4));
         }
     }
+    socket_fd.store(-1);
     ::close(fd);
 }
 
@@ -110,8 +113,9 @@ int run_receivers(const Settings& settings, const std::string& source, int resul
 {
     const int expected = settings.seconds * settings.rate * (settings.preview ? 2 : 1);
     std::thread slow;
+    std::atomic<int> slow_fd{-1};
     if (settings.slow) {
-        slow = std::thread([&source] { run_slow_connection(source); });
+        slow = std::thread([&source, &slow_fd] { run_slow_connection(source, slow_fd); });
     }
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(settings.receivers));
@@ -168,6 +172,12 @@ int run_receivers(const Settings& settings, const std::string& source, int resul
         thread.join();
     }
     if (slow.joinable()) {
+        // The measured receivers are done: the slow connection ends too (the sender closes only
+        // after this process has ended).
+        const int fd = slow_fd.load();
+        if (fd >= 0) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
         slow.join();
     }
     return 0;
