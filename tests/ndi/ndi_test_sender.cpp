@@ -1,8 +1,9 @@
 // ndi-test-sender: senders for the tests that run in network namespaces, where the test itself
 // cannot create them. Usage: ndi-test-sender [--failover ADDRESS] NAME[/GROUPS]...
-// Prints "sender NAME ADDRESS" for each once created, then a small program picture on each every
-// 40 ms, and "tally NAME program=P connections=N" whenever that changes, until SIGTERM or SIGINT;
-// then destroys the senders (withdrawing their announcements) and exits 0.
+// Prints "sender NAME ADDRESS" for each once created and "ready" after them all, then a small
+// program picture on each every 40 ms, and "tally NAME program=P connections=N" whenever that
+// changes, until SIGTERM or SIGINT; then destroys the senders (withdrawing their announcements) and
+// exits 0.
 
 #include <csignal>
 #include <cstdio>
@@ -66,6 +67,7 @@ int main(int argc, char** argv)
         const NDIlib_source_t target(nullptr, failover.c_str());
         NDIlib_send_set_failover(sources.front().sender, &target);
     }
+    std::printf("ready\n");
     std::fflush(stdout);
     std::vector<std::uint8_t> picture(4096, 0x5a);
     NDIlib_video_frame_v2_t frame;

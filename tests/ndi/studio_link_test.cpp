@@ -154,7 +154,7 @@ protected:
         std::vector<std::string> argv = {kBin + "/ndi-test-sender"};
         argv.insert(argv.end(), args.begin(), args.end());
         const pid_t pid = start(inside(side, argv), log);
-        EXPECT_TRUE(wait_until([&] { return contains(read_text(log), "sender "); }, kDeadline));
+        EXPECT_TRUE(wait_until([&] { return contains(read_text(log), "\nready\n"); }, kDeadline));
         return pid;
     }
 
@@ -275,7 +275,7 @@ TEST_F(StudioLink, CutLinkDropsTheReceiverAndItsTallyAndMovesTheReceiverToTheFai
     ASSERT_TRUE(wait_until(
         [&] { return contains(read_text(camera_log), "tally CAM program=1 connections=1"); },
         kDeadline))
-        << read_text(camera_log);
+        << read_text(camera_log) << read_text(monitor_log);
 
     // Neither end closes: the link just stops carrying anything.
     ASSERT_EQ(run_command({"ip", "-n", m_camera.ns, "link", "set", "eth0", "down"}, 30s).status, 0);
