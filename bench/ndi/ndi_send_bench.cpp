@@ -233,7 +233,7 @@ int run_sender(const Settings& settings, const std::string& name, int result_fd,
     }
     NDIlib_send_send_video_async_v2(sender, nullptr);
     const double cpu_used = cpu_seconds() - cpu_before;
-    const long long copies = static_cast<long long>(vantor_ndi_send_get_copies(sender));
+    const auto copies = static_cast<long long>(vantor_ndi_send_get_copies(sender));
 
     std::string results;
     char buffer[1024];

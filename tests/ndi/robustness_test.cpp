@@ -372,7 +372,7 @@ UniqueFd open_io_thread_stat()
             return UniqueFd(::open((dir + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
         }
     }
-    return UniqueFd();
+    return {};
 }
 
 // Clock ticks of CPU (user and system) the thread of an open stat file has used.
