@@ -75,7 +75,8 @@ bool process_alive(const std::string& pid_text, const std::string& started)
     if (pid <= 0 || end == pid_text.c_str() || *end != '\0' || started.empty()) {
         return false;
     }
-    return start_time(pid_text) == started;
+    // This process's own entries are alive (and its /proc view may be an emulator's).
+    return pid == static_cast<long>(::getpid()) || start_time(pid_text) == started;
 }
 
 // The folder may be trusted: a directory (not a link) of this user's that nobody else may write.
