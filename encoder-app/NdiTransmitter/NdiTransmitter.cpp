@@ -243,10 +243,12 @@ void NdiTransmitter::setup_video_frame(int vid_format)
     m_vantorspeedhqDevice.request(VANTOR_SPEEDHQ_IOCTL_CS_SEL, cs_sel);
     print_line(encoder_pix_format_420 == 1 ? "SET PROG SR 420" : "SET PROG SR 422");
 
-    prog_info_frame.FourCC = encoder_pix_format_420 == 1
-                                 ? NDIlib_FourCC_type_SHQ0_highest_bandwidth
-                                 : NDIlib_FourCC_type_SHQ2_highest_bandwidth;
-    prev_info_frame.FourCC = NDIlib_FourCC_type_SHQ0_lowest_bandwidth;
+    // The SpeedHQ codes are of the runtime's compressed-code type: cast to the frame's field.
+    prog_info_frame.FourCC = static_cast<NDIlib_FourCC_video_type_e>(
+        encoder_pix_format_420 == 1 ? NDIlib_FourCC_type_SHQ0_highest_bandwidth
+                                    : NDIlib_FourCC_type_SHQ2_highest_bandwidth);
+    prev_info_frame.FourCC =
+        static_cast<NDIlib_FourCC_video_type_e>(NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
     prog_info_frame.picture_aspect_ratio = kAspect16by9;
     prev_info_frame.picture_aspect_ratio = kAspect16by9;
     prog_info_frame.frame_format_type = NDIlib_frame_format_type_progressive;

@@ -1,5 +1,7 @@
 #include "NdiTransmitter/ndi_sender_config.h"
 
+#include <cstdio>
+
 #include "HelperLib/HelperLib.h"
 #include "vantor/board_root.h"
 #include "vantor/file_io.h"
@@ -26,17 +28,34 @@ std::string transport_object(const ndi_net_settings& settings)
     return {};
 }
 
+// A settings value spliced into the configuration JSON: one holding a quote, a backslash or a
+// control character could end its string or change the structure, so it is refused (one line)
+// and NULL goes in its place, as for a missing setting.
+std::string spliced_value(const char* path, const char* key)
+{
+    std::string value = GetJsonString(path, key);
+    for (const char c : value) {
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            printf("NDIConfigStream: %s in %s refused (holds a quote, backslash or control "
+                   "character); NULL used\n",
+                   key, path);
+            return kNull;
+        }
+    }
+    return value;
+}
+
 }  // namespace
 
 ndi_net_settings read_ndi_net_settings()
 {
     ndi_net_settings settings;
     settings.txpm = GetJsonString(kNdiTxSettingsPath, "txpm");
-    settings.txnetprefix = GetJsonString(kNdiTxSettingsPath, "txnetprefix");
-    settings.txnetmask = GetJsonString(kNdiTxSettingsPath, "txnetmask");
-    settings.txmcttl = GetJsonString(kNdiTxSettingsPath, "txmcttl");
+    settings.txnetprefix = spliced_value(kNdiTxSettingsPath, "txnetprefix");
+    settings.txnetmask = spliced_value(kNdiTxSettingsPath, "txnetmask");
+    settings.txmcttl = spliced_value(kNdiTxSettingsPath, "txmcttl");
     settings.NDIDisServ = GetJsonString(kNdiFindSettingsPath, "NDIDisServ");
-    settings.NDIDisServIP = GetJsonString(kNdiFindSettingsPath, "NDIDisServIP");
+    settings.NDIDisServIP = spliced_value(kNdiFindSettingsPath, "NDIDisServIP");
     return settings;
 }
 

@@ -30,17 +30,21 @@ enum NDIlib_frame_type_e {
     ((uint32_t)(uint8_t)(a) | ((uint32_t)(uint8_t)(b) << 8) | ((uint32_t)(uint8_t)(c) << 16) |     \
      ((uint32_t)(uint8_t)(d) << 24))
 
-// Picture formats. The upper-case SpeedHQ codes are compressed pictures of the highest-bandwidth
-// (program) stream, the lower-case ones those of the lowest-bandwidth (preview) stream; the data of
-// a compressed picture is `data_size_in_bytes` long. The other codes are uncompressed pictures
-// whose data is `line_stride_in_bytes` × `yres` long.
+// Uncompressed picture formats; the data is `line_stride_in_bytes` × `yres` long.
 enum NDIlib_FourCC_video_type_e : uint32_t {
     NDIlib_FourCC_type_UYVY = NDI_LIB_FOURCC('U', 'Y', 'V', 'Y'),
     NDIlib_FourCC_type_BGRA = NDI_LIB_FOURCC('B', 'G', 'R', 'A'),
     NDIlib_FourCC_type_BGRX = NDI_LIB_FOURCC('B', 'G', 'R', 'X'),
     NDIlib_FourCC_type_RGBA = NDI_LIB_FOURCC('R', 'G', 'B', 'A'),
     NDIlib_FourCC_type_RGBX = NDI_LIB_FOURCC('R', 'G', 'B', 'X'),
+};
 
+// Compressed picture formats, an enumeration of their own: a frame's `FourCC` is the plain type,
+// so a compressed code is cast to it (`(NDIlib_FourCC_video_type_e)NDIlib_FourCC_type_SHQ2_
+// highest_bandwidth`), as with runtimes where the two types differ. The upper-case SpeedHQ codes
+// are pictures of the highest-bandwidth (program) stream, the lower-case ones those of the
+// lowest-bandwidth (preview) stream; the data is `data_size_in_bytes` long.
+enum NDIlib_FourCC_video_type_ex_e : uint32_t {
     // SpeedHQ 4:2:0 (SHQ0), 4:2:2 (SHQ2) and 4:2:2:4 (SHQ7).
     NDIlib_FourCC_type_SHQ0_highest_bandwidth = NDI_LIB_FOURCC('S', 'H', 'Q', '0'),
     NDIlib_FourCC_type_SHQ2_highest_bandwidth = NDI_LIB_FOURCC('S', 'H', 'Q', '2'),
@@ -49,9 +53,6 @@ enum NDIlib_FourCC_video_type_e : uint32_t {
     NDIlib_FourCC_type_SHQ2_lowest_bandwidth = NDI_LIB_FOURCC('s', 'h', 'q', '2'),
     NDIlib_FourCC_type_SHQ7_lowest_bandwidth = NDI_LIB_FOURCC('s', 'h', 'q', '7'),
 };
-
-// The compressed codes live in the same enumeration, so a frame's `FourCC` takes them directly.
-using NDIlib_FourCC_video_type_ex_e = NDIlib_FourCC_video_type_e;
 
 enum NDIlib_frame_format_type_e {
     NDIlib_frame_format_type_interleaved = 0,
@@ -313,3 +314,33 @@ void NDIlib_recv_get_performance(NDIlib_recv_instance_t p_instance,
 // This library's own: the connected sender's name, address, vendor and announced failover source.
 void NDIlib_recv_get_source_info(NDIlib_recv_instance_t p_instance,
                                  NDIlib_recv_source_info_t* p_info);
+
+// ---------------------------------------------------------------------------------------------
+// Finding senders: by mDNS through the avahi daemon and, on this machine, in the registry folder
+// (see ndi/README.md). Only senders sharing a group with `p_groups` (comma-separated; null or
+// empty: "public") are listed.
+
+struct NDIlib_find_create_t {
+    bool show_local_sources;  // accepted; senders of this machine are always listed
+    const char* p_groups;
+    const char* p_extra_ips;  // accepted and not acted upon
+
+    NDIlib_find_create_t(bool show_local_sources_ = true, const char* groups = nullptr,
+                         const char* extra_ips = nullptr)
+        : show_local_sources(show_local_sources_), p_groups(groups), p_extra_ips(extra_ips)
+    {
+    }
+};
+
+using NDIlib_find_instance_t = struct NDIlib_find_instance_type*;
+
+NDIlib_find_instance_t NDIlib_find_create_v2(const NDIlib_find_create_t* p_create_settings);
+void NDIlib_find_destroy(NDIlib_find_instance_t p_instance);
+// Waits up to `timeout_in_ms` for the list of senders to change; true when it did.
+bool NDIlib_find_wait_for_sources(NDIlib_find_instance_t p_instance, uint32_t timeout_in_ms);
+// The senders seen now; the array stays valid until the next call on this finder or its
+// destruction.
+const NDIlib_source_t* NDIlib_find_get_current_sources(NDIlib_find_instance_t p_instance,
+                                                       uint32_t* p_no_sources);
+// This library's own: the groups of source `index` of the last NDIlib_find_get_current_sources.
+const char* NDIlib_find_get_source_groups(NDIlib_find_instance_t p_instance, uint32_t index);

@@ -7,3 +7,7 @@
 // lets go of the previous picture's bytes. Null removes it.
 using vantor_ndi_video_send_observer = void (*)(const NDIlib_video_frame_v2_t* p_video_data);
 void vantor_ndi_set_video_send_observer(vantor_ndi_video_send_observer observer);
+
+// This runtime's own, for tests and benchmarks: how many borrowed pictures the sender has copied
+// so far because a connection still had one queued or half sent when the next video send came.
+int64_t vantor_ndi_send_get_copies(NDIlib_send_instance_t p_instance);

@@ -51,6 +51,11 @@ void vantor_ndi_set_video_send_observer(vantor_ndi_video_send_observer observer)
     g_video_send_observer.store(observer);
 }
 
+int64_t vantor_ndi_send_get_copies(NDIlib_send_instance_t p_instance)
+{
+    return p_instance != nullptr ? sender_of(p_instance)->copies() : 0;
+}
+
 void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t p_instance,
                                      const NDIlib_video_frame_v2_t* p_video_data)
 {

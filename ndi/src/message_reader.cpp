@@ -2,11 +2,31 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace vantor::ndi {
+
+bool MessageReader::grow_payload(std::string& error)
+{
+    if (m_have < m_payload.size() || m_payload.size() == m_current.length) {
+        return true;
+    }
+    // The payload grows with what has arrived (doubling from 64 KiB), never to the announced
+    // length on the header alone: a peer announcing 64 MiB and sending nothing holds 64 KiB.
+    const std::size_t step = std::max<std::size_t>(kFirstPayloadStep, m_payload.size());
+    const std::size_t size = std::min<std::size_t>(m_current.length, m_payload.size() + step);
+    try {
+        m_payload.resize(size);
+    } catch (const std::bad_alloc&) {
+        error = "no memory for a message of " + std::to_string(m_current.length) + " bytes";
+        return false;
+    }
+    return true;
+}
 
 MessageReader::Status MessageReader::read(int fd, Message& out, std::string& error,
                                           std::size_t budget)
@@ -15,8 +35,11 @@ MessageReader::Status MessageReader::read(int fd, Message& out, std::string& err
         std::uint8_t* target = nullptr;
         std::size_t wanted = 0;
         if (m_in_payload) {
+            if (!grow_payload(error)) {
+                return Status::Failed;
+            }
             target = m_payload.data() + m_have;
-            wanted = m_current.length - m_have;
+            wanted = m_payload.size() - m_have;
         } else {
             target = m_header + m_have;
             wanted = kHeaderSize - m_have;
@@ -63,7 +86,7 @@ MessageReader::Status MessageReader::read(int fd, Message& out, std::string& err
             }
             m_in_payload = true;
             m_have = 0;
-            m_payload.assign(m_current.length, 0);
+            m_payload.clear();
         }
         if (m_have == m_current.length) {
             out.type = m_current.type;

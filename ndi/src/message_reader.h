@@ -32,7 +32,14 @@ public:
     Status read(int fd, Message& out, std::string& error,
                 std::size_t budget = std::size_t{256} * 1024);
 
+    // Bytes held for the message being read (grows as its payload arrives).
+    std::size_t held() const { return m_payload.capacity(); }
+
+    static constexpr std::size_t kFirstPayloadStep = std::size_t{64} * 1024;
+
 private:
+    bool grow_payload(std::string& error);
+
     Direction m_direction;
     bool m_in_payload = false;
     std::uint8_t m_header[kHeaderSize] = {};

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -110,7 +112,59 @@ UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& 
     ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     const int on = 1;
     ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    set_liveness(fd.get());
     return fd;
+}
+
+std::string reachable_address(const std::string& listen, int& interface_index)
+{
+    interface_index = 0;
+    const bool any = listen == "0.0.0.0";
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return any ? "127.0.0.1" : listen;
+    }
+    std::string found;
+    for (const ifaddrs* entry = list; entry != nullptr && found.empty(); entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+            (entry->ifa_flags & IFF_UP) == 0) {
+            continue;
+        }
+        sockaddr_in addr{};
+        std::memcpy(&addr, entry->ifa_addr, sizeof addr);
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+        if (any ? (entry->ifa_flags & IFF_LOOPBACK) == 0 : listen == text) {
+            found = text;
+            interface_index = any ? 0 : static_cast<int>(::if_nametoindex(entry->ifa_name));
+        }
+    }
+    ::freeifaddrs(list);
+    if (found.empty()) {
+        return any ? "127.0.0.1" : listen;
+    }
+    return found;
+}
+
+bool is_loopback(const std::string& address)
+{
+    return address.compare(0, 4, "127.") == 0;
+}
+
+void set_liveness(int fd)
+{
+    // Idle 1 s, then a probe a second, given up after 3 unanswered: about 4 s.
+    const int on = 1;
+    const int idle = 1;
+    const int interval = 1;
+    const int probes = 3;
+    // Unacknowledged data is given up on after the same time.
+    const unsigned user_timeout_ms = 4000;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms);
 }
 
 std::string peer_address(int fd)

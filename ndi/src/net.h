@@ -22,6 +22,19 @@ UniqueFd listen_tcp(const std::string& address, std::uint16_t& port, std::string
 // TCP_NODELAY set. Returns an invalid descriptor (and `error`) on failure.
 UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& error);
 
+// The IPv4 address a socket listening on `listen` can be reached at from elsewhere: `listen`
+// itself, or for "0.0.0.0" the first address of an interface that is up and not loopback
+// ("127.0.0.1" when there is none). `interface_index` is the index of the interface holding it
+// (0 for "0.0.0.0" and when not found).
+std::string reachable_address(const std::string& listen, int& interface_index);
+
+bool is_loopback(const std::string& address);
+
+// Keep-alive with short intervals and a user time-out on a connected TCP socket, so that a peer
+// that vanished without closing (power cut, cable) is given up within about 4 s, also while
+// data waits to be acknowledged.
+void set_liveness(int fd);
+
 // "a.b.c.d:port" of the peer of a connected socket.
 std::string peer_address(int fd);
 

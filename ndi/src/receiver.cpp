@@ -12,6 +12,7 @@
 #include "codec.h"
 #include "log.h"
 #include "registry.h"
+#include "source_finder.h"
 
 namespace vantor::ndi {
 
@@ -92,6 +93,18 @@ void Receiver::pause(int milliseconds)
     }
 }
 
+bool Receiver::find_by_name(const std::string& name, std::string& address)
+{
+    if (find_sender(name, address)) {
+        return true;
+    }
+    // Not on this machine: by mDNS, browsing from the first look on.
+    if (!m_finder) {
+        m_finder = std::make_unique<SourceFinder>();
+    }
+    return m_finder->find(name, address);
+}
+
 void Receiver::run()
 {
     while (!m_stop.load()) {
@@ -102,7 +115,7 @@ void Receiver::run()
             name = m_target_name;
             address = m_target_address;
         }
-        if (address.empty() && !find_sender(name, address)) {
+        if (address.empty() && !find_by_name(name, address)) {
             pause(100);
             continue;
         }
@@ -187,7 +200,7 @@ void Receiver::serve(int fd, const std::string& address)
             if (status == MessageReader::Status::Failed || !handle(message, error)) {
                 std::string line = "receiver: sender " + address;
                 line.append(" disconnected: ").append(error);
-                log_line(line);
+                m_peer_lines.line(line);
                 return;
             }
         }

@@ -9,13 +9,16 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "Processing.NDI.Lib.h"
+#include "log.h"
 #include "message_reader.h"
 #include "net.h"
+#include "source_finder.h"
 
 namespace vantor::ndi {
 
@@ -51,6 +54,7 @@ private:
     };
 
     void run();
+    bool find_by_name(const std::string& name, std::string& address);
     void pause(int milliseconds);
     void serve(int fd, const std::string& address);
     bool handle(Message& message, std::string& error);
@@ -85,6 +89,9 @@ private:
     NDIlib_recv_performance_t m_dropped;
     bool m_have_sequence[Counters] = {};
     std::uint32_t m_last_sequence[Counters] = {};
+
+    LineLimit m_peer_lines;                  // lines the sender can cause
+    std::unique_ptr<SourceFinder> m_finder;  // the connection thread's only
 
     std::thread m_thread;  // last: started when everything above is ready
 };

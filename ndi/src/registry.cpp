@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "log.h"
 #include "vantor/file_io.h"
@@ -47,15 +48,56 @@ std::string field(const std::string& content, const std::string& key)
     return {};
 }
 
-bool process_alive(const std::string& pid_text)
+// Field 22 of /proc/<pid>/stat: when the process started (clock ticks since boot). Empty when
+// there is no such process.
+std::string start_time(const std::string& pid)
+{
+    std::string stat;
+    if (!read_file("/proc/" + pid + "/stat", stat)) {
+        return {};
+    }
+    // The command name (field 2) is in parentheses and may hold blanks: count from its end.
+    std::size_t at = stat.rfind(')');
+    for (int field_number = 2; field_number < 22 && at != std::string::npos; ++field_number) {
+        at = stat.find(' ', at + 1);
+    }
+    if (at == std::string::npos) {
+        return {};
+    }
+    const std::size_t end = stat.find(' ', at + 1);
+    return stat.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+}
+
+bool process_alive(const std::string& pid_text, const std::string& started)
 {
     char* end = nullptr;
     const long pid = std::strtol(pid_text.c_str(), &end, 10);
-    if (pid <= 0 || end == pid_text.c_str() || *end != '\0') {
+    if (pid <= 0 || end == pid_text.c_str() || *end != '\0' || started.empty()) {
         return false;
     }
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    // This process's own entries are alive (and its /proc view may be an emulator's).
+    return pid == static_cast<long>(::getpid()) || start_time(pid_text) == started;
 }
+
+// The folder may be trusted: a directory (not a link) of this user's that nobody else may write.
+bool folder_trusted(const std::string& folder)
+{
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0) {
+        return false;
+    }
+    if (S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 077) == 0) {
+        return true;
+    }
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) {
+        log_line("registry folder " + folder +
+                 " is not a directory of this user's alone (mode 0700); not used");
+    }
+    return false;
+}
+
+}  // namespace
 
 std::string host_name()
 {
@@ -65,8 +107,6 @@ std::string host_name()
     }
     return text;
 }
-
-}  // namespace
 
 std::string registry_directory()
 {
@@ -88,11 +128,15 @@ RegistryEntry::RegistryEntry(const std::string& name, const std::string& groups,
                  std::strerror(errno) + "; it can be reached by address only");
         return;
     }
+    if (!folder_trusted(folder)) {
+        return;
+    }
     const std::string port = address.substr(address.rfind(':') + 1);
     const std::string path = folder + "/" + std::to_string(::getpid()) + "-" + port + kSuffix;
     const std::string content = "name=" + one_line(name) + "\naddress=" + address +
                                 "\ngroups=" + one_line(groups) +
-                                "\npid=" + std::to_string(::getpid()) + "\n";
+                                "\npid=" + std::to_string(::getpid()) +
+                                "\nstart=" + start_time(std::to_string(::getpid())) + "\n";
     if (!replace_file_atomically(path, content)) {
         log_line("sender '" + name + "': cannot write " + path +
                  "; it can be reached by address only");
@@ -108,14 +152,17 @@ RegistryEntry::~RegistryEntry()
     }
 }
 
-bool find_sender(const std::string& name, std::string& address)
+std::vector<SourceEntry> registry_senders()
 {
+    std::vector<SourceEntry> senders;
     const std::string folder = registry_directory();
+    if (!folder_trusted(folder)) {
+        return senders;
+    }
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir) {
-        return false;
+        return senders;
     }
-    const std::string wanted = one_line(name);
     const std::string host = host_name();
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string file = entry->d_name;
@@ -130,18 +177,25 @@ bool find_sender(const std::string& name, std::string& address)
         if (!read_file(path, content)) {
             continue;
         }
-        const std::string sender = field(content, "name");
-        std::string full_name = host;
-        full_name.append(" (").append(sender).append(")");
-        if (sender != wanted && full_name != wanted) {
-            continue;
+        // A file left behind by a process that died (or whose pid now names another) is skipped.
+        SourceEntry sender{host + " (" + field(content, "name") + ")", field(content, "address"),
+                           field(content, "groups")};
+        if (!sender.address.empty() &&
+            process_alive(field(content, "pid"), field(content, "start"))) {
+            senders.push_back(std::move(sender));
         }
-        // A file left behind by a process that died is skipped.
-        if (!process_alive(field(content, "pid"))) {
-            continue;
+    }
+    return senders;
+}
+
+bool find_sender(const std::string& name, std::string& address)
+{
+    const std::string wanted = one_line(name);
+    for (const SourceEntry& sender : registry_senders()) {
+        if (name_matches(wanted, sender.name)) {
+            address = sender.address;
+            return true;
         }
-        address = field(content, "address");
-        return !address.empty();
     }
     return false;
 }

@@ -6,6 +6,9 @@
 // folder ($TMPDIR or /tmp).
 
 #include <string>
+#include <vector>
+
+#include "source_entry.h"
 
 namespace vantor::ndi {
 
@@ -25,7 +28,16 @@ private:
     std::string m_path;
 };
 
+// The living senders of the registry, named "<host name> (<name>)". A folder that is not a
+// directory of this user's alone (mode 0700 or stricter) is not trusted: nothing is listed (said
+// once). An entry counts as living when its process has the start time written in it, so a pid
+// reused by another process does not keep a dead sender's entry alive.
+std::vector<SourceEntry> registry_senders();
+
 // The address ("host:port") of a living sender called `name` (or "<host name> (<name>)").
 bool find_sender(const std::string& name, std::string& address);
+
+// This machine's host name, as senders' full names begin.
+std::string host_name();
 
 }  // namespace vantor::ndi

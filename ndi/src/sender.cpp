@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -96,17 +97,26 @@ std::unique_ptr<Sender> Sender::create(const NDIlib_send_create_t& settings,
         log_line("sender '" + sender->m_name + "' not created: " + error);
         return nullptr;
     }
-    const std::string reachable = address == "0.0.0.0" ? "127.0.0.1" : address;
+    int interface_index = 0;
+    const std::string reachable = reachable_address(address, interface_index);
     sender->m_address = reachable + ":" + std::to_string(port);
-    sender->m_source = NDIlib_source_t(sender->m_name.c_str(), sender->m_address.c_str());
+    sender->m_full_name = host_name() + " (" + sender->m_name + ")";
+    sender->m_source = NDIlib_source_t(sender->m_full_name.c_str(), sender->m_address.c_str());
     sender->m_registry =
         std::make_unique<RegistryEntry>(sender->m_name, sender->m_groups, sender->m_address);
+    // Nobody elsewhere can reach a sender on the loopback interface: it is not announced.
+    if (!is_loopback(reachable)) {
+        sender->m_announcement = std::make_unique<MdnsAnnouncement>(
+            "sender '" + sender->m_name + "'", sender->m_full_name, port, sender->m_groups,
+            interface_index);
+    }
     sender->m_thread = std::thread([raw = sender.get()] { raw->io_loop(); });
     return sender;
 }
 
 Sender::~Sender()
 {
+    m_announcement.reset();
     m_stop.store(true);
     m_wake.wake();
     if (m_thread.joinable()) {
@@ -164,6 +174,7 @@ void Sender::send_video_async(const NDIlib_video_frame_v2_t* frame)
     // picture queued (or half sent), the rest is sent from a copy.
     if (previous && previous.use_count() > 1) {
         previous->keep_own_copy();
+        m_copies.fetch_add(1);
     } else if (previous) {
         previous->end_borrow();
     }
@@ -287,8 +298,8 @@ void Sender::enqueue_locked(Connection& connection, const std::shared_ptr<OutMes
         }
         if (message->kind() == OutMessage::Kind::Metadata && !connection.reported_metadata_loss) {
             connection.reported_metadata_loss = true;
-            log_line("sender '" + m_name + "': receiver " + connection.peer +
-                     " does not keep up; its oldest metadata is dropped");
+            m_peer_lines.line("sender '" + m_name + "': receiver " + connection.peer +
+                              " does not keep up; its oldest metadata is dropped");
         }
     }
     connection.queue.push_back(message);
@@ -326,13 +337,17 @@ void Sender::warn_once(std::atomic<bool>& warned, const std::string& text) const
 
 void Sender::io_loop()
 {
+    // Named, so that the thread can be told apart in top and in the tests.
+    ::pthread_setname_np(::pthread_self(), "ndi-send-io");
     std::vector<pollfd> fds;
     std::vector<Connection*> polled;
     while (!m_stop.load()) {
         fds.clear();
         polled.clear();
         fds.push_back({m_wake.fd(), POLLIN, 0});
-        fds.push_back({m_listen.get(), POLLIN, 0});
+        const auto before = std::chrono::steady_clock::now();
+        const bool accepting = before >= m_accept_resume;
+        fds.push_back({m_listen.get(), static_cast<short>(accepting ? POLLIN : 0), 0});
         bool waiting_for_hello = false;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -344,7 +359,14 @@ void Sender::io_loop()
                 waiting_for_hello = waiting_for_hello || !connection->greeted;
             }
         }
-        const int ready = ::poll(fds.data(), fds.size(), waiting_for_hello ? 1000 : -1);
+        int timeout_ms = waiting_for_hello ? 1000 : -1;
+        if (!accepting) {
+            timeout_ms = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_accept_resume - before)
+                    .count() +
+                1);
+        }
+        const int ready = ::poll(fds.data(), fds.size(), timeout_ms);
         if (ready < 0 && errno != EINTR) {
             log_line("sender '" + m_name + "': poll failed: " + std::strerror(errno));
             break;
@@ -383,18 +405,31 @@ void Sender::accept_all()
     for (;;) {
         UniqueFd fd(::accept4(m_listen.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd) {
-            return;  // nothing more waiting (or a transient accept failure)
+            if (errno == EINTR || errno == ECONNABORTED) {
+                continue;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                // Out of descriptors or memory: the waiting connection stays in the backlog and
+                // the listening socket stays readable, so accepting pauses instead of spinning.
+                m_accept_resume = std::chrono::steady_clock::now() + kAcceptBackOff;
+                m_peer_lines.line("sender '" + m_name + "': cannot accept a receiver (" +
+                                  std::strerror(errno) + "); trying again in " +
+                                  std::to_string(kAcceptBackOff.count()) + " ms");
+            }
+            return;
         }
         const int on = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        set_liveness(fd.get());
         auto connection = std::make_unique<Connection>();
         connection->peer = peer_address(fd.get());
         connection->fd = std::move(fd);
         connection->accepted = std::chrono::steady_clock::now();
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_connections.size() >= kMaxConnections) {
-            log_line("sender '" + m_name + "': receiver " + connection->peer +
-                     " refused: already " + std::to_string(m_connections.size()) + " connections");
+            m_peer_lines.line("sender '" + m_name + "': receiver " + connection->peer +
+                              " refused: already " + std::to_string(m_connections.size()) +
+                              " connections");
             continue;
         }
         m_connections.push_back(std::move(connection));
@@ -528,8 +563,8 @@ bool Sender::write_to(Connection& connection, std::string& reason)
 void Sender::close_connection(Connection* connection, const std::string& reason)
 {
     if (!reason.empty()) {
-        log_line("sender '" + m_name + "': receiver " + connection->peer +
-                 " disconnected: " + reason);
+        m_peer_lines.line("sender '" + m_name + "': receiver " + connection->peer +
+                          " disconnected: " + reason);
     }
     std::unique_ptr<Connection> closing;
     const std::lock_guard<std::mutex> lock(m_mutex);

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "Processing.NDI.Lib.h"
+#include "log.h"
+#include "mdns_announce.h"
 #include "message_reader.h"
 #include "net.h"
 #include "out_message.h"
@@ -47,6 +49,8 @@ public:
     void clear_connection_metadata();
     void set_failover(const NDIlib_source_t* source);
     const NDIlib_source_t* source() const { return &m_source; }
+    // Borrowed pictures copied because a connection still had one queued or half sent.
+    std::int64_t copies() const { return m_copies.load(); }
 
     // Bounds of each connection's queue, per kind of message.
     static constexpr std::size_t kQueuedVideoPerStream = 3;
@@ -56,6 +60,8 @@ public:
     static constexpr std::size_t kCapturedMetadata = 256;
     static constexpr std::size_t kMaxConnections = 64;
     static constexpr std::chrono::seconds kHelloTimeout{5};
+    // How long accepting pauses when the process is out of descriptors or memory.
+    static constexpr std::chrono::milliseconds kAcceptBackOff{100};
 
 private:
     struct Connection {
@@ -93,11 +99,15 @@ private:
     std::string m_groups;
     std::string m_vendor;
     std::string m_address;
+    std::string m_full_name;  // "<host> (<name>)"
     NDIlib_source_t m_source;
     UniqueFd m_listen;
     WakeFd m_wake;
     std::unique_ptr<RegistryEntry> m_registry;
+    std::unique_ptr<MdnsAnnouncement> m_announcement;
     std::atomic<bool> m_stop{false};
+    std::chrono::steady_clock::time_point m_accept_resume{};  // the I/O thread's only
+    LineLimit m_peer_lines;                                   // lines receivers can cause
     std::thread m_thread;
 
     mutable std::mutex m_mutex;
@@ -114,6 +124,7 @@ private:
     std::uint32_t m_audio_sequence = 0;
 
     std::atomic<bool> m_warned_video{false};
+    std::atomic<std::int64_t> m_copies{0};
     std::atomic<bool> m_warned_audio{false};
 
     // Serialises asynchronous video sends and holds the picture still borrowed from the caller.

@@ -69,8 +69,8 @@ private:
         while (m_running) {
             NDIlib_video_frame_v2_t frame = program_frame(program);
             NDIlib_send_send_video_async_v2(m_sender, &frame);
-            NDIlib_video_frame_v2_t small(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth, 30000,
-                                          1001);
+            NDIlib_video_frame_v2_t small(
+                640, 360, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth), 30000, 1001);
             small.p_data = preview.data();
             small.data_size_in_bytes = static_cast<int>(preview.size());
             NDIlib_send_send_video_async_v2(m_sender, &small);

@@ -115,27 +115,32 @@ std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t seed)
 
 NDIlib_video_frame_v2_t program_frame(std::vector<std::uint8_t>& data)
 {
-    NDIlib_video_frame_v2_t frame(1920, 1080, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 60000,
-                                  1001);
+    NDIlib_video_frame_v2_t frame(1920, 1080, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth),
+                                  60000, 1001);
     frame.p_data = data.data();
     frame.data_size_in_bytes = static_cast<int>(data.size());
     return frame;
 }
 
-RawClient::RawClient(const std::string& address, int receive_buffer)
-    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+RawClient::RawClient(const std::string& address, int receive_buffer, bool connect)
+    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), m_address(address)
 {
-    const std::size_t colon = address.rfind(':');
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(colon + 1))));
-    ::inet_pton(AF_INET, address.substr(0, colon).c_str(), &addr.sin_addr);
     if (receive_buffer > 0) {
         ::setsockopt(m_fd.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     }
-    if (::connect(m_fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (connect && !connect_now()) {
         ADD_FAILURE() << "connect to " << address << ": " << std::strerror(errno);
     }
+}
+
+bool RawClient::connect_now()
+{
+    const std::size_t colon = m_address.rfind(':');
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(m_address.substr(colon + 1))));
+    ::inet_pton(AF_INET, m_address.substr(0, colon).c_str(), &addr.sin_addr);
+    return ::connect(m_fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
 }
 
 bool RawClient::send_bytes(const std::vector<std::uint8_t>& bytes)

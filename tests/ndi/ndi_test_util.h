@@ -65,6 +65,12 @@ struct Picture {
 std::optional<Picture> next_picture(NDIlib_recv_instance_t receiver,
                                     std::chrono::milliseconds deadline = kDeadline);
 
+// A compressed code as a frame's FourCC field takes it.
+inline NDIlib_FourCC_video_type_e fourcc(NDIlib_FourCC_video_type_ex_e code)
+{
+    return static_cast<NDIlib_FourCC_video_type_e>(code);
+}
+
 // A compressed program picture of `size` bytes, each byte (seed + index) & 0xff.
 std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t seed);
 NDIlib_video_frame_v2_t program_frame(std::vector<std::uint8_t>& data);
@@ -73,7 +79,9 @@ NDIlib_video_frame_v2_t program_frame(std::vector<std::uint8_t>& data);
 class RawClient {
 public:
     // `receive_buffer` > 0 shrinks the socket's receive buffer before connecting (a stuck reader).
-    explicit RawClient(const std::string& address, int receive_buffer = 0);
+    // With `connect` false only the socket is made; connect_now() connects.
+    explicit RawClient(const std::string& address, int receive_buffer = 0, bool connect = true);
+    bool connect_now();
     int fd() const { return m_fd.get(); }
     bool send_bytes(const std::vector<std::uint8_t>& bytes);
     // A well-formed hello asking for every stream.
@@ -86,6 +94,7 @@ public:
 
 private:
     UniqueFd m_fd;
+    std::string m_address;
 };
 
 // Redirects standard output to a file while it lives.

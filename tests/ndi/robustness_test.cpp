@@ -6,10 +6,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <thread>
 
 #include "ndi_test_util.h"
+#include "sender.h"
 
 namespace vantor::test {
 namespace {
@@ -68,6 +76,29 @@ TEST_F(SenderRobustness, StuckReceiverDoesNotStallAnother)
     EXPECT_EQ(received + dropped.video_frames, kPictures);
     EXPECT_GE(total.video_frames, received);
     EXPECT_EQ(NDIlib_send_get_no_connections(sender.get(), 0), 2);
+
+    // The stuck connection, drained now, got at most what its queue and the socket buffers held
+    // (the rest was dropped for it), and still the last picture.
+    int stuck_pictures = 0;
+    std::uint32_t last_sequence = 0;
+    while (last_sequence != kPictures - 1) {
+        std::uint8_t header[8];
+        ASSERT_TRUE(stuck.read_exact(header, sizeof header));
+        const std::uint32_t length = header[4] | (header[5] << 8) | (header[6] << 16) |
+                                     (static_cast<std::uint32_t>(header[7]) << 24);
+        std::vector<std::uint8_t> payload(length);
+        ASSERT_TRUE(stuck.read_exact(payload.data(), payload.size()));
+        if (header[2] == 0x11) {
+            ++stuck_pictures;
+            // u32 sequence number after 7 four-byte fields and two eight-byte ones.
+            std::memcpy(&last_sequence, payload.data() + 44, sizeof last_sequence);
+        }
+    }
+    int send_buffer = 0;
+    std::ifstream("/proc/sys/net/ipv4/tcp_wmem") >> send_buffer >> send_buffer >> send_buffer;
+    const int in_buffers = 2 + (send_buffer + 65536) / static_cast<int>(a.size());
+    EXPECT_LE(stuck_pictures,
+              static_cast<int>(vantor::ndi::Sender::kQueuedVideoPerStream) + in_buffers);
 }
 
 TEST_F(SenderRobustness, ReceiverQueueDropsOldestAndCountsThem)
@@ -236,7 +267,8 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
     threads.emplace_back([&] {
         for (int n = 0; running; ++n) {
             std::vector<std::uint8_t>& buffer = preview_buffers[n % 2];
-            NDIlib_video_frame_v2_t frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
+            NDIlib_video_frame_v2_t frame(640, 360,
+                                          fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth));
             frame.p_data = buffer.data();
             frame.data_size_in_bytes = static_cast<int>(buffer.size());
             NDIlib_send_send_video_async_v2(sender.get(), &frame);
@@ -297,7 +329,8 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
         while (!enough()) {
             switch (NDIlib_recv_capture_v2(watcher.get(), &video, &block, &metadata, 10)) {
             case NDIlib_frame_type_video:
-                ++(video.FourCC == NDIlib_FourCC_type_SHQ0_lowest_bandwidth ? preview : program);
+                ++(video.FourCC == fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth) ? preview
+                                                                                    : program);
                 NDIlib_recv_free_video_v2(watcher.get(), &video);
                 continue;
             case NDIlib_frame_type_audio:
@@ -319,6 +352,140 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
         thread.join();
     }
     NDIlib_send_send_video_async_v2(sender.get(), nullptr);
+}
+
+}  // namespace
+}  // namespace vantor::test
+
+namespace vantor::test {
+namespace {
+
+using SenderHardening = NdiTest;
+
+// The /proc stat file of the sender's I/O thread ("ndi-send-io"), opened; invalid when not found.
+UniqueFd open_io_thread_stat()
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(::opendir("/proc/self/task"), ::closedir);
+    while (const dirent* task = tasks ? ::readdir(tasks.get()) : nullptr) {
+        const std::string dir = std::string("/proc/self/task/") + task->d_name;
+        if (task->d_name[0] != '.' && read_text(dir + "/comm") == "ndi-send-io\n") {
+            return UniqueFd(::open((dir + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+        }
+    }
+    return {};
+}
+
+// Clock ticks of CPU (user and system) the thread of an open stat file has used.
+long ticks_of(const UniqueFd& stat_file)
+{
+    char text[1024] = {};
+    if (::pread(stat_file.get(), text, sizeof text - 1, 0) <= 0) {
+        return -1;
+    }
+    // Fields from the third on follow the command name's closing parenthesis.
+    const char* field = std::strrchr(text, ')');
+    long ticks = 0;
+    for (int number = 3; field != nullptr && number <= 15; ++number) {
+        field = std::strchr(field + 1, ' ');
+        if (field != nullptr && number >= 14) {
+            ticks += std::strtol(field + 1, nullptr, 10);  // fields 14 and 15: utime, stime
+        }
+    }
+    return ticks;
+}
+
+// Out of descriptors, a waiting connection keeps the listening socket readable: the I/O thread
+// pauses accepting instead of spinning on it, and takes the connection once descriptors are back.
+TEST_F(SenderHardening, OutOfDescriptorsAcceptingPausesAndResumes)
+{
+    StdoutCapture output;
+    SenderPtr sender = make_sender("no descriptors");
+    RawClient client(address_of(sender.get()), 0, false);  // the socket only, not connected
+    UniqueFd stat_file;
+    ASSERT_TRUE(wait_until([&] { return (stat_file = open_io_thread_stat()).valid(); }));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    long used = -1;
+    bool connected = false;
+    {
+        // Every descriptor taken; nothing below may open one until they are given back.
+        std::vector<UniqueFd> filler;
+        rlimit tight = saved;
+        tight.rlim_cur = static_cast<rlim_t>(::dup(0));
+        ::close(static_cast<int>(tight.rlim_cur));
+        tight.rlim_cur += 16;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        for (UniqueFd fd(::dup(0)); fd; fd = UniqueFd(::dup(0))) {
+            filler.push_back(std::move(fd));
+        }
+        connected = client.connect_now();
+        // The observation window: a spinning I/O thread would use all of it.
+        const long before = ticks_of(stat_file);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        used = ticks_of(stat_file) - before;
+        filler.clear();
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+    }
+    ASSERT_TRUE(connected);
+    EXPECT_GE(used, 0);
+    EXPECT_LT(used, 10) << "clock ticks used by the I/O thread in 0.5 s";
+    EXPECT_FALSE(output.lines_with("cannot accept a receiver (Too many open files)").empty())
+        << output.text();
+    ASSERT_TRUE(client.send_hello());
+    EXPECT_TRUE(wait_for_connections(sender.get(), 1));
+    EXPECT_LE(output.lines_with("cannot accept").size(), 11U) << output.text();
+}
+
+// Lines receivers cause go out at a bounded rate, and a standard output nobody reads (a full
+// pipe) never holds up the I/O thread: pictures keep flowing to a healthy receiver.
+TEST_F(SenderHardening, PeerLinesAreRateLimitedAndNeverBlockTheIoThread)
+{
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe2(pipe_ends, O_NONBLOCK | O_CLOEXEC), 0);
+    const UniqueFd reading(pipe_ends[0]);
+    const UniqueFd writing(pipe_ends[1]);
+    const std::vector<char> block(4096, 'x');
+    while (::write(writing.get(), block.data(), block.size()) > 0) {
+    }
+    ::fcntl(writing.get(), F_SETFL, 0);  // a blocking, full standard output
+    std::fflush(stdout);
+    const UniqueFd saved(::dup(STDOUT_FILENO));
+    ::dup2(writing.get(), STDOUT_FILENO);
+
+    SenderPtr sender = make_sender("full output");
+    ReceiverPtr healthy = make_receiver(sender.get());
+    const bool connected = wait_for_connections(sender.get(), 1);
+    for (int i = 0; i < 3; ++i) {
+        RawClient offender(address_of(sender.get()));
+        offender.send_bytes({'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'});
+        offender.wait_closed(std::chrono::seconds(5));
+    }
+    std::vector<std::uint8_t> data = pattern(1000, 7);
+    NDIlib_video_frame_v2_t frame = program_frame(data);
+    NDIlib_send_send_video_v2(sender.get(), &frame);
+    const std::optional<Picture> got = next_picture(healthy.get());
+
+    // Standard output drained: later lines go out again, at the bounded rate.
+    std::vector<char> drained(65536);
+    while (::read(reading.get(), drained.data(), drained.size()) > 0) {
+    }
+    ::dup2(saved.get(), STDOUT_FILENO);
+    {
+        StdoutCapture output;
+        SenderPtr talkative = make_sender("talkative");
+        for (int i = 0; i < 30; ++i) {
+            RawClient offender(address_of(talkative.get()));
+            offender.send_bytes({'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'});
+            offender.wait_closed();
+        }
+        talkative.reset();
+        EXPECT_EQ(output.lines_with("disconnected").size(), 10U) << output.text();
+        // The first line that went out said how many could not.
+        EXPECT_EQ(output.lines_with("lines dropped: output full").size(), 1U) << output.text();
+    }
+    EXPECT_TRUE(connected);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->data, data);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +11,8 @@
 #include <thread>
 
 #include "ndi_test_util.h"
+#include "registry.h"
+#include "vantor_ndi_test_hook.h"
 
 namespace vantor::test {
 namespace {
@@ -29,8 +32,8 @@ TEST_F(SenderSemantics, PicturesReachTheReceiversOfTheirStream)
     frame.p_metadata = "<frame n=\"1\"/>";
     NDIlib_send_send_video_async_v2(sender.get(), &frame);
     std::vector<std::uint8_t> small = pattern(4000, 9);
-    NDIlib_video_frame_v2_t preview_frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth, 30000,
-                                          1001);
+    NDIlib_video_frame_v2_t preview_frame(
+        640, 360, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth), 30000, 1001);
     preview_frame.p_data = small.data();
     preview_frame.data_size_in_bytes = static_cast<int>(small.size());
     NDIlib_send_send_video_async_v2(sender.get(), &preview_frame);
@@ -40,14 +43,14 @@ TEST_F(SenderSemantics, PicturesReachTheReceiversOfTheirStream)
     ASSERT_TRUE(got);
     EXPECT_EQ(got->xres, 1920);
     EXPECT_EQ(got->yres, 1080);
-    EXPECT_EQ(got->fourcc, NDIlib_FourCC_type_SHQ2_highest_bandwidth);
+    EXPECT_EQ(got->fourcc, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth));
     EXPECT_EQ(got->frame_rate_N, 60000);
     EXPECT_EQ(got->frame_rate_D, 1001);
     EXPECT_EQ(got->metadata, "<frame n=\"1\"/>");
     EXPECT_EQ(got->data, pattern(300000, 1));
     const std::optional<Picture> got_preview = next_picture(preview.get());
     ASSERT_TRUE(got_preview);
-    EXPECT_EQ(got_preview->fourcc, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
+    EXPECT_EQ(got_preview->fourcc, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth));
     EXPECT_EQ(got_preview->data, pattern(4000, 9));
     // Each receiver gets only its own stream.
     EXPECT_FALSE(next_picture(program.get(), std::chrono::milliseconds(200)));
@@ -110,20 +113,23 @@ TEST_F(SenderSemantics, PictureBufferIsFreeOnceTheNextSendReturns)
     for (std::size_t i = 0; i < kSize; ++i) {
         first[i] = static_cast<std::uint8_t>(i * 7);
     }
-    NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 60, 1);
+    NDIlib_video_frame_v2_t frame(3840, 2160, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth), 60,
+                                  1);
     frame.p_data = first;
     frame.data_size_in_bytes = static_cast<int>(kSize);
     NDIlib_send_send_video_async_v2(sender.get(), &frame);
+    // Started on the connection: most of it is still to go when the next send comes.
+    std::uint8_t video_header[8];
+    ASSERT_TRUE(slow.read_exact(video_header, sizeof video_header));
+    ASSERT_EQ(video_header[2], 0x11);
     std::vector<std::uint8_t> second = pattern(1000, 3);
     NDIlib_video_frame_v2_t next = program_frame(second);
     NDIlib_send_send_video_async_v2(sender.get(), &next);
+    EXPECT_EQ(vantor_ndi_send_get_copies(sender.get()), 1);
     // Ours again: scribble over it and give it back (ASan reports any later read).
     std::memset(first, 0xEE, kSize);
     delete[] first;
 
-    std::uint8_t video_header[8];
-    ASSERT_TRUE(slow.read_exact(video_header, sizeof video_header));
-    ASSERT_EQ(video_header[2], 0x11);
     std::uint32_t length = 0;
     for (int i = 3; i >= 0; --i) {
         length = (length << 8) | video_header[4 + i];
@@ -282,27 +288,49 @@ TEST_F(SenderSemantics, FailoverSourceIsToldAndUsedWhenTheSenderStops)
 
 TEST_F(SenderSemantics, SendersAreFoundByNameAndStaleEntriesAreSkipped)
 {
-    // A file left behind by a process that no longer exists.
-    write_text(m_registry_dir / "1-1.sender",
-               "name=ghost\naddress=127.0.0.1:1\ngroups=\npid=999999999\n");
-    const NDIlib_recv_create_v3_t ghost_settings(NDIlib_source_t("ghost"));
-    ReceiverPtr ghost(NDIlib_recv_create_v3(&ghost_settings));
-    ASSERT_TRUE(ghost);
-
     SenderPtr sender = make_sender("findable");
+    // Entries of the same name left behind: by a process that no longer exists, and by one whose
+    // pid now belongs to another living process (pid 1 started long before the entry's time).
+    write_text(m_registry_dir / "999999999-1.sender",
+               "name=findable\naddress=127.0.0.1:1\ngroups=\npid=999999999\nstart=1\n");
+    write_text(m_registry_dir / "1-2.sender",
+               "name=findable\naddress=127.0.0.1:2\ngroups=\npid=1\nstart=999999999999\n");
     char hostname[256] = {};
     ::gethostname(hostname, sizeof hostname - 1);
     const std::string full_name = std::string(hostname) + " (findable)";
-    const NDIlib_recv_create_v3_t settings(NDIlib_source_t(full_name.c_str()));
-    ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
-    EXPECT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 1; }));
-    EXPECT_EQ(NDIlib_recv_get_no_connections(ghost.get()), 0);
+    for (const std::string& name : {std::string("findable"), full_name}) {
+        const NDIlib_recv_create_v3_t settings(NDIlib_source_t(name.c_str()));
+        ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
+        EXPECT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 1; }))
+            << name;
+        NDIlib_recv_source_info_t info;
+        NDIlib_recv_get_source_info(receiver.get(), &info);
+        EXPECT_STREQ(info.address, address_of(sender.get()).c_str()) << name;
+    }
 
     // Gone from the registry with the sender.
+    const NDIlib_recv_create_v3_t settings(NDIlib_source_t(full_name.c_str()));
+    ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
+    ASSERT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 1; }));
     sender.reset();
     EXPECT_TRUE(wait_until([&] { return NDIlib_recv_get_no_connections(receiver.get()) == 0; }));
     const NDIlib_recv_create_v3_t nobody_settings;
     EXPECT_EQ(NDIlib_recv_create_v3(&nobody_settings), nullptr);
+}
+
+// A registry folder others may write to is not trusted: senders are neither written to it nor
+// found in it (said once).
+TEST_F(SenderSemantics, RegistryFolderOthersMayWriteIsNotUsed)
+{
+    StdoutCapture output;
+    ASSERT_EQ(::chmod(m_registry_dir.path().c_str(), 0777), 0);
+    SenderPtr sender = make_sender("exposed");
+    std::string address;
+    EXPECT_FALSE(vantor::ndi::find_sender("exposed", address)) << address;
+    ASSERT_EQ(::chmod(m_registry_dir.path().c_str(), 0700), 0);
+    EXPECT_TRUE(vantor::ndi::registry_senders().empty());
+    EXPECT_EQ(output.lines_with("is not a directory of this user's alone").size(), 1U)
+        << output.text();
 }
 
 TEST_F(SenderSemantics, ConfigurationTextIsToleratedAndAMalformedOneSaidOnce)
@@ -340,7 +368,8 @@ TEST_F(SenderSemantics, DestroyWithFramesInFlightIsClean)
     constexpr std::size_t kSize = std::size_t{8} * 1024 * 1024;
     auto* picture = new std::uint8_t[kSize];
     std::memset(picture, 0x5A, kSize);
-    NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 60, 1);
+    NDIlib_video_frame_v2_t frame(3840, 2160, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth), 60,
+                                  1);
     frame.p_data = picture;
     frame.data_size_in_bytes = static_cast<int>(kSize);
     for (int i = 0; i < 4; ++i) {

@@ -2,17 +2,31 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "codec.h"
 #include "config.h"
 #include "frame_size.h"
+#include "message_reader.h"
+#include "ndi_test_util.h"
+#include "net.h"
 #include "wire.h"
 
 namespace vantor::ndi {
 namespace {
+
+using vantor::test::fourcc;
+
+// Firmware built here must also build against runtimes where the compressed codes are not of the
+// frame field's type: here they are not either, so a missing cast does not compile.
+static_assert(!std::is_same_v<NDIlib_FourCC_video_type_ex_e, NDIlib_FourCC_video_type_e>);
+static_assert(!std::is_convertible_v<NDIlib_FourCC_video_type_ex_e, NDIlib_FourCC_video_type_e>);
 
 std::string header_error(std::vector<std::uint8_t> bytes, Direction direction)
 {
@@ -51,9 +65,10 @@ TEST(NdiWire, HeaderChecksRefuseWhatDoesNotBelong)
 TEST(NdiWire, VideoPayloadRoundTrip)
 {
     std::vector<std::uint8_t> data = {1, 2, 3, 250, 0, 7};
-    NDIlib_video_frame_v2_t frame(640, 360, NDIlib_FourCC_type_SHQ0_lowest_bandwidth, 30000, 1001,
-                                  16.0F / 9.0F, NDIlib_frame_format_type_field_1, 123456789012LL,
-                                  data.data(), static_cast<int>(data.size()), "<x/>");
+    NDIlib_video_frame_v2_t frame(640, 360, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth), 30000,
+                                  1001, 16.0F / 9.0F, NDIlib_frame_format_type_field_1,
+                                  123456789012LL, data.data(), static_cast<int>(data.size()),
+                                  "<x/>");
     ASSERT_EQ(video_data_size(frame), 6);
     std::vector<std::uint8_t> message = encode_video_head(frame, 6, 0xfffffffeU, 42, 77);
     message.insert(message.end(), data.begin(), data.end());
@@ -68,7 +83,7 @@ TEST(NdiWire, VideoPayloadRoundTrip)
     ASSERT_TRUE(decode_video(payload, decoded, sequence, error)) << error;
     EXPECT_EQ(decoded.xres, 640);
     EXPECT_EQ(decoded.yres, 360);
-    EXPECT_EQ(decoded.FourCC, NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
+    EXPECT_EQ(decoded.FourCC, fourcc(NDIlib_FourCC_type_SHQ0_lowest_bandwidth));
     EXPECT_EQ(decoded.frame_rate_N, 30000);
     EXPECT_EQ(decoded.frame_rate_D, 1001);
     EXPECT_FLOAT_EQ(decoded.picture_aspect_ratio, 16.0F / 9.0F);
@@ -99,7 +114,7 @@ TEST(NdiWire, UncompressedPictureSizeFollowsStride)
     EXPECT_EQ(video_data_size(frame), 64);
     frame.line_stride_in_bytes = 32;
     EXPECT_EQ(video_data_size(frame), 128);
-    frame.FourCC = NDIlib_FourCC_type_SHQ2_highest_bandwidth;
+    frame.FourCC = fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth);
     frame.data_size_in_bytes = -5;
     EXPECT_EQ(video_data_size(frame), -1);
     frame.p_data = nullptr;
@@ -207,11 +222,54 @@ TEST(NdiFrameSize, FollowsTheSpeedHqDataRates)
     EXPECT_EQ(target_frame_size(1920, 1080, 60, 0), 0);
     EXPECT_EQ(target_frame_size(1920, 1080, -60, 1), 0);
 
-    NDIlib_video_frame_v2_t frame(3840, 2160, NDIlib_FourCC_type_SHQ2_highest_bandwidth, 30000,
-                                  1001);
+    NDIlib_video_frame_v2_t frame(3840, 2160, fourcc(NDIlib_FourCC_type_SHQ2_highest_bandwidth),
+                                  30000, 1001);
     EXPECT_EQ(NDIlib_send_get_target_frame_size(nullptr, &frame),
               target_frame_size(3840, 2160, 30000, 1001));
     EXPECT_EQ(NDIlib_send_get_target_frame_size(nullptr, nullptr), 0);
+}
+
+}  // namespace
+}  // namespace vantor::ndi
+
+namespace vantor::ndi {
+namespace {
+
+// A peer announcing the largest payload but sending little of it holds memory for what arrived,
+// not for what it announced; the message still completes when all of it has come.
+TEST(NdiMessageReader, PayloadMemoryGrowsWithWhatArrives)
+{
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    const UniqueFd reading(pair[0]);
+    const UniqueFd writing(pair[1]);
+    std::vector<std::uint8_t> bytes;
+    put_header(bytes, MessageType::Video, kMaxPayloadFromSender);
+    bytes.resize(bytes.size() + 1000, 0x5a);
+    ASSERT_TRUE(send_all(writing.get(), bytes.data(), bytes.size()));
+
+    MessageReader reader(Direction::ToReceiver);
+    Message message;
+    std::string error;
+    EXPECT_EQ(reader.read(reading.get(), message, error), MessageReader::Status::Pending) << error;
+    EXPECT_LE(reader.held(), 2 * MessageReader::kFirstPayloadStep);
+
+    // The rest, in pieces the socket buffer takes; the reader drains between them.
+    std::size_t left = kMaxPayloadFromSender - 1000;
+    const std::vector<std::uint8_t> piece(std::size_t{1} << 20, 0x5a);
+    MessageReader::Status status = MessageReader::Status::Pending;
+    for (int round = 0; round < 100000 && status == MessageReader::Status::Pending; ++round) {
+        const ssize_t sent =
+            left > 0 ? ::send(writing.get(), piece.data(), std::min(left, piece.size()), 0) : 0;
+        if (sent > 0) {
+            left -= static_cast<std::size_t>(sent);
+        }
+        status = reader.read(reading.get(), message, error);
+    }
+    ASSERT_EQ(status, MessageReader::Status::Message) << error;
+    EXPECT_EQ(message.payload.size(), kMaxPayloadFromSender);
+    EXPECT_EQ(message.payload.front(), 0x5a);
+    EXPECT_EQ(message.payload.back(), 0x5a);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "Processing.NDI.Lib.h"
 #include "options.h"
 #include "ptz_console.h"
+#include "source_list.h"
 #include "stream_stats.h"
 
 namespace {
@@ -240,7 +241,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ndi-monitor: the NDI runtime cannot be used here\n");
         return 1;
     }
-    const int status = Monitor(options).run();
+    const int status = options.list ? ndi_monitor::list_sources(options) : Monitor(options).run();
     NDIlib_destroy();
     return status;
 }

@@ -21,13 +21,14 @@ bool parse_count(const std::string& text, int& value)
 const char* usage_text()
 {
     return R"USAGE(Usage: ndi-monitor [options] SOURCE
+       ndi-monitor --list [--groups GROUPS] [--seconds N]
 
 Connects to an NDI source and prints its connection metadata, once a second the statistics of
 each video stream (resolution, FourCC, frame rate, bytes per picture, pictures lost) and of the
 audio, and every metadata frame it sends.
 
-SOURCE is the name of a sender on this machine ("CAM", or "HOST (CAM)"), found in the sender
-registry ($VANTOR_NDI_REGISTRY, default $TMPDIR/vantor-ndi-<uid>), or an address "host:port".
+SOURCE is the name of a sender ("CAM", or "HOST (CAM)"), found in this machine's sender registry
+($VANTOR_NDI_REGISTRY, default $TMPDIR/vantor-ndi-<uid>) or by mDNS, or an address "host:port".
 
 Options:
   --streams program|preview|both|none
@@ -42,6 +43,10 @@ Options:
   --save-picture FILE  write the compressed bytes of the next picture received to FILE
   --seconds N          stop N seconds after connecting (default: run until Ctrl-C)
   --connect-timeout N  give up when not connected within N seconds (default 10)
+  --list               print the sources seen within N seconds (--seconds, default 2) with their
+                       addresses and groups, then end
+  --groups GROUPS      with --list: only sources in one of these groups (comma-separated;
+                       default "public")
   --help               show this text
 
 Exit status: 0 done, 1 bad command line, 2 not connected in time, 3 picture not saved.
@@ -77,6 +82,12 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error)
                 options.streams = NDIlib_recv_bandwidth_audio_only;
             } else {
                 error = "--streams takes program, preview, both or none, not '" + text + "'";
+                return false;
+            }
+        } else if (arg == "--list") {
+            options.list = true;
+        } else if (arg == "--groups") {
+            if (!value(options.groups)) {
                 return false;
             }
         } else if (arg == "--metadata") {
@@ -122,7 +133,11 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error)
             return false;
         }
     }
-    if (options.source.empty() && !options.help) {
+    if (options.list && !options.source.empty()) {
+        error = "--list takes no SOURCE";
+        return false;
+    }
+    if (options.source.empty() && !options.help && !options.list) {
         error = "no SOURCE given";
         return false;
     }

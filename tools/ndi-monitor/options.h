@@ -18,6 +18,8 @@ struct Options {
     int connect_timeout = 10;
     bool ptz = false;  // act as a PTZ controller on the terminal's keys
     bool help = false;
+    bool list = false;   // --list: print the sources seen, then end
+    std::string groups;  // the groups --list asks for (empty: "public")
 };
 
 // Parses the command line. False (with `error`) when it cannot be used.

@@ -368,7 +368,8 @@ protected:
         auto frame = std::make_unique<NdiTransmitter::frame_t>();
         frame->xres = 640;
         frame->yres = 360;
-        frame->FourCC = NDIlib_FourCC_type_SHQ0_lowest_bandwidth;
+        frame->FourCC =
+            static_cast<NDIlib_FourCC_video_type_e>(NDIlib_FourCC_type_SHQ0_lowest_bandwidth);
         frame->frame_rate_N = 30000;
         frame->frame_rate_D = 1001;
         frame->frame_data = std::make_unique<unsigned char[]>(static_cast<std::size_t>(size));

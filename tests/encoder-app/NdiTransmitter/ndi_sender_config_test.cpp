@@ -95,6 +95,27 @@ TEST(NdiMainConfig, ReadFromTheSettingsFiles)
                   kVendor + "}}");
 }
 
+// Settings texts that would end their JSON string or change the structure are refused: NULL goes
+// in their place, as for a missing setting (no discovery object; the ttl is the runtime's
+// not-JSON case).
+TEST(NdiMainConfig, SplicedValuesWithQuotesBackslashesOrControlsAreRefused)
+{
+    TempBoardRoot board;
+    board.make_dir("/etc");
+    write_text(board / kNdiFindSettingsPath,
+               R"({"NDIDisServ":"NDIDisServEn","NDIDisServIP":"10.0.0.1\",\"x\":\"y"})");
+    for (const char* ttl : {R"(4,\"enable\":false)", R"(4\\)", "4\t", R"(4\u0001)"}) {
+        write_text(board / kNdiTxSettingsPath,
+                   std::string(R"({"txpm":"Multicast","txnetprefix":"239.1.0.0",)") +
+                       R"("txnetmask":"255.0.0.0\"}","txmcttl":")" + ttl + R"("})");
+        EXPECT_EQ(ndi_main_config_text(read_ndi_net_settings()),
+                  R"({"ndi":{"multicast":{"send":{"ttl":NULL,"enable":true,"netmask":"NULL",)"
+                  R"("netprefix":"239.1.0.0"},"recv":{"enable":true}},)" +
+                      kVendor + "}}")
+            << ttl;
+    }
+}
+
 TEST(NdiCommsConfig, VendorOnly)
 {
     EXPECT_EQ(ndi_comms_config_text(), "{\"ndi\":{" + kVendor + "}}");

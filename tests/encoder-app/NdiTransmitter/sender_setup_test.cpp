@@ -160,17 +160,19 @@ TEST_F(SenderSetup, NamedSenderWithGroupsMetadataAndFailover)
     const std::string printed = create();
     ASSERT_NE(tx.ndi_tx_inst, nullptr);
     ASSERT_NE(tx.comms_inst, nullptr);
-    EXPECT_EQ(printed, std::string("NDI STREAM NAME: Studio 4\n"
-                                   "NDI GROUP NAME: studio,public\n"
-                                   "NDIConfigStream\n") +
-                           ndi_main_config_text(read_ndi_net_settings()) +
-                           "\nHARDWARE Vantor OPTA R8T\n"
-                           "FwVersionInFile 4.2.0\n"
-                           "IP Address 10.77.0.2\n"
-                           "MAC Address 02:00:0A:4D:00:02\n"
-                           "NDIProductStream \n" +
-                           kProduct + "\nNDICapabilitiesStream \n" + kCapabilities +
-                           "\nfailover source name: = 'Backup Cam'\n");
+    EXPECT_EQ(printed,
+              std::string("NDI STREAM NAME: Studio 4\n"
+                          "NDI GROUP NAME: studio,public\n"
+                          "NDIConfigStream\n") +
+                  R"({"ndi":{"tcp":{"send":{"enable":true},"recv":{"enable":true}},)"
+                  R"("vendor":{"name":"Vantor","id":"6F0D2C1A-93B4-4E07-A5C8-2D61B7E40F93"}}})"
+                  "\nHARDWARE Vantor OPTA R8T\n"
+                  "FwVersionInFile 4.2.0\n"
+                  "IP Address 10.77.0.2\n"
+                  "MAC Address 02:00:0A:4D:00:02\n"
+                  "NDIProductStream \n" +
+                  kProduct + "\nNDICapabilitiesStream \n" + kCapabilities +
+                  "\nfailover source name: = 'Backup Cam'\n");
     // No pointer to the call's own strings is left behind.
     EXPECT_EQ(tx.ndi_tx.p_ndi_name, nullptr);
     EXPECT_EQ(tx.p_failover_source.p_ndi_name, nullptr);
