@@ -411,7 +411,8 @@ TEST_F(EncoderAppOnBoard, StartsUpInOrderAndOnlyItsMainThreadTakesTheSigintThatE
         const bool is_main = tid == main_thread;
         const std::string status = read_text(task.path() / "status");
         if (status.empty()) {
-            continue;  // the thread ended meanwhile (the audio thread does on a board without audio)
+            // The thread ended meanwhile (the audio thread does on a board without audio).
+            continue;
         }
         EXPECT_EQ(blocks_sigint(status), !is_main) << "thread " << tid;
         others += is_main ? 0 : 1;
