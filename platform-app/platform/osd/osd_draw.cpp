@@ -102,8 +102,11 @@ void OSD_FindFeatruePoint()
     if (g_osd.y < osd_point_leftup_y) {
         osd_point_leftup_y = g_osd.y;
     }
-    if (g_osd.x > osd_point_rightdown_x) {
-        osd_point_rightdown_x = g_osd.x;
+    // A full-width character covers its own cell and the next: the box takes both, so that the
+    // background is not cut through the character's right half.
+    const uint8_t right = g_osd.h != 0 ? static_cast<uint8_t>(g_osd.x + 1U) : g_osd.x;
+    if (right > osd_point_rightdown_x) {
+        osd_point_rightdown_x = right;
     }
     if (g_osd.y > osd_point_rightdown_y) {
         osd_point_rightdown_y = g_osd.y;

@@ -195,6 +195,8 @@ TEST(OsdDrawing, CharactersLandInExactlyTheirCells)
             EXPECT_EQ(area.rightdown_x, 0);
         } else {
             EXPECT_EQ(area.leftup_x, c.x);
+            // A full-width character's box ends at its second cell.
+            EXPECT_EQ(area.rightdown_x, c.x + (c.h != 0 ? 1 : 0));
             EXPECT_EQ(area.rightdown_y, c.y);
         }
     }
