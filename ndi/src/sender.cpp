@@ -326,6 +326,33 @@ std::size_t Sender::greeted_locked() const
                                                   [](const auto& c) { return c->greeted; }));
 }
 
+// Why a new connection from `host` is refused; empty when it is taken.
+std::string Sender::refusal_locked(const std::string& host) const
+{
+    std::size_t from_host = 0;
+    std::size_t before_hello = 0;
+    for (const auto& connection : m_connections) {
+        from_host += connection->host == host ? 1 : 0;
+        before_hello += connection->greeted ? 0 : 1;
+    }
+    struct Bound {
+        std::size_t count;
+        std::size_t limit;
+        const char* what;
+    };
+    const Bound bounds[] = {
+        {m_connections.size(), kMaxConnections, " connections"},
+        {from_host, kMaxConnectionsPerAddress, " connections from this address"},
+        {before_hello, kMaxBeforeHello, " connections before their hello"},
+    };
+    for (const Bound& bound : bounds) {
+        if (bound.count >= bound.limit) {
+            return "already " + std::to_string(bound.count) + bound.what;
+        }
+    }
+    return {};
+}
+
 void Sender::warn_once(std::atomic<bool>& warned, const std::string& text) const
 {
     if (!warned.exchange(true)) {
@@ -423,13 +450,14 @@ void Sender::accept_all()
         set_liveness(fd.get());
         auto connection = std::make_unique<Connection>();
         connection->peer = peer_address(fd.get());
+        connection->host = connection->peer.substr(0, connection->peer.rfind(':'));
         connection->fd = std::move(fd);
         connection->accepted = std::chrono::steady_clock::now();
         const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_connections.size() >= kMaxConnections) {
+        const std::string refusal = refusal_locked(connection->host);
+        if (!refusal.empty()) {
             m_peer_lines.line("sender '" + m_name + "': receiver " + connection->peer +
-                              " refused: already " + std::to_string(m_connections.size()) +
-                              " connections");
+                              " refused: " + refusal);
             continue;
         }
         m_connections.push_back(std::move(connection));

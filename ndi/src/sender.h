@@ -59,6 +59,10 @@ public:
     // Metadata from receivers waiting for NDIlib_send_capture.
     static constexpr std::size_t kCapturedMetadata = 256;
     static constexpr std::size_t kMaxConnections = 64;
+    // Of those, at most this many from one IPv4 address, and at most this many still before their
+    // hello: one host, or many half-open peers, cannot take every place.
+    static constexpr std::size_t kMaxConnectionsPerAddress = 16;
+    static constexpr std::size_t kMaxBeforeHello = 16;
     static constexpr std::chrono::seconds kHelloTimeout{5};
     // How long accepting pauses when the process is out of descriptors or memory.
     static constexpr std::chrono::milliseconds kAcceptBackOff{100};
@@ -67,6 +71,7 @@ private:
     struct Connection {
         UniqueFd fd;
         std::string peer;
+        std::string host;  // the peer's IPv4 address, without the port
         std::chrono::steady_clock::time_point accepted;
         MessageReader reader{Direction::ToSender};
         // Guarded by Sender::m_mutex:
@@ -86,6 +91,7 @@ private:
     void enqueue_locked(Connection& connection, const std::shared_ptr<OutMessage>& message);
     void update_tally_locked();
     std::size_t greeted_locked() const;
+    std::string refusal_locked(const std::string& host) const;
 
     void io_loop();
     void accept_all();

@@ -1,0 +1,87 @@
+// Bounds a sender keeps per peer: connections per address and before their hello, messages a
+// receiver may send, its share of the captured metadata; and a refused receiver's back-off.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ndi_test_util.h"
+#include "sender.h"
+
+namespace vantor::test {
+namespace {
+
+using vantor::ndi::Sender;
+
+// A client of the sender from `source`, an address of the loopback network (127.0.0.0/8).
+std::unique_ptr<RawClient> client_from(const std::string& source, NDIlib_send_instance_t sender)
+{
+    auto client = std::make_unique<RawClient>(address_of(sender), 0, false);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &addr.sin_addr);
+    EXPECT_EQ(::bind(client->fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_TRUE(client->connect_now());
+    return client;
+}
+
+struct ConnectionBound {
+    const char* name;
+    bool greet;   // the connections filling the bound say hello
+    bool spread;  // they come from as many addresses (127.0.0.1, 127.0.0.2, ...)
+    const char* reason;
+};
+
+class SenderConnectionBound : public NdiTest,
+                              public ::testing::WithParamInterface<ConnectionBound> {};
+
+TEST_P(SenderConnectionBound, OneMoreIsRefusedWithOneLineOtherAddressesServed)
+{
+    const ConnectionBound& bound = GetParam();
+    StdoutCapture output;
+    SenderPtr sender = make_sender("bounded");
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 16; ++i) {
+        const int host = bound.spread ? 1 + i : 1;
+        clients.push_back(client_from("127.0.0." + std::to_string(host), sender.get()));
+        if (bound.greet) {
+            ASSERT_TRUE(clients.back()->send_hello());
+        }
+    }
+    if (bound.greet) {
+        ASSERT_TRUE(wait_for_connections(sender.get(), 16));
+    }
+    const std::unique_ptr<RawClient> over = client_from("127.0.0.1", sender.get());
+    over->send_hello();  // fails when the sender has closed it already
+    EXPECT_TRUE(over->wait_closed());
+    EXPECT_TRUE(wait_until([&] { return !output.lines_with("refused").empty(); }));
+    const std::vector<std::string> lines = output.lines_with("ndi:");
+    ASSERT_EQ(lines.size(), 1U) << output.text();
+    EXPECT_NE(lines[0].find(bound.reason), std::string::npos) << lines[0];
+
+    // Once the waiting ones have said hello, another address is still served.
+    for (const auto& client : clients) {
+        ASSERT_TRUE(bound.greet || client->send_hello());
+    }
+    ASSERT_TRUE(wait_for_connections(sender.get(), 16));
+    const std::unique_ptr<RawClient> other = client_from("127.0.0.200", sender.get());
+    ASSERT_TRUE(other->send_hello());
+    EXPECT_TRUE(wait_for_connections(sender.get(), 17));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, SenderConnectionBound,
+    ::testing::Values(ConnectionBound{"PerAddress", true, false,
+                                      "refused: already 16 connections from this address"},
+                      ConnectionBound{"BeforeHello", false, true,
+                                      "refused: already 16 connections before their hello"}),
+    [](const ::testing::TestParamInfo<ConnectionBound>& param) { return param.param.name; });
+
+}  // namespace
+}  // namespace vantor::test
