@@ -85,12 +85,18 @@ void Receiver::release(const Frame& frame)
 
 // --- the connection thread --------------------------------------------------------------------
 
-void Receiver::pause(int milliseconds)
+void Receiver::pause(std::chrono::milliseconds wait)
 {
     pollfd waiting{m_wake.fd(), POLLIN, 0};
-    if (::poll(&waiting, 1, milliseconds) > 0) {
+    if (::poll(&waiting, 1, static_cast<int>(wait.count())) > 0) {
         m_wake.drain();
     }
+}
+
+void Receiver::pause_after_refusal(std::chrono::milliseconds& wait)
+{
+    pause(wait);
+    wait = std::min(wait * 2, kRetryLast);
 }
 
 bool Receiver::find_by_name(const std::string& name, std::string& address)
@@ -107,6 +113,7 @@ bool Receiver::find_by_name(const std::string& name, std::string& address)
 
 void Receiver::run()
 {
+    std::chrono::milliseconds retry = kRetryFirst;
     while (!m_stop.load()) {
         std::string name;
         std::string address;
@@ -116,13 +123,13 @@ void Receiver::run()
             address = m_target_address;
         }
         if (address.empty() && !find_by_name(name, address)) {
-            pause(100);
+            pause(kRetryFirst);
             continue;
         }
         std::string error;
         UniqueFd fd = connect_tcp(address, 1000, error);
         if (!fd) {
-            pause(100);
+            pause_after_refusal(retry);
             continue;
         }
         // An application write never waits long for a sender that does not read.
@@ -137,6 +144,8 @@ void Receiver::run()
                 greeted = send_all(fd.get(), tally.data(), tally.size());
             }
             if (!greeted) {
+                fd.reset();
+                pause_after_refusal(retry);
                 continue;
             }
             m_fd = fd.get();
@@ -147,7 +156,7 @@ void Receiver::run()
             m_source_address = address;
             std::fill(std::begin(m_have_sequence), std::end(m_have_sequence), false);
         }
-        serve(fd.get(), address);
+        const bool answered = serve(fd.get(), address);
         {
             const std::lock_guard<std::mutex> lock(m_write_mutex);
             m_fd = -1;
@@ -164,22 +173,26 @@ void Receiver::run()
                 m_failover_address.clear();
             }
         }
+        if (answered) {
+            retry = kRetryFirst;
+        }
         if (!m_stop.load()) {
-            pause(100);
+            pause_after_refusal(retry);
         }
     }
 }
 
-void Receiver::serve(int fd, const std::string& address)
+bool Receiver::serve(int fd, const std::string& address)
 {
     MessageReader reader(Direction::ToReceiver);
     pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake.fd(), POLLIN, 0}};
+    bool answered = false;
     while (!m_stop.load()) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return;
+            return answered;
         }
         if ((fds[1].revents & POLLIN) != 0) {
             m_wake.drain();
@@ -195,16 +208,18 @@ void Receiver::serve(int fd, const std::string& address)
                 break;
             }
             if (status == MessageReader::Status::Closed) {
-                return;
+                return answered;
             }
             if (status == MessageReader::Status::Failed || !handle(message, error)) {
                 std::string line = "receiver: sender " + address;
                 line.append(" disconnected: ").append(error);
                 m_peer_lines.line(line);
-                return;
+                return answered;
             }
+            answered = answered || message.type == MessageType::Source;
         }
     }
+    return answered;
 }
 
 bool Receiver::handle(Message& message, std::string& error)

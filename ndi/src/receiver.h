@@ -6,6 +6,7 @@
 // queue and write metadata and tally to the socket.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -42,6 +43,11 @@ public:
     static constexpr std::size_t kQueuedVideo = 8;
     static constexpr std::size_t kQueuedAudio = 128;
     static constexpr std::size_t kQueuedMetadata = 1024;
+    // The wait before connecting again: the first after a sender that answered (or while the
+    // sender is not found yet); after each refusal (connection refused, or closed before the
+    // sender answered the hello) twice the previous one, up to the last.
+    static constexpr std::chrono::milliseconds kRetryFirst{100};
+    static constexpr std::chrono::milliseconds kRetryLast{2000};
 
 private:
     enum Counter { ProgramVideo, PreviewVideo, Audio, Counters };
@@ -55,8 +61,10 @@ private:
 
     void run();
     bool find_by_name(const std::string& name, std::string& address);
-    void pause(int milliseconds);
-    void serve(int fd, const std::string& address);
+    void pause(std::chrono::milliseconds wait);
+    void pause_after_refusal(std::chrono::milliseconds& wait);
+    // True when the sender answered the hello (its source message arrived).
+    bool serve(int fd, const std::string& address);
     bool handle(Message& message, std::string& error);
     void push_locked(Frame frame);
     void count_sequence_locked(Counter counter, std::uint32_t sequence);

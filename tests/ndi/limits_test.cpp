@@ -7,11 +7,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ndi_test_util.h"
+#include "net.h"
 #include "sender.h"
 
 namespace vantor::test {
@@ -82,6 +85,37 @@ INSTANTIATE_TEST_SUITE_P(
                       ConnectionBound{"BeforeHello", false, true,
                                       "refused: already 16 connections before their hello"}),
     [](const ::testing::TestParamInfo<ConnectionBound>& param) { return param.param.name; });
+
+// A sender that closes every connection before answering the hello: the receiver waits longer
+// after each refusal. Each wait is a lower bound, so a slow machine cannot break it.
+TEST_F(NdiTest, RefusedReceiverBacksOff)
+{
+    std::uint16_t port = 0;
+    std::string error;
+    const UniqueFd listening = vantor::ndi::listen_tcp("127.0.0.1", port, error);
+    ASSERT_TRUE(listening) << error;
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const NDIlib_source_t source(nullptr, address.c_str());
+    const NDIlib_recv_create_v3_t settings(source);
+    const ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
+    ASSERT_TRUE(receiver);
+
+    const std::chrono::milliseconds waits[] = {
+        std::chrono::milliseconds(100), std::chrono::milliseconds(200),
+        std::chrono::milliseconds(400), std::chrono::milliseconds(800)};
+    std::vector<std::chrono::steady_clock::time_point> attempts;
+    while (attempts.size() < std::size(waits) + 1) {
+        UniqueFd accepted;
+        ASSERT_TRUE(wait_until([&] {
+            accepted = UniqueFd(::accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            return accepted.valid();
+        }));
+        attempts.push_back(std::chrono::steady_clock::now());
+    }
+    for (std::size_t i = 0; i < std::size(waits); ++i) {
+        EXPECT_GE(attempts[i + 1] - attempts[i], waits[i]) << "after refusal " << i + 1;
+    }
+}
 
 }  // namespace
 }  // namespace vantor::test
