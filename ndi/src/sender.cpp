@@ -376,23 +376,34 @@ void Sender::io_loop()
         const bool accepting = before >= m_accept_resume;
         fds.push_back({m_listen.get(), static_cast<short>(accepting ? POLLIN : 0), 0});
         bool waiting_for_hello = false;
+        auto wake_at = std::chrono::steady_clock::time_point::max();
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             for (const auto& connection : m_connections) {
-                const auto events =
-                    static_cast<short>(POLLIN | (connection->queue.empty() ? 0 : POLLOUT));
+                const bool paused = reading_paused(*connection, before);
+                if (paused) {
+                    wake_at = std::min(wake_at, connection->interval_start + kMessageInterval);
+                }
+                const auto events = static_cast<short>((paused ? 0 : POLLIN) |
+                                                       (connection->queue.empty() ? 0 : POLLOUT));
                 fds.push_back({connection->fd.get(), events, 0});
                 polled.push_back(connection.get());
                 waiting_for_hello = waiting_for_hello || !connection->greeted;
             }
         }
-        int timeout_ms = waiting_for_hello ? 1000 : -1;
-        if (!accepting) {
-            timeout_ms = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(m_accept_resume - before)
-                    .count() +
-                1);
+        if (waiting_for_hello) {
+            wake_at = std::min(wake_at, before + std::chrono::seconds(1));
         }
+        if (!accepting) {
+            wake_at = std::min(wake_at, m_accept_resume);
+        }
+        const int timeout_ms =
+            wake_at == std::chrono::steady_clock::time_point::max()
+                ? -1
+                : static_cast<int>(
+                      std::chrono::duration_cast<std::chrono::milliseconds>(wake_at - before)
+                          .count() +
+                      1);
         const int ready = ::poll(fds.data(), fds.size(), timeout_ms);
         if (ready < 0 && errno != EINTR) {
             log_line("sender '" + m_name + "': poll failed: " + std::strerror(errno));
@@ -408,7 +419,8 @@ void Sender::io_loop()
             std::string reason;
             bool keep = true;
             if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                keep = read_from(*connection, reason);
+                // A connection not being read that fails is closed (poll reports it until then).
+                keep = !reading_paused(*connection, now) && read_from(*connection, reason);
             }
             if (keep && (revents & POLLOUT) != 0) {
                 keep = write_to(*connection, reason);
@@ -464,13 +476,45 @@ void Sender::accept_all()
     }
 }
 
+bool Sender::reading_paused(const Connection& connection, std::chrono::steady_clock::time_point now)
+{
+    return connection.messages_in_interval >= kMessagesPerInterval &&
+           now < connection.interval_start + kMessageInterval;
+}
+
+// Whether the connection may send another message in this interval (a new interval starts when
+// the last one is over).
+bool Sender::budget_left(Connection& connection, std::chrono::steady_clock::time_point now)
+{
+    if (now >= connection.interval_start + kMessageInterval) {
+        connection.interval_start = now;
+        connection.messages_in_interval = 0;
+    }
+    return connection.messages_in_interval < kMessagesPerInterval;
+}
+
+// Counts a message read; the one that spends the budget pauses reading (said once per connection).
+void Sender::count_message(Connection& connection)
+{
+    ++connection.messages_in_interval;
+    if (connection.messages_in_interval == kMessagesPerInterval && !connection.reported_pause) {
+        connection.reported_pause = true;
+        m_peer_lines.line("sender '" + m_name + "': receiver " + connection.peer + " sent " +
+                          std::to_string(kMessagesPerInterval) + " messages within " +
+                          std::to_string(kMessageInterval.count()) +
+                          " s; reading it pauses until then");
+    }
+}
+
 bool Sender::read_from(Connection& connection, std::string& reason)
 {
+    const auto now = std::chrono::steady_clock::now();
     // A bounded number of messages per pass, so that one chatty receiver cannot starve the rest.
-    for (int count = 0; count < 64; ++count) {
+    for (int count = 0; count < 64 && budget_left(connection, now); ++count) {
         Message message;
         switch (connection.reader.read(connection.fd.get(), message, reason)) {
         case MessageReader::Status::Message:
+            count_message(connection);
             if (!handle(connection, message, reason)) {
                 return false;
             }

@@ -64,6 +64,10 @@ public:
     static constexpr std::size_t kMaxConnectionsPerAddress = 16;
     static constexpr std::size_t kMaxBeforeHello = 16;
     static constexpr std::chrono::seconds kHelloTimeout{5};
+    // Messages read from one receiver per interval; a receiver sending more is not read until the
+    // interval ends (TCP holds it back), so one cannot keep the I/O thread busy.
+    static constexpr std::uint32_t kMessagesPerInterval = 256;
+    static constexpr std::chrono::seconds kMessageInterval{1};
     // How long accepting pauses when the process is out of descriptors or memory.
     static constexpr std::chrono::milliseconds kAcceptBackOff{100};
 
@@ -74,6 +78,11 @@ private:
         std::string host;  // the peer's IPv4 address, without the port
         std::chrono::steady_clock::time_point accepted;
         MessageReader reader{Direction::ToSender};
+        // The I/O thread's only: the current interval, what was read in it, and whether reading
+        // was paused yet.
+        std::chrono::steady_clock::time_point interval_start;
+        std::uint32_t messages_in_interval = 0;
+        bool reported_pause = false;
         // Guarded by Sender::m_mutex:
         bool greeted = false;
         std::uint32_t streams = 0;
@@ -96,6 +105,10 @@ private:
     void io_loop();
     void accept_all();
     bool read_from(Connection& connection, std::string& reason);
+    static bool reading_paused(const Connection& connection,
+                               std::chrono::steady_clock::time_point now);
+    bool budget_left(Connection& connection, std::chrono::steady_clock::time_point now);
+    void count_message(Connection& connection);
     bool handle(Connection& connection, Message& message, std::string& reason);
     bool write_to(Connection& connection, std::string& reason);
     void close_connection(Connection* connection, const std::string& reason);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "codec.h"
 #include "ndi_test_util.h"
 #include "net.h"
 #include "sender.h"
@@ -115,6 +116,31 @@ TEST_F(NdiTest, RefusedReceiverBacksOff)
     for (std::size_t i = 0; i < std::size(waits); ++i) {
         EXPECT_GE(attempts[i + 1] - attempts[i], waits[i]) << "after refusal " << i + 1;
     }
+}
+
+// A receiver flooding the sender with tally messages is read no faster than its budget, stays
+// connected and is read on once the interval has passed: its last message arrives.
+TEST_F(NdiTest, FloodingReceiverIsReadAtItsBudget)
+{
+    StdoutCapture output;
+    SenderPtr sender = make_sender("flooded");
+    RawClient flooder(address_of(sender.get()));
+    std::vector<std::uint8_t> bytes = vantor::ndi::encode_hello(0, "flooder");
+    for (int i = 0; i < 600; ++i) {
+        const std::vector<std::uint8_t> tally =
+            vantor::ndi::encode_tally(NDIlib_tally_t(i % 2 == 0, false));
+        bytes.insert(bytes.end(), tally.begin(), tally.end());
+    }
+    const std::vector<std::uint8_t> last = vantor::ndi::encode_metadata("<after flood/>", 0);
+    bytes.insert(bytes.end(), last.begin(), last.end());
+    ASSERT_TRUE(flooder.send_bytes(bytes));
+
+    EXPECT_TRUE(wait_until([&] {
+        return !output.lines_with("sent 256 messages within 1 s; reading it pauses").empty();
+    })) << output.text();
+    EXPECT_EQ(next_captured(sender.get()), "<after flood/>");
+    EXPECT_EQ(NDIlib_send_get_no_connections(sender.get(), 0), 1);
+    EXPECT_EQ(output.lines_with("ndi:").size(), 1U) << output.text();
 }
 
 }  // namespace
