@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "codec.h"
 #include "config.h"
@@ -218,10 +219,10 @@ NDIlib_frame_type_e Sender::capture(NDIlib_metadata_frame_t* frame, std::uint32_
     if (m_captured.empty() || frame == nullptr) {
         return NDIlib_frame_type_none;
     }
-    const auto [text, timecode] = std::move(m_captured.front());
+    const Captured captured = std::move(m_captured.front());
     m_captured.pop_front();
     lock.unlock();
-    fill_metadata_frame(*frame, text, timecode);
+    fill_metadata_frame(*frame, captured.text, captured.timecode);
     return NDIlib_frame_type_metadata;
 }
 
@@ -353,6 +354,33 @@ std::string Sender::refusal_locked(const std::string& host) const
     return {};
 }
 
+// Queues metadata for capture. When the queue is full, the oldest entry of the connection holding
+// the most entries goes: a chatty receiver pushes out its own metadata, not another's.
+void Sender::capture_locked(Captured captured)
+{
+    if (m_captured.size() >= kCapturedMetadata) {
+        std::map<std::uint64_t, std::size_t> held;
+        for (const Captured& entry : m_captured) {
+            ++held[entry.from];
+        }
+        const auto most =
+            std::max_element(held.begin(), held.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
+        const std::uint64_t from = most->first;
+        m_captured.erase(
+            std::find_if(m_captured.begin(), m_captured.end(),
+                         [from](const Captured& entry) { return entry.from == from; }));
+        if (!m_reported_capture_loss) {
+            m_reported_capture_loss = true;
+            log_line("sender '" + m_name +
+                     "': metadata from receivers is not being captured; the oldest of the "
+                     "receiver holding the most is dropped");
+        }
+    }
+    m_captured.push_back(std::move(captured));
+    m_changed.notify_all();
+}
+
 void Sender::warn_once(std::atomic<bool>& warned, const std::string& text) const
 {
     if (!warned.exchange(true)) {
@@ -461,6 +489,7 @@ void Sender::accept_all()
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         set_liveness(fd.get());
         auto connection = std::make_unique<Connection>();
+        connection->id = ++m_next_id;
         connection->peer = peer_address(fd.get());
         connection->host = connection->peer.substr(0, connection->peer.rfind(':'));
         connection->fd = std::move(fd);
@@ -570,16 +599,7 @@ bool Sender::handle(Connection& connection, Message& message, std::string& reaso
             return false;
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_captured.size() >= kCapturedMetadata) {
-            m_captured.pop_front();
-            if (!m_reported_capture_loss) {
-                m_reported_capture_loss = true;
-                log_line("sender '" + m_name +
-                         "': metadata from receivers is not being captured; oldest dropped");
-            }
-        }
-        m_captured.emplace_back(std::move(text), timecode);
-        m_changed.notify_all();
+        capture_locked({std::move(text), timecode, connection.id});
         return true;
     }
     if (message.type == MessageType::Tally) {

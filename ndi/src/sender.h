@@ -75,7 +75,8 @@ private:
     struct Connection {
         UniqueFd fd;
         std::string peer;
-        std::string host;  // the peer's IPv4 address, without the port
+        std::string host;      // the peer's IPv4 address, without the port
+        std::uint64_t id = 0;  // unique among this sender's connections
         std::chrono::steady_clock::time_point accepted;
         MessageReader reader{Direction::ToSender};
         // The I/O thread's only: the current interval, what was read in it, and whether reading
@@ -93,6 +94,13 @@ private:
         bool reported_metadata_loss = false;
     };
 
+    // Metadata from a receiver waiting for capture, with the connection it came from.
+    struct Captured {
+        std::string text;
+        std::int64_t timecode = 0;
+        std::uint64_t from = 0;
+    };
+
     Sender() = default;
 
     std::shared_ptr<OutMessage> video_message(const NDIlib_video_frame_v2_t& frame, bool borrow);
@@ -101,6 +109,7 @@ private:
     void update_tally_locked();
     std::size_t greeted_locked() const;
     std::string refusal_locked(const std::string& host) const;
+    void capture_locked(Captured captured);
 
     void io_loop();
     void accept_all();
@@ -126,6 +135,7 @@ private:
     std::unique_ptr<MdnsAnnouncement> m_announcement;
     std::atomic<bool> m_stop{false};
     std::chrono::steady_clock::time_point m_accept_resume{};  // the I/O thread's only
+    std::uint64_t m_next_id = 0;                              // the I/O thread's only
     LineLimit m_peer_lines;                                   // lines receivers can cause
     std::thread m_thread;
 
@@ -134,7 +144,7 @@ private:
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::shared_ptr<OutMessage>> m_connection_metadata;
     std::shared_ptr<OutMessage> m_failover;
-    std::deque<std::pair<std::string, std::int64_t>> m_captured;
+    std::deque<Captured> m_captured;
     bool m_reported_capture_loss = false;
     NDIlib_tally_t m_tally;
     bool m_tally_changed = false;

@@ -7,9 +7,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,46 @@ TEST_F(NdiTest, FloodingReceiverIsReadAtItsBudget)
     EXPECT_EQ(next_captured(sender.get()), "<after flood/>");
     EXPECT_EQ(NDIlib_send_get_no_connections(sender.get(), 0), 1);
     EXPECT_EQ(output.lines_with("ndi:").size(), 1U) << output.text();
+}
+
+// A receiver sending more metadata than the capture queue holds pushes out its own, not the PTZ
+// command another receiver sent before.
+TEST_F(NdiTest, ChattyReceiverDoesNotPushOutAnothersCapturedMetadata)
+{
+    SenderPtr sender = make_sender("shared");
+    ReceiverPtr controller = make_receiver(sender.get());
+    ReceiverPtr chatty = make_receiver(sender.get());
+    ASSERT_TRUE(wait_for_connections(sender.get(), 2));
+    NDIlib_tally_t tally;
+    // Each receiver's tally follows its metadata on the same connection: once the sender shows
+    // it, the metadata before it is queued.
+    char command[] = "<ntk_ptz_pan_tilt_speed pan_speed=\"0.5\"/>";
+    const NDIlib_metadata_frame_t command_frame(0, 0, command);
+    ASSERT_TRUE(NDIlib_recv_send_metadata(controller.get(), &command_frame));
+    const NDIlib_tally_t program(true, false);
+    NDIlib_recv_set_tally(controller.get(), &program);
+    ASSERT_TRUE(wait_until([&] {
+        NDIlib_send_get_tally(sender.get(), &tally, 10);
+        return tally.on_program;
+    }));
+    char chatter[] = "<chatter/>";
+    const NDIlib_metadata_frame_t chatter_frame(0, 0, chatter);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_TRUE(NDIlib_recv_send_metadata(chatty.get(), &chatter_frame));
+    }
+    const NDIlib_tally_t preview(false, true);
+    NDIlib_recv_set_tally(chatty.get(), &preview);
+    ASSERT_TRUE(wait_until([&] {
+        NDIlib_send_get_tally(sender.get(), &tally, 10);
+        return tally.on_preview;
+    }));
+
+    std::vector<std::string> captured;
+    for (std::optional<std::string> text; (text = next_captured(sender.get(), {}));) {
+        captured.push_back(*text);
+    }
+    EXPECT_EQ(captured.size(), 256U);
+    EXPECT_EQ(std::count(captured.begin(), captured.end(), command), 1);
 }
 
 }  // namespace
