@@ -18,12 +18,9 @@
 #include "codec.h"
 #include "ndi_test_util.h"
 #include "net.h"
-#include "sender.h"
 
 namespace vantor::test {
 namespace {
-
-using vantor::ndi::Sender;
 
 // A client of the sender from `source`, an address of the loopback network (127.0.0.0/8).
 std::unique_ptr<RawClient> client_from(const std::string& source, NDIlib_send_instance_t sender)
