@@ -135,20 +135,24 @@ void Receiver::run()
         // An application write never waits long for a sender that does not read.
         timeval limit{1, 0};
         ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        bool greeted = false;
         {
             const std::lock_guard<std::mutex> lock(m_write_mutex);
             const std::vector<std::uint8_t> hello = encode_hello(m_streams, m_name);
-            bool greeted = send_all(fd.get(), hello.data(), hello.size());
+            greeted = send_all(fd.get(), hello.data(), hello.size());
             if (greeted && m_tally_set) {
                 const std::vector<std::uint8_t> tally = encode_tally(m_tally);
                 greeted = send_all(fd.get(), tally.data(), tally.size());
             }
-            if (!greeted) {
-                fd.reset();
-                pause_after_refusal(retry);
-                continue;
+            if (greeted) {
+                m_fd = fd.get();
             }
-            m_fd = fd.get();
+        }
+        if (!greeted) {
+            // Outside the write lock: application writes do not wait for the pause.
+            fd.reset();
+            pause_after_refusal(retry);
+            continue;
         }
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
