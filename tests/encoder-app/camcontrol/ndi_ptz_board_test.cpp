@@ -3,35 +3,22 @@
 // the simulator's record of the line shows the packets, in the engine's order.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <arpa/inet.h>
 
 #include <chrono>
-#include <csignal>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Processing.NDI.Lib.h"
 #include "ndi_ptz_cases.h"
-#include "support/board_tools.h"
-#include "support/camera_sim.h"
-#include "support/child_process.h"
-#include "support/speedhq_sim.h"
-#include "support/temp_board_root.h"
 #include "support/wait_until.h"
+#include "voip_board.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using vantor::test::CameraSimProcess;
-using vantor::test::ScopedEnv;
-using vantor::test::SpeedHqSimProcess;
-using vantor::test::TempBoardRoot;
-using vantor::test::TempDir;
 using vantor::test::wait_until;
-using vantor::test::write_text;
 
 constexpr auto kDeadline = 60s;
 
@@ -50,44 +37,18 @@ std::vector<std::string> ptz_commands(CameraSimProcess& camera)
 
 class PtzOnBoard : public ::testing::Test {
 protected:
-    PtzOnBoard()
-        : registry_env("VANTOR_NDI_REGISTRY", registry.path()),
-          path_env("PATH", vantor::test::tools_first_in_path(tools)),
-          camera((make_board(), VANTOR_BIN_DIR), board / "/dev/ttyPS1", board / "/camera.sock",
-                 {"--format-delay", "0"}),
-          encoder(VANTOR_BIN_DIR, board / "/dev/vantor-speedhq", {"--rate", "30"})
-    {
-    }
-    ~PtzOnBoard() override
-    {
-        receiver_stop();
-        if (app > 0) {
-            ::kill(app, SIGKILL);
-            int status = 0;
-            ::waitpid(app, &status, 0);
-        }
-    }
-    void make_board()
-    {
-        board.make_dir("/dev");
-        board.make_dir("/etc");
-        board.make_dir("/tmp");
-        vantor::test::write_tool(tools, "ip", "    inet 10.77.0.2/24 scope global eth0\\n");
-        vantor::test::write_tool(tools, "ifconfig", "eth0      HWaddr 02:00:0A:4D:00:02\\n");
-        write_text(board / "/etc/vantor-enc1-settings.json",
-                   R"({"VideoFormat":"1080p50","VideoSampleRate":"422"})");
-        write_text(board / "/etc/vantor-ptz-settings.json", vantor::test::ptz_settings_json());
-    }
+    ~PtzOnBoard() override { receiver_stop(); }
     void SetUp() override
     {
-        ASSERT_TRUE(camera.ready());
-        ASSERT_TRUE(encoder.ready());
-        vantor::test::ChildStreams streams;
-        streams.in.path = "/dev/null";
-        streams.out.path = board / "/tmp/encoder-app.out";
-        streams.out.flags = O_WRONLY | O_CREAT | O_TRUNC;
-        app = vantor::test::start_child({std::string(VANTOR_BIN_DIR) + "/encoder-app"}, streams);
-        ASSERT_GT(app, 0);
+        ASSERT_TRUE(board.camera.ready());
+        ASSERT_TRUE(board.encoder.ready());
+        vantor::test::write_text(board.board / "/etc/vantor-ptz-settings.json",
+                                 vantor::test::ptz_settings_json());
+        // Frames held back during the start-up format change would share one drain (and a slot):
+        // start once the encoder streams, after the change.
+        in_addr reach{};
+        ::inet_pton(AF_INET, address.c_str(), &reach);
+        ASSERT_TRUE(board.start_app(reach)) << board.app_output();
         const NDIlib_recv_create_v3_t settings(NDIlib_source_t("CAM"),
                                                NDIlib_recv_bandwidth_metadata_only, "ptz test");
         receiver = NDIlib_recv_create_v3(&settings);
@@ -113,43 +74,30 @@ protected:
     {
         return wait_until(
             [&] {
-                auto state = camera.state();
+                auto state = board.camera.state();
                 return state["socket1"] == "idle" && state["socket2"] == "idle";
             },
             kDeadline);
     }
 
-    TempBoardRoot board;
-    TempDir registry;
-    TempDir tools;
-    ScopedEnv registry_env;
-    ScopedEnv path_env;
-    CameraSimProcess camera;
-    SpeedHqSimProcess encoder;
-    pid_t app = -1;
+    const std::string address = vantor::test::own_loopback_address();
+    vantor::test::VoipBoard board{address, {}, {"--format-delay", "0"}};
+    vantor::test::ScopedEnv registry_env{"VANTOR_NDI_REGISTRY", board.registry.path()};
     NDIlib_recv_instance_t receiver = nullptr;
 };
 
 TEST_F(PtzOnBoard, EveryElementReachesTheCameraInTheEnginesOrder)
 {
-    // Frames held back during the start-up format change would share one drain (and a slot):
-    // start once the encoder streams, after the change.
-    ASSERT_TRUE(wait_until(
-        [&] {
-            return vantor::test::read_text(board / "/tmp/encoder-app.out")
-                       .find("START NDI Encode with format") != std::string::npos;
-        },
-        kDeadline));
     // The metadata thread asks for auto focus when it starts; the engine sends it with the first
     // frame's commands.
     send("<ntk_ptz_flip/>");
     ASSERT_TRUE(wait_until(
         [&] {
-            const auto commands = ptz_commands(camera);
+            const auto commands = ptz_commands(board.camera);
             return !commands.empty() && commands.back() == "81 01 04 38 02 FF";
         },
         kDeadline));
-    ASSERT_TRUE(camera.ok("clear"));
+    ASSERT_TRUE(board.camera.ok("clear"));
 
     std::vector<std::string> expected;
     for (const vantor::test::PtzCase& c : vantor::test::ptz_cases()) {
@@ -158,18 +106,14 @@ TEST_F(PtzOnBoard, EveryElementReachesTheCameraInTheEnginesOrder)
             continue;
         }
         expected.insert(expected.end(), c.packets.begin(), c.packets.end());
-        ASSERT_TRUE(
-            wait_until([&] { return ptz_commands(camera).size() >= expected.size(); }, kDeadline))
+        ASSERT_TRUE(wait_until([&] { return ptz_commands(board.camera).size() >= expected.size(); },
+                               kDeadline))
             << c.xml;
         ASSERT_TRUE(sockets_idle()) << c.xml;
     }
-    EXPECT_EQ(ptz_commands(camera), expected);
+    EXPECT_EQ(ptz_commands(board.camera), expected);
 
-    ::kill(app, SIGINT);
-    int status = -1;
-    ASSERT_TRUE(wait_until([&] { return ::waitpid(app, &status, WNOHANG) == app; }, kDeadline));
-    app = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(board.stop_app(), 0) << board.app_output();
 }
 
 }  // namespace
