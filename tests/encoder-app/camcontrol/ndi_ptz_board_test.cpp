@@ -3,8 +3,6 @@
 // the simulator's record of the line shows the packets, in the engine's order.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <chrono>
 #include <string>
 #include <vector>
@@ -46,9 +44,7 @@ protected:
                                  vantor::test::ptz_settings_json());
         // Frames held back during the start-up format change would share one drain (and a slot):
         // start once the encoder streams, after the change.
-        in_addr reach{};
-        ::inet_pton(AF_INET, address.c_str(), &reach);
-        ASSERT_TRUE(board.start_app(reach)) << board.app_output();
+        ASSERT_TRUE(board.start_app(vantor::test::ipv4(address))) << board.app_output();
         const NDIlib_recv_create_v3_t settings(NDIlib_source_t("CAM"),
                                                NDIlib_recv_bandwidth_metadata_only, "ptz test");
         receiver = NDIlib_recv_create_v3(&settings);

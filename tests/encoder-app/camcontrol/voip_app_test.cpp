@@ -2,8 +2,6 @@
 // board, driven through real UDP sockets on a loopback address of the test's own.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -36,15 +34,6 @@ constexpr uint16_t kVtipPort = 420;
 constexpr auto kReply = 2s;
 constexpr const char* kZoomInquiry = "81 09 04 47 FF";
 
-// A datagram: header text ("01 00 00 05 00 00 00 2A") and payload text.
-Bytes datagram(const std::string& header, const std::string& payload = {})
-{
-    Bytes bytes = hex(header);
-    const Bytes tail = hex(payload);
-    bytes.insert(bytes.end(), tail.begin(), tail.end());
-    return bytes;
-}
-
 // A datagram of `type` with sequence number `sequence` carrying `payload`.
 Bytes framed(uint16_t type, uint32_t sequence, const std::string& payload)
 {
@@ -73,15 +62,9 @@ std::vector<std::string> texts(const std::vector<Bytes>& datagrams)
 class VoipApp : public ::testing::Test {
 protected:
     explicit VoipApp(const std::vector<std::string>& camera_options = {})
-        : address(vantor::test::own_loopback_address()), camera_address(ipv4(address)),
-          board(address, {}, camera_options)
+        : address(vantor::test::own_loopback_address()),
+          camera_address(vantor::test::ipv4(address)), board(address, {}, camera_options)
     {
-    }
-    static in_addr ipv4(const std::string& text)
-    {
-        in_addr parsed{};
-        ::inet_pton(AF_INET, text.c_str(), &parsed);
-        return parsed;
     }
     void SetUp() override
     {
@@ -109,11 +92,11 @@ TEST_F(VoipApp, AnswersCommandsControlAndBlockInquiryByteForByte)
     EXPECT_NE(board.app_output().find("IP-setup discovery is off: the services listen on loopback"),
               std::string::npos);
 
-    controller.send(datagram("01 00 00 05 00 00 00 2A", "81 01 04 00 02 FF"));
+    controller.send(hex("01 00 00 05 00 00 00 2A 81 01 04 00 02 FF"));
     EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 2A 90 41 FF");
     EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 2A 90 51 FF");
 
-    controller.send(datagram("02 00 00 01 00 00 00 07 01"));
+    controller.send(hex("02 00 00 01 00 00 00 07 01"));
     EXPECT_EQ(text(controller.receive(kReply)), "02 01 00 01 00 00 00 07 01");
 
     board.camera.ok("clear");
@@ -346,7 +329,7 @@ TEST_F(VoipApp, ProprietaryChannelAnswersCommandsAndTheBlockInquiryOnly)
     EXPECT_EQ(text(vtip.receive(kReply)), "01 11 00 03 00 00 00 05 90 41 FF");
     EXPECT_EQ(text(vtip.receive(kReply)), "01 11 00 03 00 00 00 05 90 51 FF");
     vtip.send(framed(VOIP_VISCA_INQUIRY, 6, kZoomInquiry));
-    vtip.send(datagram("02 00 00 01 00 00 00 07 01"));
+    vtip.send(hex("02 00 00 01 00 00 00 07 01"));
     vtip.send(framed(VOIP_VISCA_INQUIRY, 8, "81 09 7E 7E EE FF"));
     const auto block = vtip.receive(kReply);
     ASSERT_TRUE(block);
@@ -384,10 +367,7 @@ TEST_F(VoipApp, ViscaIpClientDecodesRepliesAndRefusesBadArguments)
         vantor::test::ChildStreams streams;
         streams.out = {-1, board.board / "/tool.out", O_WRONLY | O_CREAT | O_TRUNC};
         streams.err = {-1, board.board / "/tool.err", O_WRONLY | O_CREAT | O_TRUNC};
-        const pid_t pid = vantor::test::start_child(argv, streams);
-        int status = -1;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return vantor::test::run_child(argv, streams);
     };
     const auto out = [&] { return vantor::test::read_text(board.board / "/tool.out"); };
     EXPECT_EQ(run({address, "zoom-pos?"}), 0);

@@ -47,6 +47,23 @@ std::string hex(const Bytes& bytes)
     return text;
 }
 
+in_addr ipv4(const std::string& text)
+{
+    in_addr parsed{};
+    ::inet_pton(AF_INET, text.c_str(), &parsed);
+    return parsed;
+}
+
+int run_child(const std::vector<std::string>& argv, const ChildStreams& streams)
+{
+    const pid_t pid = start_child(argv, streams);
+    int status = -1;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::string own_loopback_address()
 {
     // Every pid (below 2^22, the largest pid_max) has an address of its own in 127.64.0.0/10.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/camera_sim.h"
+#include "support/child_process.h"
 #include "support/speedhq_sim.h"
 #include "support/temp_board_root.h"
 #include "vantor/unique_fd.h"
@@ -70,6 +71,12 @@ private:
     std::string m_netns;
     pid_t m_app = -1;
 };
+
+// "127.0.0.1" -> the address.
+in_addr ipv4(const std::string& text);
+
+// Runs argv[0] with `streams` to its end; its exit status, or -1.
+int run_child(const std::vector<std::string>& argv, const ChildStreams& streams);
 
 // A loopback address of this test process alone, from its pid (127.64.0.0/10).
 std::string own_loopback_address();

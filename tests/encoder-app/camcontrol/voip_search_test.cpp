@@ -8,7 +8,6 @@
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -37,12 +36,7 @@ int netns_script(const std::string& call)
                                "/scripts/lib/board-netns.sh && " + call + " >/dev/null 2>&1";
     vantor::test::ChildStreams streams;
     streams.in = {-1, "/dev/null", O_RDONLY};
-    const pid_t pid = vantor::test::start_child({"/bin/bash", "-c", script}, streams);
-    int status = -1;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return vantor::test::run_child({"/bin/bash", "-c", script}, streams);
 }
 
 // A UDP socket of the studio namespace on an ephemeral port, reporting where datagrams were sent
@@ -173,7 +167,7 @@ protected:
         sockaddr_in camera{};
         camera.sin_family = AF_INET;
         camera.sin_port = htons(kSearchPort);
-        ::inet_pton(AF_INET, kCameraAddress, &camera.sin_addr);
+        camera.sin_addr = vantor::test::ipv4(kCameraAddress);
         (void)::sendto(fd, bytes.data(), bytes.size(), 0,
                        reinterpret_cast<const sockaddr*>(&camera), sizeof(camera));
     }
