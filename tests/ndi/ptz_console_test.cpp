@@ -19,7 +19,10 @@
 namespace vantor::test {
 namespace {
 
-TEST(PtzConsole, KeysBecomeMetadataAndStatusRepliesArePrinted)
+// Its own registry folder, as every NDI test has.
+using PtzConsole = NdiTest;
+
+TEST_F(PtzConsole, KeysBecomeMetadataAndStatusRepliesArePrinted)
 {
     SenderPtr sender = make_sender("PTZ-CONSOLE");
     ASSERT_TRUE(sender);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <thread>
 
+#include "codec.h"
 #include "ndi_test_util.h"
 #include "sender.h"
 
@@ -90,8 +91,10 @@ TEST_F(SenderRobustness, StuckReceiverDoesNotStallAnother)
         ASSERT_TRUE(stuck.read_exact(payload.data(), payload.size()));
         if (header[2] == 0x11) {
             ++stuck_pictures;
-            // u32 sequence number after 7 four-byte fields and two eight-byte ones.
-            std::memcpy(&last_sequence, payload.data() + 44, sizeof last_sequence);
+            NDIlib_video_frame_v2_t picture;
+            std::string error;
+            ASSERT_TRUE(vantor::ndi::decode_video(payload, picture, last_sequence, error)) << error;
+            vantor::ndi::free_video(picture);
         }
     }
     int send_buffer = 0;
@@ -353,12 +356,6 @@ TEST_F(SenderRobustness, ManyThreadsCallOneSenderAtOnce)
     }
     NDIlib_send_send_video_async_v2(sender.get(), nullptr);
 }
-
-}  // namespace
-}  // namespace vantor::test
-
-namespace vantor::test {
-namespace {
 
 using SenderHardening = NdiTest;
 

@@ -34,6 +34,12 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// True once the file at `log` contains `part`; false at the deadline.
+bool shows(const std::string& log, const std::string& part)
+{
+    return wait_until([&] { return contains(read_text(log), part); }, kDeadline);
+}
+
 std::string shell(const std::string& script)
 {
     return "source " + kLib + "/board-netns.sh && source " + kLib + "/board-avahi.sh && " + script;
@@ -125,9 +131,7 @@ protected:
         side.daemon =
             start({"/bin/bash", "-c", shell("board_avahi_exec_daemon " + side.ns + " " + side.dir)},
                   side.dir + "/avahi-daemon.log");
-        ASSERT_TRUE(wait_until(
-            [&] { return contains(read_text(side.dir + "/avahi-daemon.log"), "startup complete"); },
-            kDeadline))
+        ASSERT_TRUE(shows(side.dir + "/avahi-daemon.log", "startup complete"))
             << read_text(side.dir + "/avahi-daemon.log");
     }
 
@@ -154,7 +158,7 @@ protected:
         std::vector<std::string> argv = {kBin + "/ndi-test-sender"};
         argv.insert(argv.end(), args.begin(), args.end());
         const pid_t pid = start(inside(side, argv), log);
-        EXPECT_TRUE(wait_until([&] { return contains(read_text(log), "\nready\n"); }, kDeadline));
+        EXPECT_TRUE(shows(log, "\nready\n"));
         return pid;
     }
 
@@ -272,20 +276,13 @@ TEST_F(StudioLink, CutLinkDropsTheReceiverAndItsTallyAndMovesTheReceiverToTheFai
     start(inside(m_studio, {kBin + "/ndi-monitor", address_in(camera_log, "CAM"), "--tally",
                             "program", "--connect-timeout", "20"}),
           monitor_log);
-    ASSERT_TRUE(wait_until(
-        [&] { return contains(read_text(camera_log), "tally CAM program=1 connections=1"); },
-        kDeadline))
+    ASSERT_TRUE(shows(camera_log, "tally CAM program=1 connections=1"))
         << read_text(camera_log) << read_text(monitor_log);
 
     // Neither end closes: the link just stops carrying anything.
     ASSERT_EQ(run_command({"ip", "-n", m_camera.ns, "link", "set", "eth0", "down"}, 30s).status, 0);
-    EXPECT_TRUE(wait_until(
-        [&] { return contains(read_text(camera_log), "tally CAM program=0 connections=0"); },
-        kDeadline))
-        << read_text(camera_log);
-    EXPECT_TRUE(wait_until(
-        [&] { return contains(read_text(monitor_log), "connected to 'BACKUP'"); }, kDeadline))
-        << read_text(monitor_log);
+    EXPECT_TRUE(shows(camera_log, "tally CAM program=0 connections=0")) << read_text(camera_log);
+    EXPECT_TRUE(shows(monitor_log, "connected to 'BACKUP'")) << read_text(monitor_log);
     EXPECT_TRUE(contains(read_text(backup_log), "tally BACKUP program=1")) << read_text(backup_log);
 }
 
