@@ -206,9 +206,13 @@ TEST_F(FpgaSim, SdiLocksWhileTheOutputRunsAndFollowsLockFaults)
     sim().command("sdi-lock drop 1");
     EXPECT_EQ(ReadRegister(UHDSDI_REG_UHDSDI_STATUS), 0x810181U);
 
-    // (The restart's reset pulse, 1 ms wide, is checked with its wait against the recording
-    // register layer: this model's 1 ms scan cannot be sure to see it.)
+    // After a restart the link locks again. (The restart's reset pulse, 1 ms wide, is checked
+    // with its wait against the recording register layer: this model's 1 ms scan cannot be sure
+    // to see it.)
     sim().command("sdi-lock restore");
+    FB_UhdSdi_ReStart();
+    sim().command("sync");
+    EXPECT_TRUE(FB_UhdSdi_Get_Status());
     const std::string diagnostic = printed([] { FB_UhdSdi_Set_GtxRst(); });
     EXPECT_NE(diagnostic.find("chn0_tx_fabric_rst        = "), std::string::npos) << diagnostic;
 }
