@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <string>
@@ -28,12 +29,8 @@ using vantor::test::wait_until;
 // The first index at or after `from` of an event equal to `event`; npos if none.
 size_t find_event(const std::vector<std::string>& events, const std::string& event, size_t from = 0)
 {
-    for (size_t i = from; i < events.size(); ++i) {
-        if (events[i] == event) {
-            return i;
-        }
-    }
-    return std::string::npos;
+    const auto at = std::find(events.begin() + std::min(from, events.size()), events.end(), event);
+    return at == events.end() ? std::string::npos : static_cast<size_t>(at - events.begin());
 }
 
 size_t count_of(const std::string& text, const std::string& what)

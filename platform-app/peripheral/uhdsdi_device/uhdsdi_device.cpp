@@ -36,7 +36,6 @@ std::mutex g_video_path;
 VideoStd_Index hdmistd = VID_INVALID;
 VideoStd_Index uhdsdistd = VID_INVALID;
 OUT_COLOR_SPACE color_type = COLOR_YUV;
-bool audsw = false;
 
 constexpr uint32_t kUioKey = 1;
 constexpr auto kUioRetry = std::chrono::seconds(1);
@@ -102,7 +101,7 @@ void carry_out(OSD_CmdList cmd, OsdShowTimer& show)
         break;
     case OSD_CMD_AUDIO: {
         const std::lock_guard<std::mutex> lock(g_video_path);
-        audsw = OSD_Get_AudSw();
+        const bool audsw = OSD_Get_AudSw();
         std::printf("OSD_CMD_AUDIO =  %d\n", audsw ? 1 : 0);
         FB_Hdmi_Set_AudSw(audsw ? 1 : 0);
         FB_UhdSdi_Set_AudSw(audsw ? 1 : 0);

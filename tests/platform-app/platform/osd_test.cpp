@@ -217,17 +217,7 @@ TEST(OsdShow, ProgramsTheEngineForEachSizeClassAroundTheDrawnBox)
     };
     const Case cases[] = {
         {"1080, one cell", k1080, {{5, 7}}, 0, 1350, 960, 720, 121, 145, 337, 385},
-        {"4K, one cell, two pixels per clock",
-         k4K,
-         {{5, 7}},
-         1,
-         5400,
-         960,
-         1440,
-         121,
-         145,
-         673,
-         769},
+        {"4K, one cell, 2 pixels a clock", k4K, {{5, 7}}, 1, 5400, 960, 1440, 121, 145, 673, 769},
         {"720, one cell", k720, {{5, 7}}, 0, 600, 640, 480, 81, 97, 225, 257},
         {"1080, box of two", k1080, {{5, 7}, {2, 9}}, 0, 1350, 960, 720, 49, 145, 337, 481},
     };
@@ -325,10 +315,6 @@ TEST(OsdVideoInput, GeometryLockGenlockAndReady)
         RecordingRegisters::writes(),
         (std::vector<RegisterAccess>{W(OSD_REG_SDI_SYNC_STD, 255), W(OSD_REG_PLATFORM_RDY, 1)}));
 }
-
-}  // namespace
-
-namespace {
 
 // The event loop's show delay, driven with explicit processor times: 'P' a position command,
 // 'C' a clear, '?' a look at the clock; the text is the times at which the show fires.

@@ -1,9 +1,8 @@
 #pragma once
 
 // A recording register layer for tests of the modules above WriteRegister/ReadRegister (and
-// GetMmapVirBaseAddr). The test
-// library platform_app_recorded links it in place of the real layer (which maps "/dev/mem"), so a
-// test sees every access in order and decides what reads return.
+// GetMmapVirBaseAddr). The test library platform_app_recorded links it in place of the real layer
+// (which maps "/dev/mem"), so a test sees every access in order and decides what reads return.
 
 #include <cstdint>
 #include <ostream>
