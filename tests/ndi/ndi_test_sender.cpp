@@ -5,7 +5,9 @@
 // changes, until SIGTERM or SIGINT; then destroys the senders (withdrawing their announcements) and
 // exits 0.
 
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <thread>
