@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
@@ -29,7 +30,9 @@ using vantor::test::wait_until;
 // The first index at or after `from` of an event equal to `event`; npos if none.
 size_t find_event(const std::vector<std::string>& events, const std::string& event, size_t from = 0)
 {
-    const auto at = std::find(events.begin() + std::min(from, events.size()), events.end(), event);
+    const auto at =
+        std::find(events.begin() + static_cast<std::ptrdiff_t>(std::min(from, events.size())),
+                  events.end(), event);
     return at == events.end() ? std::string::npos : static_cast<size_t>(at - events.begin());
 }
 
