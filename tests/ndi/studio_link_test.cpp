@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -240,6 +241,34 @@ TEST_F(StudioLink, CameraFoundByMdnsAcrossTheLinkWithGroupsHonouredAndWithdrawnW
     stop(senders);
     EXPECT_TRUE(
         wait_until([&] { return !contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+        << listed;
+}
+
+TEST_F(StudioLink, SecondSenderOfTheSameNameIsAnnouncedUnderAvahisAlternativeName)
+{
+    for (Side* side : {&m_camera, &m_studio}) {
+        start_bus(*side);
+        start_daemon(*side);
+    }
+    const std::string first_log = m_dir / "first.log";
+    start_senders(m_camera, {"CAM"}, first_log);
+    const std::string second_log = m_dir / "second.log";
+    start_senders(m_camera, {"CAM"}, second_log);
+    // `ip netns exec` keeps the machine's host name, which the instance names start with.
+    std::array<char, 256> host{};
+    ASSERT_EQ(::gethostname(host.data(), host.size() - 1), 0);
+    const std::string taken = std::string(host.data()) + " (CAM)";
+    EXPECT_TRUE(shows(second_log,
+                      "the mDNS name '" + taken + "' is taken; announced as '" + taken + " #2'"))
+        << read_text(second_log);
+
+    // Both stay reachable, each at its own port.
+    const std::string second = taken + " #2  " + address_in(second_log, "CAM") + "  groups: public";
+    std::string listed;
+    EXPECT_TRUE(
+        wait_until([&] { return contains(listed = list_from_studio(), second); }, kDeadline))
+        << listed;
+    EXPECT_TRUE(contains(listed, taken + "  " + address_in(first_log, "CAM") + "  groups: public"))
         << listed;
 }
 
