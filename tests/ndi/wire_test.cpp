@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -270,6 +275,62 @@ TEST(NdiMessageReader, PayloadMemoryGrowsWithWhatArrives)
     EXPECT_EQ(message.payload.size(), kMaxPayloadFromSender);
     EXPECT_EQ(message.payload.front(), 0x5a);
     EXPECT_EQ(message.payload.back(), 0x5a);
+}
+
+// Out of memory while a large message arrives ends that message with a reason, not the process.
+// Run in a child whose address space is capped a little above what it uses already.
+TEST(NdiMessageReader, NoMemoryForAPayloadFailsTheMessage)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' allocators do not run under an address-space limit";
+#else
+    constexpr int kFailedWithReason = 0;
+    constexpr int kLimitNotEnforced = 3;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::size_t pages = 0;
+        FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%zu", &pages) != 1) {
+            ::_exit(1);
+        }
+        std::fclose(statm);
+        const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        const rlimit cap{used + (std::size_t{24} << 20), used + (std::size_t{24} << 20)};
+        if (::setrlimit(RLIMIT_AS, &cap) != 0) {
+            ::_exit(1);
+        }
+        if (void* probe = std::malloc(std::size_t{48} << 20); probe != nullptr) {
+            ::_exit(kLimitNotEnforced);  // emulators ignore the limit
+        }
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair) != 0) {
+            ::_exit(1);
+        }
+        std::vector<std::uint8_t> bytes;
+        put_header(bytes, MessageType::Video, kMaxPayloadFromSender);
+        bytes.resize(std::size_t{64} << 10, 0x5a);
+        MessageReader reader(Direction::ToReceiver);
+        Message message;
+        std::string error;
+        MessageReader::Status status = MessageReader::Status::Pending;
+        for (int round = 0; round < 100000 && status == MessageReader::Status::Pending; ++round) {
+            (void)::send(pair[1], bytes.data(), bytes.size(), 0);
+            bytes.resize(std::size_t{64} << 10);  // after the first, payload bytes only
+            status = reader.read(pair[0], message, error);
+        }
+        const bool failed = status == MessageReader::Status::Failed &&
+                            error == "no memory for a message of 67108864 bytes";
+        ::_exit(failed ? kFailedWithReason : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == kLimitNotEnforced) {
+        GTEST_SKIP() << "the address-space limit is not enforced here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), kFailedWithReason);
+#endif
 }
 
 }  // namespace
