@@ -3,24 +3,26 @@
 # the pids out):
 # shellcheck disable=SC2034,SC2154
 # The status screen of scripts/run: one screen that stays current while the virtual camera runs.
-# A receiver in the studio (ndi-monitor, log ROOT/var/log/status-monitor.log) gives the program
-# and preview rates and the audio level; camera-sim's control socket the tally lamp, the position
+# Receivers in the studio (ndi-monitor; logs ROOT/var/log/status-monitor.log for the main source,
+# status-comms.log for the audio-only "comms" source) give the program and preview rates and the
+# audio level; camera-sim's control socket the tally lamp, the position
 # and the last packets on the VISCA line; fpga-sim's the OSD engine. On a terminal the screen is
 # redrawn in place every second; otherwise one plain line every 5 s. Sourced by scripts/run.
 
 status_pid=""
-status_monitor_pid=""
+status_monitor_pids=()
 
 # status_query SOCKET COMMAND: a simulator's answer, without its closing "ok".
 status_query() {
   echo "$2" | socat -t 2 - "UNIX-CONNECT:$1" 2>/dev/null | grep -v '^ok$'
 }
 
-# status_last PREFIX: the text after PREFIX on the monitor's last line that starts with it.
+# status_last LOG PREFIX: the text after PREFIX on the last line of ROOT/var/log/LOG that starts
+# with it.
 status_last() {
   local line
-  line=$(grep -F "$1" "$log_dir/status-monitor.log" 2>/dev/null | tail -n 1)
-  echo "${line#"$1"}"
+  line=$(grep -F "$2" "$log_dir/$1" 2>/dev/null | tail -n 1)
+  echo "${line#"$2"}"
 }
 
 # status_lines: the status as "name: value" lines.
@@ -40,9 +42,9 @@ status_lines() {
   width=$(($(sed -n 's/^OSD_REG_OSD_H_STOP_POINT //p' <<<"$dump")))
   height=$(($(sed -n 's/^OSD_REG_OSD_V_STOP_POINT //p' <<<"$dump")))
   echo "format:   $(sed -n 's/.*"VideoFormat":"\([^"]*\)".*/\1/p' "$root/etc/vantor-enc1-settings.json")"
-  echo "program:  $(status_last 'video program: ')"
-  echo "preview:  $(status_last 'video preview: ')"
-  echo "audio:    $(status_last 'audio level: ')"
+  echo "program:  $(status_last status-monitor.log 'video program: ')"
+  echo "preview:  $(status_last status-monitor.log 'video preview: ')"
+  echo "audio:    $(status_last status-comms.log 'audio level: ')"
   echo "tally:    $lamp"
   echo "camera:   $position"
   echo "VISCA:    ${visca:-nothing on the line yet}"
@@ -76,12 +78,24 @@ status_loop() {
   fi
 }
 
-# board_status_start HELP_FILE: the studio's receiver, then the screen.
-board_status_start() {
-  local monitor=("$bin_dir/ndi-monitor" --connect-timeout 3600 "$address")
+# status_receiver LOG ADDRESS OPTION...: one ndi-monitor in the studio, its output in LOG.
+status_receiver() {
+  local log=$1 source_address=$2
+  shift 2
+  local monitor=("$bin_dir/ndi-monitor" --connect-timeout 3600 "$@" "$source_address")
   [ -n "$studio_ns" ] && monitor=(ip netns exec "$studio_ns" "${monitor[@]}")
-  setsid "${monitor[@]}" </dev/null >"$log_dir/status-monitor.log" 2>&1 &
-  status_monitor_pid=$!
+  setsid "${monitor[@]}" </dev/null >"$log_dir/$log" 2>&1 &
+  status_monitor_pids+=("$!")
+}
+
+# board_status_start HELP_FILE: the studio's receivers, then the screen.
+board_status_start() {
+  local comms
+  status_receiver status-monitor.log "$address" --streams both
+  if comms=$(find_sender comms "$app_pid"); then
+    [ -n "$cam_ns" ] && comms=$BOARD_CAMERA_ADDRESS:${comms##*:}
+    status_receiver status-comms.log "$comms" --streams none
+  fi
   [ -t 1 ] && printf '\033[H\033[2J'
   status_loop "$1" &
   status_pid=$!
@@ -95,8 +109,9 @@ board_status_stop() {
     wait "$status_pid" 2>/dev/null
     status_pid=""
   fi
-  if [ -n "$status_monitor_pid" ]; then
-    stop_process "$status_monitor_pid" ndi-monitor TERM 10
-    status_monitor_pid=""
-  fi
+  local pid
+  for pid in "${status_monitor_pids[@]}"; do
+    stop_process "$pid" ndi-monitor TERM 10
+  done
+  status_monitor_pids=()
 }
