@@ -18,11 +18,12 @@ status_query() {
 }
 
 # status_last LOG PREFIX: the text after PREFIX on the last line of ROOT/var/log/LOG that starts
-# with it.
+# with it ("nothing received yet" before the first).
 status_last() {
   local line
   line=$(grep -F "$2" "$log_dir/$1" 2>/dev/null | tail -n 1)
-  echo "${line#"$2"}"
+  line=${line#"$2"}
+  echo "${line:-nothing received yet}"
 }
 
 # status_lines: the status as "name: value" lines.
