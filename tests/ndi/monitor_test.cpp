@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "SpeedHqEncoder.h"
 #include "ndi_test_util.h"
@@ -50,7 +51,10 @@ bool contains(const std::string& text, const std::string& part)
 // Feeds a sender like the camera does: program and preview pictures, audio, status metadata.
 class Feeder {
 public:
-    explicit Feeder(NDIlib_send_instance_t sender) : m_sender(sender)
+    // `program_picture`: the bytes of every program picture (default: not SpeedHQ).
+    explicit Feeder(NDIlib_send_instance_t sender,
+                    std::vector<std::uint8_t> program_picture = pattern(20000, 5))
+        : program(std::move(program_picture)), m_sender(sender)
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -62,7 +66,7 @@ public:
     }
     bool saw_program_tally() const { return m_program_tally; }
 
-    std::vector<std::uint8_t> program = pattern(20000, 5);
+    std::vector<std::uint8_t> program;  // set before the thread starts, never changed
     std::vector<std::uint8_t> preview = pattern(3000, 6);
 
 private:
@@ -187,9 +191,11 @@ TEST_F(NdiMonitor, SnapshotDecodesTheNextProgramPictureIntoAPng)
     MonitorRun run;
     MonitorRun garbage;
     {
-        Feeder feeder(sender.get());  // its preview pictures are no SpeedHQ
+        const Feeder feeder(sender.get());  // no SpeedHQ in its pictures
         garbage = run_monitor("--seconds 1 --snapshot '" + garbage_file + "' 'snapshot source'");
-        feeder.program = encoded;
+    }
+    {
+        const Feeder feeder(sender.get(), encoded);  // its preview pictures are still no SpeedHQ
         run = run_monitor("--seconds 1 --snapshot '" + png_file + "' 'snapshot source'");
     }
     EXPECT_EQ(garbage.status, 3) << garbage.output;
