@@ -195,7 +195,8 @@ osd_text_shown() {
   local last
   [ "$(osd_shows)" -gt "$1" ] || return 1
   last=$(grep -E 'osd_point_rightdown_x|OSD_Show\(\)' "$log_dir/platform-app.log" | tail -n 2)
-  [[ $last =~ ^osd_point_rightdown_x\ +=\ +$2$'\n'OSD_Show ]]
+  local pattern="^osd_point_rightdown_x +=[ ]+$2"$'\n'"OSD_Show"
+  [[ $last =~ $pattern ]]
 }
 
 # board_demo_run: every step; demo_failed is 1 when one did not come back as expected. The format
