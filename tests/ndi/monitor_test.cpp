@@ -4,10 +4,15 @@
 
 #include <sys/wait.h>
 
+#include <png.h>
+
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
+#include <utility>
 
+#include "SpeedHqEncoder.h"
 #include "ndi_test_util.h"
 
 namespace vantor::test {
@@ -46,7 +51,10 @@ bool contains(const std::string& text, const std::string& part)
 // Feeds a sender like the camera does: program and preview pictures, audio, status metadata.
 class Feeder {
 public:
-    explicit Feeder(NDIlib_send_instance_t sender) : m_sender(sender)
+    // `program_picture`: the bytes of every program picture (default: not SpeedHQ).
+    explicit Feeder(NDIlib_send_instance_t sender,
+                    std::vector<std::uint8_t> program_picture = pattern(20000, 5))
+        : program(std::move(program_picture)), m_sender(sender)
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -58,7 +66,7 @@ public:
     }
     bool saw_program_tally() const { return m_program_tally; }
 
-    std::vector<std::uint8_t> program = pattern(20000, 5);
+    std::vector<std::uint8_t> program;  // set before the thread starts, never changed
     std::vector<std::uint8_t> preview = pattern(3000, 6);
 
 private:
@@ -152,12 +160,78 @@ TEST_F(NdiMonitor, ReceivesOnlyTheChosenStreamByAddress)
     EXPECT_FALSE(contains(run.output, "video program")) << run.output;
 }
 
+struct RgbPicture {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    std::vector<std::uint8_t> pixels;  // RGB, row after row
+};
+
+bool read_png(const std::string& path, RgbPicture& picture)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    picture.width = image.width;
+    picture.height = image.height;
+    picture.pixels.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) != 0;
+}
+
+TEST_F(NdiMonitor, SnapshotDecodesTheNextProgramPictureIntoAPng)
+{
+    SenderPtr sender = make_sender("snapshot source");
+    std::vector<std::uint8_t> encoded;
+    std::string error;
+    ASSERT_TRUE(encode_speedhq_picture({1920, 1080, false, 0, -1}, encoded, error)) << error;
+    const std::string png_file = m_registry_dir / "program.png";
+    const std::string garbage_file = m_registry_dir / "garbage.png";
+    MonitorRun run;
+    MonitorRun garbage;
+    {
+        const Feeder feeder(sender.get());  // no SpeedHQ in its pictures
+        garbage = run_monitor("--seconds 1 --snapshot '" + garbage_file + "' 'snapshot source'");
+    }
+    {
+        const Feeder feeder(sender.get(), encoded);  // its preview pictures are still no SpeedHQ
+        run = run_monitor("--seconds 1 --snapshot '" + png_file + "' 'snapshot source'");
+    }
+    EXPECT_EQ(garbage.status, 3) << garbage.output;
+    EXPECT_TRUE(contains(garbage.output, "snapshot not written: ")) << garbage.output;
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(contains(run.output, "snapshot written to " + png_file + " (1920x1080 SHQ2)"))
+        << run.output;
+
+    RgbPicture picture;
+    ASSERT_TRUE(read_png(png_file, picture));
+    ASSERT_EQ(picture.width, 1920U);
+    ASSERT_EQ(picture.height, 1080U);
+    // The 75 % colour bars across the top, left to right, as RGB (191 = 75 % of 255).
+    struct Bar {
+        const char* name;
+        int red, green, blue;
+    };
+    const Bar bars[] = {{"grey", 191, 191, 191}, {"yellow", 191, 191, 0},  {"cyan", 0, 191, 191},
+                        {"green", 0, 191, 0},    {"magenta", 191, 0, 191}, {"red", 191, 0, 0},
+                        {"blue", 0, 0, 191}};
+    const std::size_t bar_width = 1920 / 7;
+    for (std::size_t i = 0; i < 7; ++i) {
+        const std::size_t x = i * bar_width + bar_width / 2;
+        const std::uint8_t* rgb = &picture.pixels[(50 * std::size_t{1920} + x) * 3];
+        EXPECT_NEAR(rgb[0], bars[i].red, 8) << bars[i].name;
+        EXPECT_NEAR(rgb[1], bars[i].green, 8) << bars[i].name;
+        EXPECT_NEAR(rgb[2], bars[i].blue, 8) << bars[i].name;
+    }
+}
+
 TEST_F(NdiMonitor, HelpBadOptionsAndAnUnknownSource)
 {
     const MonitorRun help = run_monitor("--help");
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--streams", "--metadata", "--tally", "--save-picture", "--seconds",
-                               "--connect-timeout", "--help", "SOURCE"}) {
+    for (const char* option : {"--streams", "--metadata", "--tally", "--save-picture", "--snapshot",
+                               "--seconds", "--connect-timeout", "--help", "SOURCE"}) {
         EXPECT_TRUE(contains(help.output, option)) << option;
     }
     const MonitorRun bad = run_monitor("--tally sometimes CAM");

@@ -66,6 +66,8 @@ protected:
         }
     }
 
+    std::string app_log() const { return read_text(m_root + "/var/log/encoder-app.log"); }
+
     vantor::test::TempDir m_dir;
     std::string m_root = m_dir / "board";
     std::string m_log = m_dir / "run.log";
@@ -79,8 +81,13 @@ TEST_F(BoardRunTest, CommandLineMistakesAreRefusedBeforeAnythingStarts)
     EXPECT_TRUE(contains(help.output, "Usage: scripts/run")) << help.output;
 
     const std::vector<std::vector<std::string>> wrong = {
-        {"--duration", "0"}, {"--duration", "soon"}, {"--format", "1080p\"50"}, {"--root"},
+        {"--duration", "0"},
+        {"--duration", "soon"},
+        {"--format", "1080p\"50"},
+        {"--root"},
         {"--bogus"},
+        {"--demo", "--board-only"},
+        {"--demo-dir"},
     };
     for (const auto& args : wrong) {
         std::vector<std::string> argv = {"bash", script, "--root", m_root};
@@ -152,8 +159,10 @@ TEST_F(BoardRunTest, CameraStreamsAcrossTheStudioLinkAndCtrlCStopsEverything)
     script.signal(SIGINT);
     EXPECT_EQ(script.wait_exit(kStopDeadline), 0) << script.output();
     const std::string output = script.output();
-    // encoder-app went first and shut down in order, then the board came down.
-    const auto app_end = output.find("End Nimbo 4k enc app");
+    // encoder-app went first and shut down in order (its own output is in its log), then the
+    // board came down.
+    EXPECT_TRUE(contains(app_log(), "End Nimbo 4k enc app")) << app_log();
+    const auto app_end = output.find("encoder-app ended with status 0");
     const auto netns_gone = output.find("removed network namespaces");
     EXPECT_NE(app_end, std::string::npos) << output;
     EXPECT_NE(netns_gone, std::string::npos) << output;
@@ -194,10 +203,12 @@ TEST_F(BoardRunTest, LoopbackCameraIsFoundByNameAndStopsAfterItsDuration)
     const std::string output = script.output();
     EXPECT_TRUE(contains(output, "20 s passed")) << output;
     // The board's ALSA configuration opens the headset device by its own name, fed by audio-sim.
-    EXPECT_TRUE(contains(output, "initialiseAudioDevice(default:CARD=vtrheadsetsnd) done"))
-        << output;
-    EXPECT_TRUE(contains(output, "sound card shut down successfully")) << output;
-    EXPECT_TRUE(contains(output, "End Nimbo 4k enc app")) << output;
+    const std::string log = app_log();
+    EXPECT_TRUE(contains(log, "initialiseAudioDevice(default:CARD=vtrheadsetsnd) done")) << log;
+    EXPECT_TRUE(contains(log, "sound card shut down successfully")) << log;
+    EXPECT_TRUE(contains(log, "End Nimbo 4k enc app")) << log;
+    // The status screen's plain line (standard output is no terminal here).
+    EXPECT_TRUE(contains(output, "status: format: 1080p59.94; program: 1920x1080 SHQ2")) << output;
     expect_nothing_left({});
 }
 
@@ -217,7 +228,7 @@ TEST_F(BoardRunTest, ASimulatorThatDiesEarlyStopsTheBoard)
     EXPECT_EQ(script.wait_exit(kStopDeadline), 1) << script.output();
     const std::string output = script.output();
     EXPECT_TRUE(contains(output, "speedhq-sim ended early")) << output;
-    EXPECT_TRUE(contains(output, "End Nimbo 4k enc app")) << output;
+    EXPECT_TRUE(contains(app_log(), "End Nimbo 4k enc app")) << app_log();
     expect_nothing_left({});
 }
 

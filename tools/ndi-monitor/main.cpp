@@ -11,6 +11,7 @@
 #include "Processing.NDI.Lib.h"
 #include "options.h"
 #include "ptz_console.h"
+#include "snapshot.h"
 #include "source_list.h"
 #include "stream_stats.h"
 
@@ -40,9 +41,36 @@ bool save_picture(const std::string& path, const NDIlib_video_frame_v2_t& frame)
     return std::fclose(file) == 0 && written;
 }
 
+// One picture the command line asked to be written to a file (--save-picture, --snapshot).
+struct PictureRequest {
+    std::string path;  // empty: not asked for
+    bool done = false;
+    bool written = false;
+    std::string status;  // the line to print once done
+
+    bool wanted() const { return !path.empty() && !done; }
+    void finish(bool ok, const std::string& line)
+    {
+        done = true;
+        written = ok;
+        status = line;
+    }
+};
+
+// "1920x1080 SHQ2"
+std::string picture_text(const NDIlib_video_frame_v2_t& frame)
+{
+    return std::to_string(frame.xres) + "x" + std::to_string(frame.yres) + " " +
+           ndi_monitor::fourcc_text(frame.FourCC);
+}
+
 class Monitor {
 public:
-    explicit Monitor(const ndi_monitor::Options& options) : m_options(options) {}
+    explicit Monitor(const ndi_monitor::Options& options) : m_options(options)
+    {
+        m_save.path = options.save_picture;
+        m_snapshot.path = options.snapshot;
+    }
 
     int run()
     {
@@ -130,10 +158,12 @@ private:
                     break;
                 }
             }
-            if (!m_save_status.empty()) {
-                print_line(m_save_status);
-                status = m_saved ? status : 3;
-                m_save_status.clear();
+            for (PictureRequest* request : {&m_save, &m_snapshot}) {
+                if (!request->status.empty()) {
+                    print_line(request->status);
+                    status = request->written ? status : 3;
+                    request->status.clear();
+                }
             }
             if (ever_connected && now - last_report >= std::chrono::seconds(1)) {
                 NDIlib_recv_performance_t total;
@@ -150,9 +180,11 @@ private:
                 break;
             }
         }
-        if (!m_options.save_picture.empty() && !m_save_done) {
-            print_line("no picture received; " + m_options.save_picture + " not written");
-            status = 3;
+        for (const PictureRequest* request : {&m_save, &m_snapshot}) {
+            if (request->wanted()) {
+                print_line("no picture received; " + request->path + " not written");
+                status = 3;
+            }
         }
         return status;
     }
@@ -187,15 +219,20 @@ private:
         switch (NDIlib_recv_capture_v2(m_receiver, &video, &audio, &metadata, 100)) {
         case NDIlib_frame_type_video:
             m_stats.add_video(video);
-            if (!m_options.save_picture.empty() && !m_save_done) {
-                m_save_done = true;
-                m_saved = save_picture(m_options.save_picture, video);
-                m_save_status = m_saved ? "picture saved to " + m_options.save_picture + " (" +
-                                              std::to_string(video.data_size_in_bytes) +
-                                              " bytes, " + std::to_string(video.xres) + "x" +
-                                              std::to_string(video.yres) + " " +
-                                              ndi_monitor::fourcc_text(video.FourCC) + ")"
-                                        : "cannot write " + m_options.save_picture;
+            if (m_save.wanted()) {
+                const bool saved = save_picture(m_save.path, video);
+                m_save.finish(saved, saved ? "picture saved to " + m_save.path + " (" +
+                                                 std::to_string(video.data_size_in_bytes) +
+                                                 " bytes, " + picture_text(video) + ")"
+                                           : "cannot write " + m_save.path);
+            }
+            if (m_snapshot.wanted() && (ndi_monitor::is_program_picture(video) ||
+                                        m_options.streams == NDIlib_recv_bandwidth_lowest)) {
+                std::string error;
+                const bool written = ndi_monitor::write_snapshot(video, m_snapshot.path, error);
+                m_snapshot.finish(written, written ? "snapshot written to " + m_snapshot.path +
+                                                         " (" + picture_text(video) + ")"
+                                                   : "snapshot not written: " + error);
             }
             NDIlib_recv_free_video_v2(m_receiver, &video);
             break;
@@ -215,9 +252,8 @@ private:
     const ndi_monitor::Options& m_options;
     NDIlib_recv_instance_t m_receiver = nullptr;
     ndi_monitor::StreamStats m_stats;
-    bool m_save_done = false;
-    bool m_saved = false;
-    std::string m_save_status;
+    PictureRequest m_save;
+    PictureRequest m_snapshot;
     std::unique_ptr<ndi_monitor::PtzConsole> m_ptz;  // with --ptz
 };
 

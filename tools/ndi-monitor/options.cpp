@@ -41,6 +41,8 @@ Options:
                        recall preset, s+digit store, i status request, q quit; receives
                        metadata only (unless --streams follows); status replies are printed
   --save-picture FILE  write the compressed bytes of the next picture received to FILE
+  --snapshot FILE.png  decode the next program picture (the next preview picture with --streams
+                       preview) and write it to FILE.png
   --seconds N          stop N seconds after connecting (default: run until Ctrl-C)
   --connect-timeout N  give up when not connected within N seconds (default 10)
   --list               print the sources seen within N seconds (--seconds, default 2) with their
@@ -49,7 +51,8 @@ Options:
                        default "public")
   --help               show this text
 
-Exit status: 0 done, 1 bad command line, 2 not connected in time, 3 picture not saved.
+Exit status: 0 done, 1 bad command line, 2 not connected in time, 3 picture not saved
+(--save-picture, --snapshot).
 )USAGE";
 }
 
@@ -111,6 +114,10 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error)
             options.streams = NDIlib_recv_bandwidth_metadata_only;
         } else if (arg == "--save-picture") {
             if (!value(options.save_picture)) {
+                return false;
+            }
+        } else if (arg == "--snapshot") {
+            if (!value(options.snapshot)) {
                 return false;
             }
         } else if (arg == "--seconds" || arg == "--connect-timeout") {

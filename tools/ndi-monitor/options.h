@@ -14,7 +14,8 @@ struct Options {
     bool set_tally = false;
     NDIlib_tally_t tally;
     std::string save_picture;  // file for the next picture's compressed bytes
-    int seconds = 0;           // 0: until interrupted
+    std::string snapshot;  // PNG file for the next program picture (preview with --streams preview)
+    int seconds = 0;       // 0: until interrupted
     int connect_timeout = 10;
     bool ptz = false;  // act as a PTZ controller on the terminal's keys
     bool help = false;
