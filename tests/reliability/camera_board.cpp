@@ -175,8 +175,13 @@ void CameraBoardTest::SetUp()
     if (::geteuid() != 0) {
         GTEST_SKIP() << "the camera's and the studio's network namespaces need root";
     }
+    // VANTOR_BOARD_BIN runs the board's programs from another folder (scripts/soak --valgrind puts
+    // encoder-app under memcheck that way); the tools stay this build's.
+    const char* board_bin = std::getenv("VANTOR_BOARD_BIN");
     m_script = std::make_unique<BoardScript>(
-        kSource, std::vector<std::string>{"--bin", kBin, "--root", m_root, "--format", m_format},
+        kSource,
+        std::vector<std::string>{"--bin", board_bin != nullptr ? board_bin : kBin, "--root", m_root,
+                                 "--format", m_format},
         log("board.log"));
     ASSERT_TRUE(m_script->started());
     m_facts = wait_board_env(*m_script, m_root, "BOARD_NDI_ADDRESS", kUpDeadline);

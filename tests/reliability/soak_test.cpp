@@ -95,12 +95,12 @@ struct Sample {
 
 void print_sample(const Sample& sample)
 {
-    std::printf("soak %5d s: encoder-app rss %lld KiB threads %d fds %d | platform-app rss %lld KiB "
-                "threads %d fds %d\n",
-                sample.seconds, static_cast<long long>(sample.encoder.rss_kib),
-                sample.encoder.threads, sample.encoder.fds,
-                static_cast<long long>(sample.platform.rss_kib), sample.platform.threads,
-                sample.platform.fds);
+    std::printf(
+        "soak %5d s: encoder-app rss %lld KiB threads %d fds %d | platform-app rss %lld KiB "
+        "threads %d fds %d\n",
+        sample.seconds, static_cast<long long>(sample.encoder.rss_kib), sample.encoder.threads,
+        sample.encoder.fds, static_cast<long long>(sample.platform.rss_kib),
+        sample.platform.threads, sample.platform.fds);
     std::fflush(stdout);
 }
 
@@ -114,7 +114,8 @@ void expect_flat(const std::vector<Sample>& samples, const char* name,
     for (const Sample& sample : samples) {
         const ProcessSample& now = sample.*process;
         ASSERT_TRUE(now.alive) << name << " ended by " << sample.seconds << " s";
-        EXPECT_LE(now.rss_kib - warm.rss_kib, rss_bound) << name << " at " << sample.seconds << " s";
+        EXPECT_LE(now.rss_kib - warm.rss_kib, rss_bound)
+            << name << " at " << sample.seconds << " s";
         EXPECT_LE(now.threads - warm.threads, kThreadGrowth) << name << " at " << sample.seconds;
         EXPECT_LE(now.fds - warm.fds, kFdGrowth) << name << " at " << sample.seconds << " s";
     }
@@ -190,8 +191,7 @@ TEST_F(SoakTest, WholeCameraUnderRandomControlTrafficStaysFlatAndAnswersEverythi
                 60s);
             EXPECT_EQ(result.status, 0) << result.output;
             if (inquiry) {
-                EXPECT_NE(result.output.find("metadata: <vtb_ptz_reply_message"),
-                          std::string::npos)
+                EXPECT_NE(result.output.find("metadata: <vtb_ptz_reply_message"), std::string::npos)
                     << result.output;
             }
             ++ptz;
