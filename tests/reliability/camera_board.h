@@ -81,8 +81,13 @@ protected:
     // ndi-monitor in the studio namespace, receiving the program stream of the camera's source
     // for `seconds` (started in the background).
     std::unique_ptr<BackgroundCommand> start_program_receiver(int seconds) const;
-    // Waits until the receiver's output shows it connected.
-    bool wait_receiver_connected(const BackgroundCommand& receiver) const;
+    // Waits until the receiver's output shows it receiving pictures.
+    bool wait_receiver_connected(const BackgroundCommand& receiver) const
+    {
+        return wait_program_seconds(receiver, 1);
+    }
+    // Waits until the receiver has reported `count` seconds of program pictures.
+    bool wait_program_seconds(const BackgroundCommand& receiver, size_t count) const;
     // `count` VISCA-over-IP requests sent by visca-ip from the studio; true when every one got
     // its last reply (no loss, no error). `request` is a visca-ip request name or hex words.
     bool visca_all_answered(const std::vector<std::string>& request, int count,
@@ -99,6 +104,9 @@ protected:
     bool board_running() { return m_script && m_script->running(); }
     std::string etc(const std::string& name) const { return m_root + "/etc/" + name; }
     std::string log(const std::string& name) const { return m_dir / name; }
+    // One command to a simulator's control socket (the board fact naming it, such as
+    // "BOARD_CAMERA_SIM_CONTROL"); its reply up to and with the line starting "ok" or "err".
+    std::string sim_command(const std::string& control_fact, const std::string& command) const;
     // SIGINT to the board, which must end with status 0 (every program ended cleanly).
     void expect_clean_stop();
 
