@@ -1,6 +1,9 @@
 // Faults of the camera module and the encoder device while the whole camera runs, injected by
 // the simulators' commands; a well-behaved receiver watches the program stream throughout.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -81,6 +84,33 @@ TEST_F(BoardFaults, EncoderFaultsCostOnlyTheBadFrames)
     const std::string log = m_script->output();
     EXPECT_NE(log.find("NOVALID FRAME"), std::string::npos) << log;
     EXPECT_NE(log.find("SAME FRAME"), std::string::npos) << log;
+    expect_clean_stop();
+}
+
+// Settings files the web UI left as named pipes or removed: every reader takes them as missing
+// (the defaults, or the last values) without waiting on a pipe no one writes, so the stream,
+// VISCA over IP and the shutdown go on as before.
+TEST_F(BoardFaults, SettingsFilesMissingOrNamedPipesStallNothing)
+{
+    const int receiver_seconds = 20;
+    auto receiver = start_program_receiver(receiver_seconds);
+    ASSERT_TRUE(wait_receiver_connected(*receiver)) << receiver->output();
+    for (const char* name : {"vantor-audio-settings.json", "vantor-wb-setup.json"}) {
+        ASSERT_EQ(::unlink(etc(name).c_str()), 0);
+        ASSERT_EQ(::mkfifo(etc(name).c_str(), 0644), 0);
+    }
+    for (const char* name : {"vantor-exp-setup.json", "vantor-ptz-settings.json"}) {
+        ASSERT_EQ(::unlink(etc(name).c_str()), 0);
+    }
+    const size_t seen = vantor::test::program_seconds(receiver->output()).size();
+    ASSERT_TRUE(wait_program_seconds(*receiver, seen + 5)) << receiver->output();
+    std::string output;
+    EXPECT_TRUE(visca_all_answered({"zoom-stop"}, 5, &output)) << output;
+    EXPECT_TRUE(visca_all_answered({"block?"}, 2, &output)) << output;
+
+    ASSERT_EQ(receiver->wait(60s), 0) << receiver->output();
+    vantor::test::expect_no_lost_picture(receiver->output(), receiver_seconds, kMinFps);
+    // Nothing waits on the pipes at the end either.
     expect_clean_stop();
 }
 
