@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "camera_board.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -84,6 +85,36 @@ TEST_F(BoardFaults, EncoderFaultsCostOnlyTheBadFrames)
     const std::string log = m_script->output();
     EXPECT_NE(log.find("NOVALID FRAME"), std::string::npos) << log;
     EXPECT_NE(log.find("SAME FRAME"), std::string::npos) << log;
+    expect_clean_stop();
+}
+
+// The headset input stops delivering and resumes: the audio on the main sender pauses and comes
+// back, while the program pictures go on throughout.
+TEST_F(BoardFaults, AudioSourceStoppedAndResumedPausesOnlyTheAudio)
+{
+    const int receiver_seconds = 30;
+    ASSERT_TRUE(
+        vantor::test::set_setting(etc("vantor-enc1-settings.json"), "NDIAudio", "NDIAudioAnalog"));
+    auto receiver = start_program_receiver(receiver_seconds);
+    const auto audio_seconds = [&receiver] {
+        return vantor::test::audio_seconds(receiver->output());
+    };
+    ASSERT_TRUE(vantor::test::wait_until([&] { return audio_seconds() >= 2; }, 60s))
+        << receiver->output();
+
+    EXPECT_EQ(sim_command("BOARD_AUDIO_SIM_CONTROL", "stop"), "ok stopped\n");
+    // A second may still have had blocks in it; after that, none while pictures go on.
+    const size_t pictures = vantor::test::program_seconds(receiver->output()).size();
+    ASSERT_TRUE(wait_program_seconds(*receiver, pictures + 2));
+    const size_t stopped = audio_seconds();
+    ASSERT_TRUE(wait_program_seconds(*receiver, pictures + 6));
+    EXPECT_EQ(audio_seconds(), stopped) << receiver->output();
+
+    EXPECT_EQ(sim_command("BOARD_AUDIO_SIM_CONTROL", "resume"), "ok resumed\n");
+    EXPECT_TRUE(vantor::test::wait_until([&] { return audio_seconds() >= stopped + 2; }, 30s))
+        << receiver->output();
+    ASSERT_EQ(receiver->wait(60s), 0) << receiver->output();
+    vantor::test::expect_no_lost_picture(receiver->output(), receiver_seconds, kMinFps);
     expect_clean_stop();
 }
 

@@ -111,6 +111,16 @@ std::vector<ProgramSecond> program_seconds(const std::string& monitor_output)
     return seconds;
 }
 
+size_t audio_seconds(const std::string& monitor_output)
+{
+    size_t count = 0;
+    for (size_t at = monitor_output.find("\naudio: "); at != std::string::npos;
+         at = monitor_output.find("\naudio: ", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 void expect_no_lost_picture(const std::string& monitor_output, int seconds, double min_fps,
                             int gap_seconds)
 {

@@ -43,6 +43,9 @@ struct ProgramSecond {
 };
 std::vector<ProgramSecond> program_seconds(const std::string& monitor_output);
 
+// How many of ndi-monitor's per-second lines report audio blocks.
+size_t audio_seconds(const std::string& monitor_output);
+
 // A well-behaved receiver that ran for `seconds` lost no picture: no second reports a loss, and
 // every second but the first and last (and `gap_seconds` more, for format changes, where the
 // encoder stops and starts again) brought pictures at no less than `min_fps`.
