@@ -92,7 +92,7 @@ ProcessSample sample_process(pid_t pid)
         after_name.push_back(field);
     }
     if (after_name.size() > 12) {
-        const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+        const auto ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
         sample.cpu_seconds =
             static_cast<double>(std::stoll(after_name[11]) + std::stoll(after_name[12])) / ticks;
     }

@@ -29,8 +29,8 @@ using vantor::test::ProcessSample;
 // queues and, under AddressSanitizer, its quarantine settle within a few MiB; a leak of one
 // allocation per command or picture passes these within minutes. Threads and descriptors are
 // sampled between two actions, when only the well-behaved receiver is connected.
-constexpr int64_t kRssGrowthKib = 8 * 1024;
-constexpr int64_t kRssGrowthKibSanitized = 96 * 1024;
+constexpr int64_t kRssGrowthKib = int64_t{8} * 1024;
+constexpr int64_t kRssGrowthKibSanitized = int64_t{96} * 1024;
 constexpr int kThreadGrowth = 2;
 constexpr int kFdGrowth = 2;
 constexpr double kMinFps = 40.0;
@@ -38,6 +38,7 @@ constexpr double kMinFps = 40.0;
 // (one second on the simulator) and encoding starts again.
 constexpr int kSecondsPerFormatChange = 4;
 
+const std::string kMonitor = std::string(VANTOR_BIN_DIR) + "/ndi-monitor";
 const std::vector<std::string> kFormats = {"1080p59.94", "720p59.94"};
 
 // VISCA-over-IP requests (visca-ip names or hex words), each answered with a completion or reply.
@@ -184,11 +185,11 @@ TEST_F(SoakTest, WholeCameraUnderRandomControlTrafficStaysFlatAndAnswersEverythi
             const bool inquiry = pick(4) == 0;
             const std::string text =
                 inquiry ? "<ntk_ptz_inq_command/>" : kPtzMetadata[pick(kPtzMetadata.size())];
-            const auto result = studio_command(
-                {VANTOR_BIN_DIR "/ndi-monitor", "--streams", "none", "--metadata", text, "--tally",
-                 kTally[pick(kTally.size())], "--seconds", "2", "--connect-timeout", "30",
-                 camera_address() + ":" + std::to_string(ndi_port())},
-                60s);
+            const auto result =
+                studio_command({kMonitor, "--streams", "none", "--metadata", text, "--tally",
+                                kTally[pick(kTally.size())], "--seconds", "2", "--connect-timeout",
+                                "30", camera_address() + ":" + std::to_string(ndi_port())},
+                               60s);
             EXPECT_EQ(result.status, 0) << result.output;
             if (inquiry) {
                 EXPECT_NE(result.output.find("metadata: <vtb_ptz_reply_message"), std::string::npos)

@@ -62,13 +62,14 @@ Bytes metadata(const std::string& text)
 // XML, and now and then a harmless PTZ command.
 std::string flood_text(int n)
 {
+    static const std::string long_text(3000, 'x');
     switch (n % 4) {
     case 0:
         return "<flood n=\"" + std::to_string(n) + "\"/>";
     case 1:
         return "<ntk_ptz_zoom_speed zoom_speed=";
     case 2:
-        return std::string(static_cast<size_t>(n % 3000), 'x');
+        return long_text.substr(0, static_cast<size_t>(n % 3000));
     default:
         return n % 40 == 3 ? "<ntk_ptz_zoom_speed zoom_speed=\"0\"/>" : "<a><b><c></a>";
     }
@@ -146,8 +147,8 @@ TEST_F(NdiStormTest, ProgramReceiverLosesNoPictureThroughConnectionAndMetadataSt
                 if (round % 3 == 2) {
                     send_some(fd.get(), hello);
                 }
-                send_some(fd.get(), Bytes(message.begin(),
-                                          message.begin() + 1 + round % (message.size() - 1)));
+                const auto cut = static_cast<std::ptrdiff_t>(1 + round % (message.size() - 1));
+                send_some(fd.get(), Bytes(message.begin(), message.begin() + cut));
             }
             ++half_written;
         }
