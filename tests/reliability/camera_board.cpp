@@ -245,6 +245,13 @@ bool CameraBoardTest::wait_program_seconds(const BackgroundCommand& receiver, si
     return false;
 }
 
+void CameraBoardTest::expect_receiver_lost_nothing(BackgroundCommand& receiver, int seconds,
+                                                   double min_fps, int gap_seconds) const
+{
+    ASSERT_EQ(receiver.wait(90s), 0) << receiver.output();
+    expect_no_lost_picture(receiver.output(), seconds, min_fps, gap_seconds);
+}
+
 bool CameraBoardTest::visca_all_answered(const std::vector<std::string>& request, int count,
                                          std::string* output) const
 {

@@ -91,6 +91,9 @@ protected:
     }
     // Waits until the receiver has reported `count` seconds of program pictures.
     bool wait_program_seconds(const BackgroundCommand& receiver, size_t count) const;
+    // Waits for the receiver to end and expects it lost no picture (expect_no_lost_picture).
+    void expect_receiver_lost_nothing(BackgroundCommand& receiver, int seconds, double min_fps,
+                                      int gap_seconds = 0) const;
     // `count` VISCA-over-IP requests sent by visca-ip from the studio; true when every one got
     // its last reply (no loss, no error). `request` is a visca-ip request name or hex words.
     bool visca_all_answered(const std::vector<std::string>& request, int count,

@@ -22,19 +22,11 @@
 namespace {
 
 using namespace std::chrono_literals;
+using vantor::test::count_of;
 using vantor::test::read_text;
 using vantor::test::wait_until;
 
 const std::string kFormatDone = "Change UHDSDI STD Format = 20\n";
-
-size_t count_of(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
 
 bool has_event(const std::vector<std::string>& events, const std::string& part)
 {
@@ -47,14 +39,7 @@ class PlatformFaults : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* dir : {"/dev", "/sys/class/gpio/gpio957"}) {
-            m_root.make_dir(dir);
-        }
-        for (const char* file :
-             {"/sys/class/gpio/export", "/sys/class/gpio/unexport",
-              "/sys/class/gpio/gpio957/direction", "/sys/class/gpio/gpio957/value"}) {
-            vantor::test::write_text(m_root / file, "");
-        }
+        vantor::test::make_platform_board(m_root);
         m_sim = std::make_unique<vantor::test::FpgaSimProcess>();
         ASSERT_TRUE(m_sim->started()) << m_sim->ready_line();
     }
@@ -85,15 +70,7 @@ protected:
         return wait_until([&] { return count_of(log(), line) >= times; }, 30s);
     }
     bool daemon_running() const { return m_app > 0 && ::waitpid(m_app, nullptr, WNOHANG) == 0; }
-    std::string reg(const std::string& name)
-    {
-        for (const std::string& line : m_sim->command("dump")) {
-            if (line.rfind(name + " ", 0) == 0) {
-                return line.substr(name.size() + 1);
-            }
-        }
-        return "?";
-    }
+    std::string reg(const std::string& name) { return m_sim->reg(name); }
 
     vantor::test::TempBoardRoot m_root;
     std::unique_ptr<vantor::test::FpgaSimProcess> m_sim;
