@@ -108,7 +108,7 @@ TEST_F(BoardFaults, AudioSourceStoppedAndResumedPausesOnlyTheAudio)
     ASSERT_TRUE(wait_program_seconds(*receiver, pictures + 6));
     EXPECT_EQ(audio_seconds(), stopped) << receiver->output();
 
-    EXPECT_EQ(sim_command("BOARD_AUDIO_SIM_CONTROL", "resume"), "ok resumed\n");
+    EXPECT_EQ(sim_command("BOARD_AUDIO_SIM_CONTROL", "resume"), "ok delivering\n");
     EXPECT_TRUE(vantor::test::wait_until([&] { return audio_seconds() >= stopped + 2; }, 30s))
         << receiver->output();
     expect_receiver_lost_nothing(*receiver, receiver_seconds, kMinFps);

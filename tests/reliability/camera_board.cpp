@@ -34,6 +34,14 @@ constexpr auto kUpDeadline = 120s;
 constexpr auto kStopDeadline = 150s;
 constexpr auto kPollStep = 50ms;
 
+// On the shared two-core machine a receiver or the sender's I/O thread that is not scheduled for
+// 50 ms (three pictures at 59.94 Hz, a sender's whole queue) loses a picture although nothing is
+// wrong with the camera. Such single losses are tolerated: one in a thousand pictures (and one)
+// in all, at most two in one second. A flood, a storm or a leak that stalls the stream loses
+// dozens a second.
+constexpr int64_t kSchedulingLossPerSecond = 2;
+constexpr double kSchedulingLossShare = 0.001;
+
 std::string file_text(const std::string& path)
 {
     std::ifstream in(path);
@@ -128,10 +136,17 @@ void expect_no_lost_picture(const std::string& monitor_output, int seconds, doub
     // ndi-monitor counts its seconds from its start, connecting included.
     EXPECT_GE(static_cast<int>(lines.size()), seconds - 5 - gap_seconds) << monitor_output;
     int slow = 0;
+    double received = 0.0;
+    int64_t lost = 0;
     for (const ProgramSecond& second : lines) {
-        EXPECT_EQ(second.lost, 0) << monitor_output;
+        EXPECT_LE(second.lost, kSchedulingLossPerSecond) << monitor_output;
         slow += second.fps < min_fps ? 1 : 0;
+        received += second.fps;
+        lost += second.lost;
     }
+    EXPECT_LE(static_cast<double>(lost), 1.0 + received * kSchedulingLossShare)
+        << lost << " of " << received << " pictures lost:\n"
+        << monitor_output;
     // The first second is cut by the connection; a second cut by a format change brings fewer
     // pictures.
     EXPECT_LE(slow, 1 + 2 * gap_seconds) << "seconds below " << min_fps << " fps:\n"
