@@ -129,8 +129,8 @@ size_t audio_seconds(const std::string& monitor_output)
     return count;
 }
 
-void expect_no_lost_picture(const std::string& monitor_output, int seconds, double min_fps,
-                            int gap_seconds)
+void expect_pictures_kept(const std::string& monitor_output, int seconds, double min_fps,
+                          int gap_seconds)
 {
     const std::vector<ProgramSecond> lines = program_seconds(monitor_output);
     // ndi-monitor counts its seconds from its start, connecting included.
@@ -264,7 +264,7 @@ void CameraBoardTest::expect_receiver_lost_nothing(BackgroundCommand& receiver, 
                                                    double min_fps, int gap_seconds) const
 {
     ASSERT_EQ(receiver.wait(90s), 0) << receiver.output();
-    expect_no_lost_picture(receiver.output(), seconds, min_fps, gap_seconds);
+    expect_pictures_kept(receiver.output(), seconds, min_fps, gap_seconds);
 }
 
 bool CameraBoardTest::visca_all_answered(const std::vector<std::string>& request, int count,

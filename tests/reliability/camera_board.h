@@ -50,8 +50,8 @@ size_t audio_seconds(const std::string& monitor_output);
 // machine costs: at most one in a thousand, two in one second), and
 // every second but the first and last (and `gap_seconds` more, for format changes, where the
 // encoder stops and starts again) brought pictures at no less than `min_fps`.
-void expect_no_lost_picture(const std::string& monitor_output, int seconds, double min_fps,
-                            int gap_seconds = 0);
+void expect_pictures_kept(const std::string& monitor_output, int seconds, double min_fps,
+                          int gap_seconds = 0);
 
 // A child process whose output goes to a file; killed (SIGKILL) and reaped when it still runs at
 // destruction.
@@ -92,7 +92,7 @@ protected:
     }
     // Waits until the receiver has reported `count` seconds of program pictures.
     bool wait_program_seconds(const BackgroundCommand& receiver, size_t count) const;
-    // Waits for the receiver to end and expects it lost no picture (expect_no_lost_picture).
+    // Waits for the receiver to end and expects it lost no picture (expect_pictures_kept).
     void expect_receiver_lost_nothing(BackgroundCommand& receiver, int seconds, double min_fps,
                                       int gap_seconds = 0) const;
     // `count` VISCA-over-IP requests sent by visca-ip from the studio; true when every one got
