@@ -25,12 +25,14 @@ namespace {
 using namespace std::chrono_literals;
 using vantor::test::ProcessSample;
 
-// Bounds on growth after the warm-up (the first interval). Memory: allocator caches, the NDI
-// queues and, under AddressSanitizer, its quarantine settle within a few MiB; a leak of one
-// allocation per command or picture passes these within minutes. Threads and descriptors are
-// sampled between two actions, when only the well-behaved receiver is connected.
+// Bounds on growth after the warm-up (the first interval). Memory: allocator caches and the NDI
+// queues settle within a few MiB; a leak of one allocation per command or picture passes that
+// within minutes. Under AddressSanitizer freed memory waits in its quarantine (256 MiB) before it
+// is reused, so RSS climbs by up to that much without a leak: there the bound only catches a
+// runaway, and leaks are LeakSanitizer's, whose report at exit fails the clean stop. Threads and
+// descriptors are sampled between two actions, when only the well-behaved receiver is connected.
 constexpr int64_t kRssGrowthKib = int64_t{8} * 1024;
-constexpr int64_t kRssGrowthKibSanitized = int64_t{96} * 1024;
+constexpr int64_t kRssGrowthKibSanitized = int64_t{320} * 1024;
 constexpr int kThreadGrowth = 2;
 constexpr int kFdGrowth = 2;
 constexpr double kMinFps = 40.0;
