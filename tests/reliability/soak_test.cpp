@@ -31,7 +31,7 @@ using vantor::test::ProcessSample;
 // is reused, so RSS climbs by up to that much without a leak: there the bound only catches a
 // runaway, and leaks are LeakSanitizer's, whose report at exit fails the clean stop. Threads and
 // descriptors are sampled between two actions, when only the well-behaved receiver is connected.
-constexpr int64_t kRssGrowthKib = int64_t{8} * 1024;
+constexpr int64_t kRssGrowthKib = int64_t{4} * 1024;
 constexpr int64_t kRssGrowthKibSanitized = int64_t{320} * 1024;
 constexpr int kThreadGrowth = 2;
 constexpr int kFdGrowth = 2;
@@ -133,7 +133,7 @@ TEST_F(SoakTest, WholeCameraUnderRandomControlTrafficStaysFlatAndAnswersEverythi
 {
     const int duration = env_seconds("VANTOR_SOAK_SECONDS", 60);
     const int interval = env_seconds("VANTOR_SOAK_INTERVAL", duration >= 600 ? 60 : 10);
-    const int format_every = std::max(20, duration / 12);
+    const int format_every = std::max(30, duration / 12);
     std::printf("soak: %d s, a sample every %d s, a format change every %d s; growth bounds after "
                 "the first sample: rss %lld KiB, threads %d, fds %d\n",
                 duration, interval, format_every,
