@@ -85,9 +85,12 @@ int env_seconds(const char* name, int fallback)
     return value > 0 ? value : fallback;
 }
 
+// Under a sanitizer, or with encoder-app under valgrind (VANTOR_SOAK_INSTRUMENTED, set by
+// scripts/soak --valgrind: memcheck's own shadow memory and translations grow as more code runs).
 bool sanitized()
 {
-    return std::getenv("ASAN_OPTIONS") != nullptr || std::getenv("TSAN_OPTIONS") != nullptr;
+    return std::getenv("ASAN_OPTIONS") != nullptr || std::getenv("TSAN_OPTIONS") != nullptr ||
+           std::getenv("VANTOR_SOAK_INSTRUMENTED") != nullptr;
 }
 
 struct Sample {
