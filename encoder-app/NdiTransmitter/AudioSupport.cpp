@@ -55,6 +55,14 @@ const ConfigStep kConfigSteps[] = {
          int direction = 0;
          return snd_pcm_hw_params_set_period_size_near(handle, params, &frames, &direction);
      }},
+    // A device's default buffer can be its largest: gigabytes for a plugin device (the virtual
+    // board's file plugin over a null device), touched page by page as capture goes round it.
+    // Half a second of audio is far more than the reader ever lags by.
+    {"snd_pcm_hw_params_set_buffer_size_near",
+     [](snd_pcm_t* handle, snd_pcm_hw_params_t* params) {
+         snd_pcm_uframes_t frames = AudioCaptureBufferFrames;
+         return snd_pcm_hw_params_set_buffer_size_near(handle, params, &frames);
+     }},
     {"snd_pcm_hw_params",
      [](snd_pcm_t* handle, snd_pcm_hw_params_t* params) {
          return snd_pcm_hw_params(handle, params);

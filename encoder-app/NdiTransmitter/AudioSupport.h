@@ -15,6 +15,8 @@ constexpr int AudioFramesPerRead = 480;
 constexpr int AudioBytesPerSample = 3;
 constexpr int AudioSamplesPerBlock = AudioFramesPerRead * NumChannelsPerAudioDevice;  // 960
 constexpr int AudioRawBlockBytes = AudioSamplesPerBlock * AudioBytesPerSample;        // 2880
+// The capture buffer asked for: about half a second (the device picks the nearest it supports).
+constexpr snd_pcm_uframes_t AudioCaptureBufferFrames = 24000;
 
 // The capture device of the audio thread and the conversion of its blocks into the float block
 // handed to NDI. Used by one thread only.

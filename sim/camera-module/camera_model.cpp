@@ -109,6 +109,16 @@ bool Axis::moving(TimePoint t) const
 
 CameraModel::CameraModel() : m_settings(camera_settings()) {}
 
+void CameraModel::power_up()
+{
+    CameraModel fresh;
+    fresh.m_format_delay = m_format_delay;
+    fresh.m_completion_delay = m_completion_delay;
+    fresh.m_processing_delay = m_processing_delay;
+    fresh.m_model_code = m_model_code;
+    *this = std::move(fresh);
+}
+
 FaultKind CameraModel::take_fault()
 {
     const FaultKind kind = m_fault;

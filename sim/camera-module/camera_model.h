@@ -109,6 +109,9 @@ public:
     void set_processing_delay(Millis delay) { m_processing_delay = delay; }
     Millis processing_delay() const { return m_processing_delay; }
     void set_model_code(uint16_t code) { m_model_code = code; }
+    // Back to the state of a module just switched on (positions, settings, presets, sockets,
+    // faults); the configured delays and model code stay.
+    void power_up();
 
 private:
     // What a command set going: the axes it moves until `arrival` (none for settings).

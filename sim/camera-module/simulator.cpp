@@ -100,6 +100,9 @@ const char* Simulator::help_text()
            "  long [N]              answer a 21-byte reply (longer than 16 bytes)\n"
            "  late MS [N]           answer MS milliseconds late (for example 250)\n"
            "  normal                end every fault\n"
+           "  unplug                take the module off the line: bytes sent to it are lost,\n"
+           "                        nothing is answered, pending replies are dropped\n"
+           "  plug                  put it back: it starts as just switched on (initial state)\n"
            "  format-delay MS       a video-format change takes effect after MS ms\n"
            "  completion-delay MS   a completion is ready MS ms after its acknowledgement (and\n"
            "                        the processing delay; a move completes when it ends)\n"
@@ -186,6 +189,11 @@ void Simulator::packet_too_long(TimePoint at)
 
 void Simulator::tick(TimePoint now)
 {
+    if (m_unplugged) {
+        m_incoming.clear();
+        m_line.write_due(now);
+        return;
+    }
     while (!m_incoming.empty() && m_incoming.front().second <= now) {
         const auto [byte, at] = m_incoming.front();
         m_incoming.pop_front();
@@ -233,7 +241,8 @@ std::string Simulator::state_text(TimePoint now) const
                       m_model.socket_busy(1) || m_model.socket_busy(2);
     return m_model.state_text(now) + "line_busy=" + (busy ? "1" : "0") +
            "\nstrict=" + (m_line.strict() ? "1" : "0") + "\nnoise=" + (m_line.noise() ? "1" : "0") +
-           "\nline=" + (m_line_fault.empty() ? "ok" : m_line_fault) + "\n";
+           "\nline=" + (m_line_fault.empty() ? "ok" : m_line_fault) +
+           "\nplugged=" + (m_unplugged ? "0" : "1") + "\n";
 }
 
 std::string Simulator::control(const std::string& line, TimePoint now, bool& quit)
@@ -284,6 +293,14 @@ std::string Simulator::control(const std::string& line, TimePoint now, bool& qui
     } else if (word == "normal") {
         m_model.set_fault(FaultKind::none, 0);
         m_model.set_late(std::chrono::milliseconds(0), 0);
+    } else if ((word == "unplug" || word == "plug") && args.empty()) {
+        if (word == "plug" && m_unplugged) {
+            m_model.power_up();
+        }
+        m_unplugged = word == "unplug";
+        m_replies.clear();
+        m_packet.clear();
+        m_incoming.clear();
     } else if (word == "noise") {
         if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
             return fail("usage: noise on|off");

@@ -59,6 +59,7 @@ private:
     std::deque<std::string> m_history;  // the most recent kHistoryLimit packets
     bool m_transcript = false;
     std::string m_line_fault;  // as found when the last packet arrived; "" when fine
+    bool m_unplugged = false;  // the module is off the line: what arrives is lost, nothing goes out
 };
 
 std::string hex(const Bytes& bytes);

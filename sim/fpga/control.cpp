@@ -40,6 +40,16 @@ bool parse_number(const std::string& word, uint32_t max, uint32_t& value)
     return value <= max;
 }
 
+// Two hexadecimal digits ("3B"), an I2C bus address.
+bool parse_hex_byte(const std::string& word, uint32_t& value)
+{
+    if (word.size() != 2 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return false;
+    }
+    value = static_cast<uint32_t>(std::stoul(word, nullptr, 16));
+    return true;
+}
+
 // The rest of `line` after `words` blank-separated words, leading blanks dropped.
 std::string rest_after(const std::string& line, int words)
 {
@@ -141,7 +151,8 @@ void run_command(FpgaBoard& board, const std::string& line, std::vector<std::str
         board.channel.queue(bytes);
     } else if (verb == "help" && arg.empty()) {
         reply.emplace_back("sync dump log events channel | sdi-lock drop|restore [0|1|2] | hpd "
-                           "plug|unplug | input-lock drop|restore | genlock CODE | std HDMI SDI | "
+                           "plug|unplug | i2c mute|answer ADDRESS | input-lock drop|restore | "
+                           "genlock CODE | std HDMI SDI | "
                            "audio on|off | color rgb|yuv | mac TWELVECHARS | clear | text X Y "
                            "STRING | feed HEX... | feed-file PATH | osd-png PATH | quit");
     } else if (verb == "sync" || verb.empty()) {
@@ -175,6 +186,12 @@ void run_command(FpgaBoard& board, const std::string& line, std::vector<std::str
     } else if (verb == "hpd" && (arg == "plug" || arg == "unplug") && extra.empty()) {
         model.set_hot_plug(arg == "plug");
         board.bus.set_display(arg == "plug");
+    } else if (verb == "i2c" && (arg == "mute" || arg == "answer") &&
+               parse_hex_byte(extra, number)) {
+        if (!board.bus.set_answering(static_cast<uint8_t>(number), arg == "answer")) {
+            reply.push_back("err no chip at address " + extra);
+            return;
+        }
     } else if (verb == "input-lock" && (arg == "drop" || arg == "restore") && extra.empty()) {
         model.set_input_lock(arg == "restore");
     } else if (verb == "quit") {

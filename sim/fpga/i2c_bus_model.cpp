@@ -108,6 +108,19 @@ void I2cBusModel::handle(const std::vector<struct pollfd>& fds, FpgaModel& model
     }
 }
 
+bool I2cBusModel::set_answering(uint8_t address, bool answering)
+{
+    if (m_chips.count(address) == 0) {
+        return false;
+    }
+    if (answering) {
+        m_muted.erase(address);
+    } else {
+        m_muted.insert(address);
+    }
+    return true;
+}
+
 void I2cBusModel::answer(const uint8_t request[4], uint8_t reply[2], FpgaModel& model)
 {
     const uint8_t op = request[0];
@@ -125,8 +138,14 @@ void I2cBusModel::answer(const uint8_t request[4], uint8_t reply[2], FpgaModel& 
         return;
     }
     model.scan();  // the daemon's register writes before this transaction come first in the log
-    std::array<uint8_t, 256>& regs = chip->second;
     char text[32];
+    if (m_muted.count(dev) != 0) {
+        reply[0] = 1;
+        std::snprintf(text, sizeof text, "i2c %02X:%02X no answer", dev, reg);
+        model.note(text);
+        return;
+    }
+    std::array<uint8_t, 256>& regs = chip->second;
     if (op == 'W') {
         regs[reg] = value;
         if (dev == kAdvIo && reg == kResetRegister && value != 0) {

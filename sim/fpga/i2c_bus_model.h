@@ -7,7 +7,8 @@
 //   then 0;
 // - LMH1983 (0x65) register 20 holds the reference format code (set_reference);
 // - SiI9136-3 (0x3B) register 40 reads bits 7 and 6 set while a display is plugged;
-// - every other address does not answer (status 1).
+// - every other address does not answer (status 1), nor does a chip muted with set_answering
+//   (a chip that holds the bus or lost its supply), noted as "i2c 3B:40 no answer".
 // Every transaction is noted in the board's event log as "i2c 4C:FF=80" (write) or "i2c 4C:FF?00"
 // (read and the value read), after a register scan, so the log keeps the daemon's order of
 // register writes and bus transactions.
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,9 @@ public:
 
     void set_reference(uint8_t code) { m_chips[kLmh][0x20] = code; }
     void set_display(bool plugged) { m_display = plugged; }
+    // False makes the chip at `address` stop answering, true makes it answer again; false for an
+    // address with no chip.
+    bool set_answering(uint8_t address, bool answering);
 
 private:
     static constexpr uint8_t kAdvIo = 0x4C;
@@ -58,4 +63,5 @@ private:
     std::map<uint8_t, std::array<uint8_t, 256>> m_chips;
     std::chrono::steady_clock::time_point m_reset_done{};
     bool m_display = true;
+    std::set<uint8_t> m_muted;
 };

@@ -21,6 +21,37 @@ constexpr auto kDeadline = std::chrono::seconds(10);
 
 }  // namespace
 
+void make_platform_board(const TempBoardRoot& root)
+{
+    for (const char* dir : {"/dev", "/sys/class/gpio/gpio957"}) {
+        root.make_dir(dir);
+    }
+    for (const char* file :
+         {"/sys/class/gpio/export", "/sys/class/gpio/unexport", "/sys/class/gpio/gpio957/direction",
+          "/sys/class/gpio/gpio957/value"}) {
+        write_text(root / file, "");
+    }
+}
+
+size_t count_of(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+std::string FpgaSimProcess::reg(const std::string& name)
+{
+    for (const std::string& line : command("dump")) {
+        if (line.rfind(name + " ", 0) == 0) {
+            return line.substr(name.size() + 1);
+        }
+    }
+    return "?";
+}
+
 FpgaSimProcess::FpgaSimProcess()
 {
     int to_child[2];

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/temp_board_root.h"
 #include "vantor/unique_fd.h"
 
 namespace vantor::test {
@@ -29,6 +30,8 @@ public:
     std::vector<std::string> command(const std::string& line, bool& ok);
     // The same for commands whose failure fails the test.
     std::vector<std::string> command(const std::string& line);
+    // A register's value as "dump" shows it ("0x00000001"), or "?".
+    std::string reg(const std::string& name);
 
 private:
     bool read_line(std::string& line);
@@ -40,5 +43,12 @@ private:
     std::string m_ready;
     bool m_started = false;
 };
+
+// The folders and sysfs files below the board root (VANTOR_ROOT) that platform-app needs besides
+// what fpga-sim makes: "/dev" and the HDMI transmitter's reset line, GPIO 957.
+void make_platform_board(const TempBoardRoot& root);
+
+// How often `what` occurs in `text`.
+size_t count_of(const std::string& text, const std::string& what);
 
 }  // namespace vantor::test

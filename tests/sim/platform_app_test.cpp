@@ -22,6 +22,7 @@
 
 namespace {
 
+using vantor::test::count_of;
 using vantor::test::FpgaSimProcess;
 using vantor::test::read_text;
 using vantor::test::TempBoardRoot;
@@ -36,27 +37,11 @@ size_t find_event(const std::vector<std::string>& events, const std::string& eve
     return at == events.end() ? std::string::npos : static_cast<size_t>(at - events.begin());
 }
 
-size_t count_of(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 class PlatformApp : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* dir : {"/dev", "/sys/class/gpio/gpio957"}) {
-            m_root.make_dir(dir);
-        }
-        for (const char* file :
-             {"/sys/class/gpio/export", "/sys/class/gpio/unexport",
-              "/sys/class/gpio/gpio957/direction", "/sys/class/gpio/gpio957/value"}) {
-            vantor::test::write_text(m_root / file, "");
-        }
+        vantor::test::make_platform_board(m_root);
         m_sim = std::make_unique<FpgaSimProcess>();
         ASSERT_TRUE(m_sim->started()) << m_sim->ready_line();
     }
@@ -94,15 +79,7 @@ protected:
     {
         return wait_until([&] { return count_of(log(), line) >= times; }, deadline);
     }
-    std::string reg(const std::string& name)
-    {
-        for (const std::string& line : m_sim->command("dump")) {
-            if (line.rfind(name + " ", 0) == 0) {
-                return line.substr(name.size() + 1);
-            }
-        }
-        return "?";
-    }
+    std::string reg(const std::string& name) { return m_sim->reg(name); }
 
     TempBoardRoot m_root;
     std::unique_ptr<FpgaSimProcess> m_sim;

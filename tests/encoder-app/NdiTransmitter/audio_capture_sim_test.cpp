@@ -325,6 +325,22 @@ TEST_F(AudioOnBoard, CaptureGoesOnAfterAnUnderrunAndAStopEndsAReadTheSourceNever
     EXPECT_FALSE(m_tx.send_audio_frame_thread.joinable());
 }
 
+// The board's device (a file plugin over a null device) would otherwise take its largest buffer,
+// gigabytes that capture touches page by page for as long as encoding runs.
+TEST_F(AudioOnBoard, CaptureBufferIsAboutHalfASecond)
+{
+    AudioSupport audio;
+    ASSERT_EQ(snd_pcm_open(&audio.m_pHeadsetAudioCaptureHandle, audio.AlsaSndCardDeviceName,
+                           SND_PCM_STREAM_CAPTURE, 0),
+              0);
+    ASSERT_EQ(audio.initialiseAudioDevice(audio.m_pHeadsetAudioCaptureHandle), 0);
+    snd_pcm_uframes_t buffer = 0;
+    snd_pcm_uframes_t period = 0;
+    ASSERT_EQ(snd_pcm_get_params(audio.m_pHeadsetAudioCaptureHandle, &buffer, &period), 0);
+    EXPECT_GE(buffer, AudioSampleRate / 4);
+    EXPECT_LE(buffer, AudioSampleRate);
+}
+
 TEST_F(AudioOnBoard, ReadErrorIsRecoveredAndCaptureGoesOn)
 {
     AudioSupport audio;
