@@ -1,7 +1,8 @@
 #pragma once
 
-// A board root of the fuzz process's own ("$TMPDIR/vantor-fuzz-XXXXXX" with etc/, dev/, tmp/),
-// set as VANTOR_ROOT for the process's lifetime and removed at its end.
+// A board root of the fuzz process's own ("vantor-fuzz-XXXXXX" with etc/, dev/, tmp/), set as
+// VANTOR_ROOT for the process's lifetime and removed at its end. It lies in /dev/shm where that
+// exists: settings files are replaced with a sync, which a memory file system makes cheap.
 
 #include <sys/stat.h>
 
@@ -18,8 +19,11 @@ public:
     TempRoot()
     {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vantor-fuzz-XXXXXX";
+        std::string parent = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+        if (std::filesystem::is_directory("/dev/shm")) {
+            parent = "/dev/shm";
+        }
+        std::string pattern = parent + "/vantor-fuzz-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::abort();
         }
