@@ -23,7 +23,7 @@
 namespace {
 
 constexpr int kOperations = 3;
-constexpr std::size_t kLargestRead = 64 * 1024;
+constexpr std::size_t kLargestRead = std::size_t{64} * 1024;
 
 // The device node of the board root: a listening Unix socket.
 class DeviceListener {
@@ -66,7 +66,7 @@ void operate(SpeedHqDevice& device, uint8_t choice, uint8_t code, uint32_t count
         (void)device.request(code);
         break;
     case 1: {
-        std::int32_t argument = static_cast<std::int32_t>(count);
+        auto argument = static_cast<std::int32_t>(count);
         (void)device.request(code, argument);
         break;
     }

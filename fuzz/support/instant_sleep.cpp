@@ -9,6 +9,8 @@ namespace vantor::fuzz {
 thread_local bool g_sleep_is_instant = false;
 }  // namespace vantor::fuzz
 
+// The C library names its parameters with reserved identifiers.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int nanosleep(const struct timespec* request, struct timespec* remaining)
 {
     if (!vantor::fuzz::g_sleep_is_instant) {
