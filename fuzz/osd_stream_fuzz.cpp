@@ -1,8 +1,9 @@
 // The FPGA's OSD command byte stream as the platform daemon takes it: every byte through the
 // assembler (Osd_Cmd_Extract, which draws a completed position frame into the bitmap), and each
 // completed command carried out as the daemon does with what it carries: a standard frame sets
-// up the frame buffers and the video input, a drawn character is shown, a clear clears. The
-// registers are the recording layer of the platform tests.
+// up the frame buffers and the video input, a clear clears, and what was drawn is shown once the
+// stream has ended (the daemon's show timer shows a burst of characters once). The registers are
+// the recording layer of the platform tests.
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     vantor::test::RecordingRegisters::reset();
     OSD_ClearFeatruePoint();
 
+    bool drawn = false;
     for (std::size_t i = 0; i < size; ++i) {
         switch (Osd_Cmd_Extract(data[i])) {
         case OSD_CMD_STD:
@@ -29,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
             Video_In_Reg(OSD_Get_HdmiStd());
             break;
         case OSD_CMD_POSITION:
-            OSD_Show();
+            drawn = true;
             break;
         case OSD_CMD_CLEAR:
             OSD_Clear_Display();
@@ -42,6 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         default:
             break;
         }
+    }
+    if (drawn) {
+        OSD_Show();
     }
     return 0;
 }
