@@ -220,6 +220,9 @@ public:
     void camcontrol_init_voip();
     void camcontrol_deinit_voip();
     void camcontrol_voip();
+    // Acts on one datagram of `length` bytes that `client` sent to the socket `sockfd`.
+    void voip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
+                              int sockfd);
     // Acknowledges the VISCA command `message` to `client` at once, executes it (unless a format
     // change is in progress) and sends the completion when the camera completed it.
     void write_voip_command(const uint8_t* message, int message_length, const sockaddr_in& client,
@@ -245,6 +248,9 @@ public:
     void camcontrol_init_vtip();
     void camcontrol_deinit_vtip();
     void camcontrol_vtip();
+    // Acts on one datagram of the proprietary channel, as voip_handle_datagram does.
+    void vtip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
+                              int sockfd);
 
     static constexpr uint16_t PORT = 52381;
     static constexpr uint16_t PORT_search = 52380;

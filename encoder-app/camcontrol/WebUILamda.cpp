@@ -84,8 +84,12 @@ uint32_t offset_value(const char* Val, uint32_t OrgVal, int64_t offset)
     return Val == nullptr ? OrgVal : as_value(decimal(Val) + offset);
 }
 
+// Camera values are 32-bit; a wider one has no text (and would overflow the subtraction).
 std::string offset_text(uint64_t value, int64_t offset)
 {
+    if (value > std::numeric_limits<uint32_t>::max()) {
+        return kWebUINoText;
+    }
     return std::to_string(static_cast<int64_t>(value) - offset);
 }
 

@@ -14,7 +14,8 @@
 // refuses it.
 //
 // Write functions turn a value back into the file text and return an owned string; "NULL" means
-// that the value has no text and nothing is to be written.
+// that the value has no text and nothing is to be written. A value wider than 32 bits (no camera
+// value is) has no text.
 
 // The text that write codecs return for a value without a text.
 inline constexpr const char* kWebUINoText = "NULL";

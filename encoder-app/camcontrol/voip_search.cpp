@@ -13,6 +13,7 @@
 
 #include "HelperLib/command_output.h"
 #include "camcontrol/Camcontrol.h"
+#include "camcontrol/voip_search_enquiry.h"
 #include "camcontrol/voip_socket.h"
 #include "vantor/board_root.h"
 
@@ -61,7 +62,9 @@ void append_field(std::string& reply, const std::string& field)
     reply += static_cast<char>(kFieldEnd);
 }
 
-bool is_enquiry(const uint8_t* datagram, int length)
+}  // namespace
+
+bool voip_is_search_enquiry(const uint8_t* datagram, int length)
 {
     if (length < kEnquiryLength || datagram[0] != kStart ||
         datagram[kEnquiryLength - 2] != kFieldEnd || datagram[kEnquiryLength - 1] != kEnd) {
@@ -69,8 +72,6 @@ bool is_enquiry(const uint8_t* datagram, int length)
     }
     return std::memcmp(datagram + 1, kEnquiryText, sizeof(kEnquiryText) - 1) == 0;
 }
-
-}  // namespace
 
 int Camcontrol::GetCmd(const char* cmd, std::string& target)
 {
@@ -199,7 +200,7 @@ void Camcontrol::camcontrol_voip_search()
             ::recvfrom(sockfd_search.get(), datagram, sizeof(datagram), 0,
                        reinterpret_cast<sockaddr*>(&cliaddr_search), &cliaddr_search_len));
         sockfd_search.reset();
-        if (recv_length_search <= 0 || !is_enquiry(datagram, recv_length_search)) {
+        if (recv_length_search <= 0 || !voip_is_search_enquiry(datagram, recv_length_search)) {
             continue;
         }
         const uint16_t port = ntohs(cliaddr_search.sin_port);

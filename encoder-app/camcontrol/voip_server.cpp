@@ -16,7 +16,6 @@ namespace {
 
 constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
 constexpr uint8_t kCameraOne = 0x81;
-constexpr uint8_t kCommand = 0x01;
 constexpr uint8_t kInquiry = 0x09;
 constexpr uint8_t kPanTiltPosition = 0x12;
 constexpr int kPanTiltReplyLength = 11;
@@ -179,60 +178,65 @@ void Camcontrol::camcontrol_voip()
             continue;
         }
         traffic = true;
-        voip_header header;
-        if (!voip_decode_header(recv_buffer, recv_length, header)) {
-            continue;  // shorter than its header
-        }
-        recv_payload_type = header.payload_type;
-        recv_payload_length = header.payload_length;
-        recv_sequence_number = header.sequence_number;
-        const sockaddr_in client = cliaddr;
+        voip_handle_datagram(recv_buffer, recv_length, cliaddr, sockfd);
+    }
+}
 
-        if (recv_payload_type == VOIP_CONTROL_COMMAND) {
-            std::memcpy(voip_control_command.cmd + 4, recv_buffer + 4, 4);
-            voip_control_command.sequence_number = recv_sequence_number;
-            voip_control_command.cliaddr = client;
-            voip_control_command.new_cmd = true;
-            voip_send(sockfd, client, voip_control_command.cmd, voip_control_command.cmd_length);
-            continue;
-        }
-        if (recv_payload_type != VOIP_VISCA_COMMAND && recv_payload_type != VOIP_VISCA_INQUIRY &&
-            recv_payload_type != VOIP_DEVICE_SETTING) {
-            continue;
-        }
-        // What is done depends on the payload, whichever of the three types carried it.
-        uint8_t message[VOIP_MESSAGE_MAX];
-        const int length = voip_visca_message(recv_buffer, recv_length, message);
-        if (length == 0) {
-            continue;
-        }
-        if (is_if_clear(message, length)) {
-            camcontrol_voip_det_cmd = true;
-            visca_inq_command inq =
-                voip_inquiry_record(message, length, client, recv_sequence_number, sockfd);
-            if (!m_visca.vid_fmt_switch) {
-                m_visca.visca_exec_inq_cmd(inq);
-                if (inq.inq_fill) {
-                    sendto_res_voip_tx(inq);
-                }
-            }
-        } else if (voip_is_camera_command(message, length)) {
-            camcontrol_voip_det_cmd = true;
-            write_voip_command(message, length, client, recv_sequence_number, sockfd);
-        } else if (voip_is_block_inquiry(message, length)) {
-            camcontrol_voip_det_cmd = false;
-            res_voip_inq_blk(client, recv_sequence_number, sockfd);
-        } else if (length > 2 && message[0] == kCameraOne && message[1] == kInquiry) {
-            camcontrol_voip_det_cmd = true;
-            visca_inq_command inq =
-                voip_inquiry_record(message, length, client, recv_sequence_number, sockfd);
-            if (m_visca.vid_fmt_switch) {
-                continue;  // no reply during a format change
-            }
+void Camcontrol::voip_handle_datagram(const uint8_t* datagram, int length,
+                                      const sockaddr_in& client, int sockfd)
+{
+    voip_header header;
+    if (!voip_decode_header(datagram, length, header)) {
+        return;  // shorter than its header
+    }
+    recv_payload_type = header.payload_type;
+    recv_payload_length = header.payload_length;
+    recv_sequence_number = header.sequence_number;
+
+    if (recv_payload_type == VOIP_CONTROL_COMMAND) {
+        std::memcpy(voip_control_command.cmd + 4, datagram + 4, 4);
+        voip_control_command.sequence_number = recv_sequence_number;
+        voip_control_command.cliaddr = client;
+        voip_control_command.new_cmd = true;
+        voip_send(sockfd, client, voip_control_command.cmd, voip_control_command.cmd_length);
+        return;
+    }
+    if (recv_payload_type != VOIP_VISCA_COMMAND && recv_payload_type != VOIP_VISCA_INQUIRY &&
+        recv_payload_type != VOIP_DEVICE_SETTING) {
+        return;
+    }
+    // What is done depends on the payload, whichever of the three types carried it.
+    uint8_t message[VOIP_MESSAGE_MAX];
+    const int message_length = voip_visca_message(datagram, length, message);
+    if (message_length == 0) {
+        return;
+    }
+    if (is_if_clear(message, message_length)) {
+        camcontrol_voip_det_cmd = true;
+        visca_inq_command inq =
+            voip_inquiry_record(message, message_length, client, recv_sequence_number, sockfd);
+        if (!m_visca.vid_fmt_switch) {
             m_visca.visca_exec_inq_cmd(inq);
-            if (inq.inq_fill && voip_reply_complete(inq)) {
+            if (inq.inq_fill) {
                 sendto_res_voip_tx(inq);
             }
+        }
+    } else if (voip_is_camera_command(message, message_length)) {
+        camcontrol_voip_det_cmd = true;
+        write_voip_command(message, message_length, client, recv_sequence_number, sockfd);
+    } else if (voip_is_block_inquiry(message, message_length)) {
+        camcontrol_voip_det_cmd = false;
+        res_voip_inq_blk(client, recv_sequence_number, sockfd);
+    } else if (message_length > 2 && message[0] == kCameraOne && message[1] == kInquiry) {
+        camcontrol_voip_det_cmd = true;
+        visca_inq_command inq =
+            voip_inquiry_record(message, message_length, client, recv_sequence_number, sockfd);
+        if (m_visca.vid_fmt_switch) {
+            return;  // no reply during a format change
+        }
+        m_visca.visca_exec_inq_cmd(inq);
+        if (inq.inq_fill && voip_reply_complete(inq)) {
+            sendto_res_voip_tx(inq);
         }
     }
 }

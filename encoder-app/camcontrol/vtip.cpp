@@ -68,28 +68,34 @@ void Camcontrol::camcontrol_vtip()
             continue;
         }
         traffic = true;
-        voip_header header;
-        if (!voip_decode_header(recv_buffer_vtip, recv_length_vtip, header)) {
-            continue;
-        }
-        recv_payload_type_vtip = header.payload_type;
-        recv_payload_length_vtip = header.payload_length;
-        recv_sequence_number_vtip = header.sequence_number;
-        if (recv_payload_type_vtip != VOIP_VISCA_COMMAND &&
-            recv_payload_type_vtip != VOIP_VISCA_INQUIRY) {
-            continue;
-        }
-        uint8_t message[VOIP_MESSAGE_MAX];
-        const int length = voip_visca_message(recv_buffer_vtip, recv_length_vtip, message);
-        if (voip_is_camera_command(message, length)) {
-            camcontrol_vtip_det_cmd = true;
-            write_voip_command(message, length, cliaddr_vtip, recv_sequence_number_vtip, sockfd);
-        } else if (length > 1 && message[1] == kInquiry) {
-            // Of the inquiries only the block inquiry is answered here.
-            camcontrol_vtip_det_cmd = false;
-            if (voip_is_block_inquiry(message, length)) {
-                res_voip_inq_blk(cliaddr_vtip, recv_sequence_number_vtip, sockfd);
-            }
+        vtip_handle_datagram(recv_buffer_vtip, recv_length_vtip, cliaddr_vtip, sockfd);
+    }
+}
+
+void Camcontrol::vtip_handle_datagram(const uint8_t* datagram, int length,
+                                      const sockaddr_in& client, int sockfd)
+{
+    voip_header header;
+    if (!voip_decode_header(datagram, length, header)) {
+        return;
+    }
+    recv_payload_type_vtip = header.payload_type;
+    recv_payload_length_vtip = header.payload_length;
+    recv_sequence_number_vtip = header.sequence_number;
+    if (recv_payload_type_vtip != VOIP_VISCA_COMMAND &&
+        recv_payload_type_vtip != VOIP_VISCA_INQUIRY) {
+        return;
+    }
+    uint8_t message[VOIP_MESSAGE_MAX];
+    const int message_length = voip_visca_message(datagram, length, message);
+    if (voip_is_camera_command(message, message_length)) {
+        camcontrol_vtip_det_cmd = true;
+        write_voip_command(message, message_length, client, recv_sequence_number_vtip, sockfd);
+    } else if (message_length > 1 && message[1] == kInquiry) {
+        // Of the inquiries only the block inquiry is answered here.
+        camcontrol_vtip_det_cmd = false;
+        if (voip_is_block_inquiry(message, message_length)) {
+            res_voip_inq_blk(client, recv_sequence_number_vtip, sockfd);
         }
     }
 }

@@ -3,7 +3,9 @@
 #include <sys/resource.h>
 #include <termios.h>
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -139,6 +141,10 @@ public:
     visca_command cam_exposure_shut_updown[number_of_cmd];
     visca_command cam_exposure_bright_updown[number_of_cmd];
     visca_command cam_misc[number_of_cmd];
+    // The slots above, in the order a drain (exec_ndi_visca) sends them.
+    using command_slot = visca_command (visca::*)[number_of_cmd];
+    static constexpr std::size_t number_of_slots = 27;
+    static const std::array<command_slot, number_of_slots>& sending_order();
 
     // General inquiry slot. The inquiry operations here build their packets in records of their
     // own, so two threads (status poller, format change) never share scratch space.

@@ -48,7 +48,7 @@ const InitialSlot kInitialSlots[] = {
 };
 
 // The order in which a drain sends the pending slots.
-const Slot kExecutionOrder[] = {
+const std::array<Slot, visca::number_of_slots> kExecutionOrder = {
     &visca::cam_pt_dir_move_command,
     &visca::cam_pt_stop_command,
     &visca::cam_pt_position_command,
@@ -81,6 +81,11 @@ const Slot kExecutionOrder[] = {
 constexpr auto kDrainPeriod = std::chrono::milliseconds(20);
 
 }  // namespace
+
+const std::array<visca::command_slot, visca::number_of_slots>& visca::sending_order()
+{
+    return kExecutionOrder;
+}
 
 void visca::init_visca_command()
 {

@@ -165,6 +165,15 @@ const std::vector<CameraModel::CommandRow>& CameraModel::command_table()
     return table;
 }
 
+bool CameraModel::accepts_command(const Bytes& packet)
+{
+    const CommandRow* row = nullptr;
+    Setting* setting = nullptr;
+    return packet.size() >= 3 && packet[0] == visca::kCameraAddress &&
+           packet[1] == visca::kCommand && packet.back() == visca::kTerminator &&
+           command_valid(packet, row, setting);
+}
+
 bool CameraModel::command_valid(const Bytes& p, const CommandRow*& row, Setting*& setting)
 {
     for (const CommandRow& r : command_table()) {

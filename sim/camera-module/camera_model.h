@@ -90,6 +90,9 @@ public:
     std::vector<Reply> advance(TimePoint now);
     // The earliest time advance() has something to do.
     std::optional<TimePoint> next_event() const;
+    // True when the module takes `packet` as a command: 81 01, a command or setting it knows,
+    // every parameter byte in its range, FF. Any other packet with 81 01 gets a syntax error.
+    bool accepts_command(const Bytes& packet);
     // True while socket 1 or 2 holds a command whose completion has not gone out.
     bool socket_busy(int socket) const;
 

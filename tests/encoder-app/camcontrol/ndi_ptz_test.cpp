@@ -15,39 +15,6 @@
 
 namespace {
 
-using Slot = visca_command (visca::*)[visca::number_of_cmd];
-
-// The engine's sending order.
-const Slot kEngineOrder[] = {
-    &visca::cam_pt_dir_move_command,
-    &visca::cam_pt_stop_command,
-    &visca::cam_pt_position_command,
-    &visca::cam_pt_ab_position_command,
-    &visca::cam_pt_home_command,
-    &visca::cam_pt_reset_command,
-    &visca::cam_zoom_direct,
-    &visca::cam_zoom_speed,
-    &visca::cam_zoom_stop,
-    &visca::cam_preset_call_rst_recall,
-    &visca::cam_focus_mode,
-    &visca::cam_focus_near_far_dir,
-    &visca::cam_focus_near_far_speed,
-    &visca::cam_focus_stop,
-    &visca::cam_wb_mode,
-    &visca::cam_wb_one_push_trig,
-    &visca::cam_wb_rg_dir,
-    &visca::cam_wb_bg_dir,
-    &visca::cam_exposure_mode,
-    &visca::cam_exposure_iris_dir,
-    &visca::cam_exposure_bright_dir,
-    &visca::cam_exposure_shut_dir,
-    &visca::cam_exposure_gain_dir,
-    &visca::cam_exposure_iris_updown,
-    &visca::cam_exposure_shut_updown,
-    &visca::cam_exposure_bright_updown,
-    &visca::cam_misc,
-};
-
 class NdiPtzHandler : public ::testing::Test {
 protected:
     NdiPtzHandler()
@@ -70,7 +37,7 @@ protected:
     {
         std::vector<std::string> packets;
         const int index = control.m_visca.cap_cmd_index;
-        for (const Slot slot : kEngineOrder) {
+        for (const visca::command_slot slot : visca::sending_order()) {
             visca_command& command = (control.m_visca.*slot)[index];
             if (!command.cmd_fill) {
                 continue;

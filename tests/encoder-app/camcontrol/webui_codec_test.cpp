@@ -178,6 +178,26 @@ TEST(WebUINumberCodecs, NegativeOrHugeNumbersGiveValuesNoParameterFieldHolds)
     EXPECT_EQ(WebUINormalGetVal(nullptr, kUnchanged), kUnchanged);
 }
 
+// Camera values are 32-bit: the widest still writes its number, a wider value has no text (no
+// offset arithmetic may overflow on it).
+TEST(WebUINumberCodecs, ValuesWiderThan32BitsHaveNoText)
+{
+    const struct {
+        SetFn set;
+        int64_t offset;
+    } codecs[] = {{WebUINormalSetVal, 0},
+                  {WebUI128SetVal, 128},
+                  {WebUIColorMatrixSetVal, 99},
+                  {WebUIDetailHvBalanceSetVal, 7},
+                  {WebUIBlackLevelSetVal, 48}};
+    for (const auto& codec : codecs) {
+        EXPECT_EQ(codec.set(0xFFFFFFFFU), std::to_string(int64_t{0xFFFFFFFF} - codec.offset));
+        for (const uint64_t wide : {uint64_t{1} << 32U, UINT64_MAX, uint64_t{INT64_MAX} + 9}) {
+            EXPECT_EQ(codec.set(wide), "NULL") << codec.offset << " " << wide;
+        }
+    }
+}
+
 // A number that a binding's read codec accepts, and that its command can carry, is what the
 // binding's write codec gives back.
 TEST(WebUINumberCodecs, EveryAcceptedNumberWritesBackAsItself)
