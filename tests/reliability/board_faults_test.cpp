@@ -80,7 +80,7 @@ TEST_F(BoardFaults, EncoderFaultsCostOnlyTheBadFrames)
     }
     // Dropped frames and one restart of encoding cost a few pictures, not seconds.
     expect_receiver_lost_nothing(*receiver, receiver_seconds, kMinFps, 1);
-    const std::string log = m_script->output();
+    const std::string log = encoder_log();
     EXPECT_NE(log.find("NOVALID FRAME"), std::string::npos) << log;
     EXPECT_NE(log.find("SAME FRAME"), std::string::npos) << log;
     expect_clean_stop();

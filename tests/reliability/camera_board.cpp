@@ -220,6 +220,11 @@ void CameraBoardTest::SetUp()
     }
 }
 
+std::string CameraBoardTest::encoder_log() const
+{
+    return file_text(m_root + "/var/log/encoder-app.log");
+}
+
 void CameraBoardTest::TearDown()
 {
     m_script.reset();

@@ -110,6 +110,8 @@ protected:
     pid_t platform_pid() const;
     bool board_running() { return m_script && m_script->running(); }
     std::string etc(const std::string& name) const { return m_root + "/etc/" + name; }
+    // What encoder-app printed (the board writes its output to this file).
+    std::string encoder_log() const;
     std::string log(const std::string& name) const { return m_dir / name; }
     // One command to a simulator's control socket (the board fact naming it, such as
     // "BOARD_CAMERA_SIM_CONTROL"); its reply up to and with the line starting "ok" or "err".
