@@ -13,18 +13,6 @@
 
 namespace vantor::test {
 
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds deadline)
-{
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 SenderPtr make_sender(const std::string& name, const char* config)
 {
     const NDIlib_send_create_t settings(name.c_str(), nullptr, false, false);

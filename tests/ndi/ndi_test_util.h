@@ -15,16 +15,12 @@
 
 #include "Processing.NDI.Lib.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 #include "vantor/unique_fd.h"
 
 namespace vantor::test {
 
-// Generous: the tests also run under sanitizers and qemu on a shared machine.
-inline constexpr std::chrono::seconds kDeadline{20};
-
-// Polls `condition` until it holds or the deadline passes; returns its last value.
-bool wait_until(const std::function<bool()>& condition,
-                std::chrono::milliseconds deadline = kDeadline);
+inline constexpr std::chrono::seconds kDeadline = kDefaultDeadline;
 
 struct SenderDeleter {
     void operator()(NDIlib_send_instance_type* sender) const { NDIlib_send_destroy(sender); }

@@ -1,29 +1,23 @@
 // Hardware faults of the platform daemon's side of the board, injected on fpga-sim: an I2C chip
 // that stops answering, and the command channel's UIO device missing at start.
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "fpga_sim_process.h"
-#include "support/child_process.h"
-#include "support/temp_board_root.h"
+#include "platform_daemon_test.h"
+#include "support/count_of.h"
 #include "support/wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using vantor::test::count_of;
-using vantor::test::read_text;
 using vantor::test::wait_until;
 
 const std::string kFormatDone = "Change UHDSDI STD Format = 20\n";
@@ -35,47 +29,7 @@ bool has_event(const std::vector<std::string>& events, const std::string& part)
     });
 }
 
-class PlatformFaults : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vantor::test::make_platform_board(m_root);
-        m_sim = std::make_unique<vantor::test::FpgaSimProcess>();
-        ASSERT_TRUE(m_sim->started()) << m_sim->ready_line();
-    }
-
-    void TearDown() override
-    {
-        if (m_app > 0) {
-            ::kill(m_app, SIGTERM);
-            int status = 0;
-            ::waitpid(m_app, &status, 0);
-        }
-        m_sim.reset();
-    }
-
-    void start_daemon()
-    {
-        vantor::test::ChildStreams streams;
-        streams.in.path = "/dev/null";
-        streams.out.path = m_root / "/app.log";
-        streams.out.flags = O_WRONLY | O_CREAT | O_TRUNC;
-        streams.err.fd = STDOUT_FILENO;
-        m_app = vantor::test::start_child({std::string(VANTOR_BIN_DIR) + "/platform-app"}, streams);
-        ASSERT_GT(m_app, 0);
-    }
-    std::string log() const { return read_text(m_root / "/app.log"); }
-    bool wait_for_log(const std::string& line, size_t times)
-    {
-        return wait_until([&] { return count_of(log(), line) >= times; }, 30s);
-    }
-    bool daemon_running() const { return m_app > 0 && ::waitpid(m_app, nullptr, WNOHANG) == 0; }
-    std::string reg(const std::string& name) { return m_sim->reg(name); }
-
-    vantor::test::TempBoardRoot m_root;
-    std::unique_ptr<vantor::test::FpgaSimProcess> m_sim;
-    pid_t m_app = -1;
-};
+class PlatformFaults : public vantor::test::PlatformDaemonTest {};
 
 // The transmitter (0x3B) stops answering: each of its transactions fails with one line, the rest
 // of the format change (receiver, both frame buffers) is carried out, and once the chip answers
@@ -83,7 +37,6 @@ protected:
 TEST_F(PlatformFaults, ChipNotAnsweringFailsOnlyItsOwnStepsOfAFormatChange)
 {
     start_daemon();
-    ASSERT_TRUE(wait_for_log("Platform Rdy----Done !", 1)) << log();
     m_sim->command("i2c mute 3B");
     m_sim->command("events");  // forget the bring-up
     m_sim->command("std 12 20");
@@ -118,7 +71,7 @@ TEST_F(PlatformFaults, MissingUioIsSaidOnceAndUsedOnceItAppears)
     const ssize_t length = ::readlink(uio.c_str(), target, sizeof target - 1);
     ASSERT_GT(length, 0);
     ASSERT_EQ(::unlink(uio.c_str()), 0);
-    start_daemon();
+    launch_daemon();
     ASSERT_TRUE(wait_for_log("can't open!", 1)) << log();
     m_sim->command("std 12 20");  // queued: no interrupt is armed without the device
     EXPECT_FALSE(wait_until([&] { return count_of(log(), kFormatDone) > 0; }, 2s));

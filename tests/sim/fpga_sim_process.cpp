@@ -33,15 +33,6 @@ void make_platform_board(const TempBoardRoot& root)
     }
 }
 
-size_t count_of(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 std::string FpgaSimProcess::reg(const std::string& name)
 {
     for (const std::string& line : command("dump")) {

@@ -48,7 +48,4 @@ private:
 // what fpga-sim makes: "/dev" and the HDMI transmitter's reset line, GPIO 957.
 void make_platform_board(const TempBoardRoot& root);
 
-// How often `what` occurs in `text`.
-size_t count_of(const std::string& text, const std::string& what);
-
 }  // namespace vantor::test

@@ -5,27 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstddef>
-#include <fcntl.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include <png.h>
 
-#include "fpga_sim_process.h"
 #include "platform/osd/osd_font.h"
-#include "support/child_process.h"
-#include "support/temp_board_root.h"
+#include "platform_daemon_test.h"
+#include "support/count_of.h"
 #include "support/wait_until.h"
 
 namespace {
 
 using vantor::test::count_of;
-using vantor::test::FpgaSimProcess;
-using vantor::test::read_text;
-using vantor::test::TempBoardRoot;
 using vantor::test::wait_until;
 
 // The first index at or after `from` of an event equal to `event`; npos if none.
@@ -37,54 +30,7 @@ size_t find_event(const std::vector<std::string>& events, const std::string& eve
     return at == events.end() ? std::string::npos : static_cast<size_t>(at - events.begin());
 }
 
-class PlatformApp : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vantor::test::make_platform_board(m_root);
-        m_sim = std::make_unique<FpgaSimProcess>();
-        ASSERT_TRUE(m_sim->started()) << m_sim->ready_line();
-    }
-
-    void TearDown() override
-    {
-        if (m_app > 0) {
-            ::kill(m_app, SIGTERM);
-            int status = 0;
-            ::waitpid(m_app, &status, 0);
-            // A sanitizer build reports on standard error while the daemon runs.
-            const std::string errors = read_text(m_root / "/app.err");
-            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
-        }
-        m_sim.reset();
-    }
-
-    // Starts the daemon and waits until it has brought the chips up.
-    void start_daemon()
-    {
-        vantor::test::ChildStreams streams;
-        streams.in.path = "/dev/null";
-        streams.out.path = log_path();
-        streams.out.flags = O_WRONLY | O_CREAT | O_TRUNC;
-        streams.err.path = m_root / "/app.err";
-        streams.err.flags = O_WRONLY | O_CREAT | O_TRUNC;
-        m_app = vantor::test::start_child({std::string(VANTOR_BIN_DIR) + "/platform-app"}, streams);
-        ASSERT_GT(m_app, 0);
-        ASSERT_TRUE(wait_for_log("Platform Rdy----Done !", 1, std::chrono::seconds(20))) << log();
-    }
-
-    std::string log_path() const { return m_root / "/app.log"; }
-    std::string log() const { return read_text(log_path()); }
-    bool wait_for_log(const std::string& line, size_t times, std::chrono::milliseconds deadline)
-    {
-        return wait_until([&] { return count_of(log(), line) >= times; }, deadline);
-    }
-    std::string reg(const std::string& name) { return m_sim->reg(name); }
-
-    TempBoardRoot m_root;
-    std::unique_ptr<FpgaSimProcess> m_sim;
-    pid_t m_app = -1;
-};
+class PlatformApp : public vantor::test::PlatformDaemonTest {};
 
 TEST_F(PlatformApp, FormatCommandReconfiguresReceiverFrameBuffersAndTransmitterInOrder)
 {

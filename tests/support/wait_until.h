@@ -5,13 +5,18 @@
 
 namespace vantor::test {
 
-// Polls `done` every millisecond until it is true or `deadline` has passed; reports which.
-template <typename Done> bool wait_until(Done done, std::chrono::milliseconds deadline)
+// Generous: the tests also run under sanitizers and qemu on a shared machine.
+inline constexpr std::chrono::seconds kDefaultDeadline{20};
+
+// Polls `done` every millisecond until it is true or `deadline` has passed; returns its last
+// value (it is asked once more at the deadline).
+template <typename Done>
+bool wait_until(Done done, std::chrono::milliseconds deadline = kDefaultDeadline)
 {
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= end) {
-            return false;
+            return done();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -253,7 +253,7 @@ TEST_F(EncodeControl, AFrameWaitThatNeverReturnsIsGivenUpAtStop)
         g_driver_on.store(false);
         ASSERT_TRUE(waiting);
         EXPECT_TRUE(c.ended_unanswered());
-        EXPECT_EQ(count_of(out, "frame wait given up at stop\n"), 1);
+        EXPECT_EQ(count_of(out, "frame wait given up at stop\n"), 1U);
         EXPECT_LT(position(out, "frame wait given up at stop"),
                   position(out, "STOP wait_ndi_frame_thread"));
         EXPECT_LT(position(out, "STOP wait_ndi_frame_thread"),
@@ -276,7 +276,7 @@ TEST_F(EncodeControl, AfterAGivenUpWaitTheNextStartStreamsAgain)
     EXPECT_TRUE(wait_until([&] { return m_fake->frames_left() == 0; }));
     m_tx.stop_encode();
     const std::string out = GetCapturedStdout();
-    EXPECT_EQ(count_of(out, "frame wait given up at stop\n"), 1) << "only the first stop";
+    EXPECT_EQ(count_of(out, "frame wait given up at stop\n"), 1U) << "only the first stop";
     EXPECT_EQ(m_tx.FrameSentCount.load(), 3);
 }
 
@@ -306,7 +306,7 @@ TEST_F(EncodeControl, StartThenStopSendsEveryQueuedPictureBeforeTheThreadsEnd)
     m_tx.stop_encode();
     const std::string out = GetCapturedStdout();
     // No sender: each picture is reported as it is dropped, all of them before the threads end.
-    EXPECT_EQ(count_of(out, "sender DEAD\n"), 80);
+    EXPECT_EQ(count_of(out, "sender DEAD\n"), 80U);
     EXPECT_LT(out.rfind("sender DEAD"), std::max(position(out, "send_full thread done!"),
                                                  position(out, "send_prvw thread done!")));
     EXPECT_LT(position(out, "START send_video_frame"), position(out, "END send_video_frame"));
@@ -339,8 +339,8 @@ TEST_F(EncodeControl, AMissingDeviceIsReportedOnceAndWaitsFailAtAPace)
     const std::string out = GetCapturedStdout();
     EXPECT_EQ(out.find("Open m_vantorspeedhqDevice\nFailed to open the vantor-speedhq device\n"),
               0U);
-    EXPECT_EQ(count_of(out, "Failed to open"), 1);
-    const int errors = count_of(out, "err ");
+    EXPECT_EQ(count_of(out, "Failed to open"), 1U);
+    const size_t errors = count_of(out, "err ");
     EXPECT_GE(errors, 1);
     EXPECT_LE(errors, 1 + static_cast<int>(elapsed / m_tx.frame_wait_retry_pause));
 }
@@ -370,7 +370,7 @@ protected:
         }
     }
     // Checks done since the mark: each is followed by request 13.
-    int periods() { return count_of(since_mark(), "13=0"); }
+    size_t periods() { return count_of(since_mark(), "13=0"); }
 
     std::vector<std::string> since_mark()
     {
@@ -483,7 +483,7 @@ TEST_F(SettingsWatcher, StuckOnTheThirtyFirstCheckWithoutAFrame)
     m_tx.DeTectStuck.store(true);  // left from an earlier run: each start clears it
     m_fake->gate(VANTOR_SPEEDHQ_IOCTL_SEL_Q);
     start(52);
-    for (int check = 1; check <= 45; ++check) {
+    for (size_t check = 1; check <= 45; ++check) {
         SCOPED_TRACE("check " + std::to_string(check));
         ASSERT_TRUE(wait_until([&] { return m_fake->holding() && periods() == check; }));
         // A frame announced after check 10 is seen by check 11; 31 checks without one follow.
@@ -503,7 +503,7 @@ TEST_F(SettingsWatcher, StuckFromTheFirstRunWithoutAnyFrame)
     m_tx.settings_period = std::chrono::milliseconds(1);
     m_fake->gate(VANTOR_SPEEDHQ_IOCTL_SEL_Q);
     start(52);
-    for (int check = 1; check <= 32; ++check) {
+    for (size_t check = 1; check <= 32; ++check) {
         SCOPED_TRACE("check " + std::to_string(check));
         ASSERT_TRUE(wait_until([&] { return m_fake->holding() && periods() == check; }));
         EXPECT_EQ(m_tx.DeTectStuck.load(), check >= 31);

@@ -178,10 +178,10 @@ TEST_F(FramePipeline, BadHeadersAndShortPicturesAreDropped)
     EXPECT_EQ(sizes(queued.preview), (std::vector<int>{4}));
     // Pictures too short for a header are not read at all.
     const std::vector<std::string> requests = m_fake->requests();
-    EXPECT_EQ(count_of(requests, "read:3"), 0);
-    EXPECT_EQ(count_of(requests, "read:1"), 0);
-    EXPECT_EQ(count_of(requests, "read:2"), 0);
-    EXPECT_EQ(count_of(requests, "read:4"), 2);
+    EXPECT_EQ(count_of(requests, "read:3"), 0U);
+    EXPECT_EQ(count_of(requests, "read:1"), 0U);
+    EXPECT_EQ(count_of(requests, "read:2"), 0U);
+    EXPECT_EQ(count_of(requests, "read:4"), 2U);
 }
 
 TEST_F(FramePipeline, LengthsBeyondAPlausiblePictureAreDroppedUnread)
@@ -278,7 +278,7 @@ TEST_F(FramePipeline, InvalidBufferIndicesAreReportedAndAboveFiveRestartTheEncod
               std::string::npos);
     EXPECT_NE(out.find("Buffer 6 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
               std::string::npos);
-    EXPECT_EQ(count_of(out, "NOVALID FRAME"), 3);
+    EXPECT_EQ(count_of(out, "NOVALID FRAME"), 3U);
     EXPECT_EQ(sizes(queued.program), (std::vector<int>{1001}));
     EXPECT_EQ(m_tx.FrameSentCount.load(), 1);
 
@@ -301,7 +301,7 @@ TEST_F(FramePipeline, ARepeatedBufferIndexIsCountedButGivesNoPictures)
     const vantor::test::Queued queued = run_frame_thread();
     const std::string out = GetCapturedStdout();
     EXPECT_NE(out.find("Buffer 1 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!SAME FRAME\n"), std::string::npos);
-    EXPECT_EQ(count_of(out, "SAME FRAME"), 1);
+    EXPECT_EQ(count_of(out, "SAME FRAME"), 1U);
     EXPECT_EQ(sizes(queued.program), (std::vector<int>{1001, 1003}));
     EXPECT_EQ(m_tx.FrameSentCount.load(), 3);
 }
@@ -326,7 +326,7 @@ TEST_F(FramePipeline, InterlacedPicturesCarryTheReportedFieldParity)
     for (const auto& preview : queued.preview) {
         EXPECT_EQ(preview->frame_format_type, NDIlib_frame_format_type_progressive);
     }
-    EXPECT_EQ(count_of(m_fake->requests(), "9=0"), 6);
+    EXPECT_EQ(count_of(m_fake->requests(), "9=0"), 6U);
 }
 
 TEST_F(FramePipeline, QueuesKeepTheThreeNewestPictures)
@@ -353,7 +353,7 @@ TEST_F(FramePipeline, AFailedWaitIsReportedAndRetriedAfterAPause)
     frame_thread.join();
     const auto elapsed = std::chrono::steady_clock::now() - started;
     const std::string out = GetCapturedStdout();
-    const int errors = count_of(out, "err ");
+    const size_t errors = count_of(out, "err ");
     EXPECT_GE(errors, 4);
     // Each failure is followed by a pause: never more failures than pauses fit in the time.
     EXPECT_LE(errors, 1 + static_cast<int>(elapsed / m_tx.frame_wait_retry_pause));

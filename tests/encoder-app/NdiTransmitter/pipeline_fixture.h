@@ -13,8 +13,9 @@
 
 #include "NdiTransmitter/NdiTransmitter.h"
 #include "fake_encoder.h"
-#include "stream_test_util.h"
+#include "support/count_of.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 
 namespace vantor::test {
 

@@ -13,9 +13,10 @@
 
 #include "NdiTransmitter/NdiTransmitter.h"
 #include "speedhq_decode.h"
-#include "stream_test_util.h"
+#include "support/count_of.h"
 #include "support/speedhq_sim.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -272,8 +273,8 @@ TEST_F(PipelineSim, DeviceFaultsAreReportedAndAnIndexAboveFiveRestarts)
               std::string::npos);
     EXPECT_NE(out.find("Buffer 6 \n!!!!!!!!!!!!!!!!!!!!!!!!!!!!NOVALID FRAME\n"),
               std::string::npos);
-    EXPECT_EQ(count_of(out, "NOVALID FRAME\n"), 3);
-    EXPECT_EQ(count_of(out, "SAME FRAME\n"), 1);
+    EXPECT_EQ(count_of(out, "NOVALID FRAME\n"), 3U);
+    EXPECT_EQ(count_of(out, "SAME FRAME\n"), 1U);
     // The frame thread's requests alone (the settings thread's 13, 14, 5 and 6 interleave):
     // index 6 is followed by a stop and a start of the encoder, then the next wait.
     std::vector<std::string> frame_requests;
@@ -294,7 +295,7 @@ TEST_F(PipelineSim, AStalledEncoderIsDetectedAndStopsInOrder)
     // Once frames come (about 60 a second; the simulator first encodes its pictures), checks
     // every 50 ms never see 31 in a row without one.
     ASSERT_TRUE(wait_until([&] { return m_tx.FrameSentCount.load() > 0; }));
-    const int checks = count_of(m_sim->requests(), "13=0");
+    const size_t checks = count_of(m_sim->requests(), "13=0");
     ASSERT_TRUE(wait_until([&] { return count_of(m_sim->requests(), "13=0") >= checks + 40; }));
     EXPECT_FALSE(m_tx.DeTectStuck.load());
     m_sim->command("stall");

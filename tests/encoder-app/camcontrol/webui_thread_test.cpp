@@ -5,11 +5,13 @@
 #include <chrono>
 #include <thread>
 
+#include "support/wait_until.h"
 #include "webui_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using vantor::test::wait_until;
 using webui_test::is_block_inquiry;
 using webui_test::WebUIFixture;
 
@@ -29,18 +31,6 @@ protected:
             count += is_block_inquiry(p) ? 1U : 0U;
         }
         return count;
-    }
-
-    template <typename Pred> static bool wait_until(Pred pred, std::chrono::milliseconds deadline)
-    {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
     }
 };
 

@@ -18,6 +18,7 @@
 #include "camcontrol/Camcontrol.h"
 #include "main/video_format.h"
 #include "support/camera_sim.h"
+#include "support/count_of.h"
 #include "support/temp_board_root.h"
 #include "support/wait_until.h"
 #include "visca/visca.h"
@@ -25,6 +26,7 @@
 namespace {
 
 using vantor::test::CameraSimProcess;
+using vantor::test::count_of;
 using vantor::test::TempBoardRoot;
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
@@ -48,11 +50,6 @@ visca_inq_command inquiry_of(std::initializer_list<uint8_t> bytes)
     std::memcpy(inq.cmd, bytes.begin(), bytes.size());
     inq.cmd_length = static_cast<int>(bytes.size());
     return inq;
-}
-
-size_t count_of(const std::vector<std::string>& history, const std::string& packet)
-{
-    return static_cast<size_t>(std::count(history.begin(), history.end(), packet));
 }
 
 class SimulatorBoard : public ::testing::Test {
