@@ -11,6 +11,7 @@
 #include "platform/osd/osd.h"
 #include "platform/osd/osd_state.h"
 #include "platform/uhdsdi/fb_uhdsdi.h"
+#include "support/recording_i2c.h"
 #include "support/recording_registers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
@@ -19,7 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // bitmap's pixels (what was drawn earlier decides nothing, and clearing them costs more than
     // most inputs).
     g_osd = OsdState{};
+    // Both recordings are emptied: they grow with every access and wait (a frame buffer set-up
+    // waits), and kept across inputs they would fill the memory.
     vantor::test::RecordingRegisters::reset();
+    vantor::test::RecordingI2c::reset();
     OSD_ClearFeatruePoint();
 
     bool drawn = false;
