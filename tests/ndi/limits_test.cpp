@@ -150,29 +150,27 @@ TEST_F(NdiTest, ChattyReceiverDoesNotPushOutAnothersCapturedMetadata)
     ReceiverPtr controller = make_receiver(sender.get());
     ReceiverPtr chatty = make_receiver(sender.get());
     ASSERT_TRUE(wait_for_connections(sender.get(), 2));
-    NDIlib_tally_t tally;
     // Each receiver's tally follows its metadata on the same connection: once the sender shows
     // it, the metadata before it is queued.
+    const auto tally_shown = [&sender](NDIlib_recv_instance_type* receiver, bool program) {
+        const NDIlib_tally_t tally(program, !program);
+        NDIlib_recv_set_tally(receiver, &tally);
+        return wait_until([&] {
+            NDIlib_tally_t shown;
+            NDIlib_send_get_tally(sender.get(), &shown, 10);
+            return program ? shown.on_program : shown.on_preview;
+        });
+    };
     char command[] = "<ntk_ptz_pan_tilt_speed pan_speed=\"0.5\"/>";
     const NDIlib_metadata_frame_t command_frame(0, 0, command);
     ASSERT_TRUE(NDIlib_recv_send_metadata(controller.get(), &command_frame));
-    const NDIlib_tally_t program(true, false);
-    NDIlib_recv_set_tally(controller.get(), &program);
-    ASSERT_TRUE(wait_until([&] {
-        NDIlib_send_get_tally(sender.get(), &tally, 10);
-        return tally.on_program;
-    }));
+    ASSERT_TRUE(tally_shown(controller.get(), true));
     char chatter[] = "<chatter/>";
     const NDIlib_metadata_frame_t chatter_frame(0, 0, chatter);
     for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(NDIlib_recv_send_metadata(chatty.get(), &chatter_frame));
     }
-    const NDIlib_tally_t preview(false, true);
-    NDIlib_recv_set_tally(chatty.get(), &preview);
-    ASSERT_TRUE(wait_until([&] {
-        NDIlib_send_get_tally(sender.get(), &tally, 10);
-        return tally.on_preview;
-    }));
+    ASSERT_TRUE(tally_shown(chatty.get(), false));
 
     std::vector<std::string> captured;
     for (std::optional<std::string> text; (text = next_captured(sender.get(), {}));) {

@@ -15,9 +15,9 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "support/child_process.h"
+#include "support/wait_until.h"
 #include "vantor/file_io.h"
 
 namespace vantor::test {
@@ -178,19 +178,13 @@ BackgroundCommand::~BackgroundCommand()
 
 int BackgroundCommand::wait(std::chrono::seconds deadline)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (m_pid > 0) {
-        int raw = 0;
-        if (::waitpid(m_pid, &raw, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        }
-        if (std::chrono::steady_clock::now() >= end) {
-            return -1;
-        }
-        std::this_thread::sleep_for(kPollStep);
+    int raw = 0;
+    if (m_pid <= 0 || !wait_until([&] { return ::waitpid(m_pid, &raw, WNOHANG) == m_pid; },
+                                  deadline, kPollStep)) {
+        return -1;
     }
-    return -1;
+    m_pid = -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 std::string BackgroundCommand::output() const
@@ -253,16 +247,12 @@ std::unique_ptr<BackgroundCommand> CameraBoardTest::start_program_receiver(int s
         log("receiver.log"));
 }
 
-bool CameraBoardTest::wait_program_seconds(const BackgroundCommand& receiver, size_t count) const
+bool CameraBoardTest::wait_more_program_seconds(const BackgroundCommand& receiver,
+                                                size_t more) const
 {
-    const auto end = std::chrono::steady_clock::now() + 90s;
-    while (std::chrono::steady_clock::now() < end) {
-        if (program_seconds(receiver.output()).size() >= count) {
-            return true;
-        }
-        std::this_thread::sleep_for(kPollStep);
-    }
-    return false;
+    const size_t count = program_seconds(receiver.output()).size() + more;
+    return wait_until([&] { return program_seconds(receiver.output()).size() >= count; }, 90s,
+                      kPollStep);
 }
 
 void CameraBoardTest::expect_receiver_lost_nothing(BackgroundCommand& receiver, int seconds,
@@ -289,13 +279,9 @@ bool CameraBoardTest::visca_all_answered(const std::vector<std::string>& request
 
 bool CameraBoardTest::wait_visca_answered(std::chrono::seconds deadline) const
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!visca_all_answered({"zoom-pos?"}, 1)) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-    }
-    return true;
+    // Each try takes up to visca-ip's own reply time-out: no pause between tries.
+    return wait_until([&] { return visca_all_answered({"zoom-pos?"}, 1); }, deadline,
+                      std::chrono::milliseconds(0));
 }
 
 vantor::UniqueFd CameraBoardTest::studio_socket(int type) const

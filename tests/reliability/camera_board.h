@@ -88,10 +88,11 @@ protected:
     // Waits until the receiver's output shows it receiving pictures.
     bool wait_receiver_connected(const BackgroundCommand& receiver) const
     {
-        return wait_program_seconds(receiver, 1);
+        return wait_more_program_seconds(receiver, 1);
     }
-    // Waits until the receiver has reported `count` seconds of program pictures.
-    bool wait_program_seconds(const BackgroundCommand& receiver, size_t count) const;
+    // Waits until the receiver has reported `more` seconds of program pictures beyond those it
+    // has reported so far.
+    bool wait_more_program_seconds(const BackgroundCommand& receiver, size_t more) const;
     // Waits for the receiver to end and expects it lost no picture (expect_pictures_kept).
     void expect_receiver_lost_nothing(BackgroundCommand& receiver, int seconds, double min_fps,
                                       int gap_seconds = 0) const;

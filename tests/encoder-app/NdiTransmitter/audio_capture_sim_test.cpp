@@ -204,6 +204,15 @@ protected:
         snd_config_update_free_global();
     }
 
+    // Opens and configures the headset input on the board's device, as the capture thread does.
+    static void open_headset(AudioSupport& audio)
+    {
+        ASSERT_EQ(snd_pcm_open(&audio.m_pHeadsetAudioCaptureHandle, audio.AlsaSndCardDeviceName,
+                               SND_PCM_STREAM_CAPTURE, 0),
+                  0);
+        ASSERT_EQ(audio.initialiseAudioDevice(audio.m_pHeadsetAudioCaptureHandle), 0);
+    }
+
     void start_settings_watcher()
     {
         m_tx.encodeRunning.store(true);
@@ -330,10 +339,7 @@ TEST_F(AudioOnBoard, CaptureGoesOnAfterAnUnderrunAndAStopEndsAReadTheSourceNever
 TEST_F(AudioOnBoard, CaptureBufferIsAboutHalfASecond)
 {
     AudioSupport audio;
-    ASSERT_EQ(snd_pcm_open(&audio.m_pHeadsetAudioCaptureHandle, audio.AlsaSndCardDeviceName,
-                           SND_PCM_STREAM_CAPTURE, 0),
-              0);
-    ASSERT_EQ(audio.initialiseAudioDevice(audio.m_pHeadsetAudioCaptureHandle), 0);
+    ASSERT_NO_FATAL_FAILURE(open_headset(audio));
     snd_pcm_uframes_t buffer = 0;
     snd_pcm_uframes_t period = 0;
     ASSERT_EQ(snd_pcm_get_params(audio.m_pHeadsetAudioCaptureHandle, &buffer, &period), 0);
@@ -344,10 +350,7 @@ TEST_F(AudioOnBoard, CaptureBufferIsAboutHalfASecond)
 TEST_F(AudioOnBoard, ReadErrorIsRecoveredAndCaptureGoesOn)
 {
     AudioSupport audio;
-    ASSERT_EQ(snd_pcm_open(&audio.m_pHeadsetAudioCaptureHandle, audio.AlsaSndCardDeviceName,
-                           SND_PCM_STREAM_CAPTURE, 0),
-              0);
-    ASSERT_EQ(audio.initialiseAudioDevice(audio.m_pHeadsetAudioCaptureHandle), 0);
+    ASSERT_NO_FATAL_FAILURE(open_headset(audio));
     std::uint8_t raw[AudioRawBlockBytes];
     ASSERT_EQ(snd_pcm_readi(audio.m_pHeadsetAudioCaptureHandle, raw, AudioFramesPerRead),
               AudioFramesPerRead);
