@@ -1,14 +1,16 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# vantor_add_test(<name> LABEL <area> SOURCES <files...> [LIBS <targets...>] [HOST_ONLY <reason>])
+# vantor_add_test(<name> LABEL <area> SOURCES <files...> [LIBS <targets...>] [HOST_ONLY <reason>]
+#                 [PROGRAMS <targets...>] [INCLUDES <dirs...>])
 # Builds one GoogleTest executable and registers each of its test cases with CTest under the label.
+# PROGRAMS are the project's programs the test starts, INCLUDES more folders of its headers.
 # Discovery runs when CTest starts, so a cross build discovers through the emulator, not at build time.
 # HOST_ONLY marks tests that need what the target's emulator cannot provide (simulators built for the
 # host, for example): on a cross build they are replaced by one test that CTest reports as skipped,
 # with the reason.
 function(vantor_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL;HOST_ONLY" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;HOST_ONLY" "SOURCES;LIBS;PROGRAMS;INCLUDES" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "vantor_add_test(${name}) needs a LABEL")
   endif()
@@ -24,8 +26,17 @@ function(vantor_add_test name)
   add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/loopback_only.cpp)
   vantor_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
-  # Tests that start the project's own programs (simulators, tools) find them here.
-  target_compile_definitions(${name} PRIVATE VANTOR_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  target_include_directories(${name} PRIVATE ${ARG_INCLUDES})
+  # Tests that start the project's own programs (simulators, tools) find them here, and those that
+  # run the project's scripts find them below the source folder. The programs a test starts are
+  # built before it (those that exist for this build: the simulators exist on the host only).
+  target_compile_definitions(${name} PRIVATE VANTOR_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+    VANTOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  foreach(program IN LISTS ARG_PROGRAMS)
+    if(TARGET ${program})
+      add_dependencies(${name} ${program})
+    endif()
+  endforeach()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
