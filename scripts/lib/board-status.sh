@@ -4,7 +4,7 @@
 # shellcheck disable=SC2034,SC2154
 # The status screen of scripts/run: one screen that stays current while the virtual camera runs.
 # Receivers in the studio (ndi-monitor; logs ROOT/var/log/status-monitor.log for the main source,
-# status-comms.log for the audio-only "comms" source) give the program and preview rates and the
+# status-comms.log for the audio-only "comms" source; each rotated, with .1 the part before) give the program and preview rates and the
 # audio level; camera-sim's control socket the tally lamp, the position
 # and the last packets on the VISCA line; fpga-sim's the OSD engine. On a terminal the screen is
 # redrawn in place every second; otherwise one plain line every 5 s. Sourced by scripts/run.
@@ -21,7 +21,7 @@ status_query() {
 # with it ("nothing received yet" before the first).
 status_last() {
   local line
-  line=$(grep -F "$2" "$log_dir/$1" 2>/dev/null | tail -n 1)
+  line=$(log_text "$log_dir/$1" | grep -F "$2" | tail -n 1)
   line=${line#"$2"}
   echo "${line:-nothing received yet}"
 }
@@ -79,13 +79,14 @@ status_loop() {
   fi
 }
 
-# status_receiver LOG ADDRESS OPTION...: one ndi-monitor in the studio, its output in LOG.
+# status_receiver LOG ADDRESS OPTION...: one ndi-monitor in the studio, its output in LOG (rotated:
+# it prints a line a second for as long as the board runs). The pid kept is ndi-monitor's.
 status_receiver() {
   local log=$1 source_address=$2
   shift 2
   local monitor=("$bin_dir/ndi-monitor" --connect-timeout 3600 "$@" "$source_address")
   [ -n "$studio_ns" ] && monitor=(ip netns exec "$studio_ns" "${monitor[@]}")
-  setsid "${monitor[@]}" </dev/null >"$log_dir/$log" 2>&1 &
+  setsid "${monitor[@]}" </dev/null > >(log_rotate_into "$log_dir/$log") 2>&1 &
   status_monitor_pids+=("$!")
 }
 

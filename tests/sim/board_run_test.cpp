@@ -232,4 +232,21 @@ TEST_F(BoardRunTest, ASimulatorThatDiesEarlyStopsTheBoard)
     expect_nothing_left({});
 }
 
+// The status screen's receivers print a line a second for as long as the board runs: their logs
+// are rotated, the newest lines in the log, the part before in ".1", older ones dropped.
+TEST(BoardLog, RotatedLogKeepsTheNewestLinesInTwoParts)
+{
+    const vantor::test::TempDir dir;
+    const std::string log = dir / "status.log";
+    const vantor::test::CommandResult result =
+        run_command({"env", "VANTOR_BOARD_LOG_LINES=10", "bash", "-c",
+                     "source \"$0\" && seq 1 25 | log_rotate_into \"$1\" && log_text \"$1\"",
+                     kSource + "/scripts/lib/board-log.sh", log},
+                    30s);
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(read_text(log), "21\n22\n23\n24\n25\n");
+    EXPECT_EQ(read_text(log + ".1"), "11\n12\n13\n14\n15\n16\n17\n18\n19\n20\n");
+    EXPECT_EQ(result.output, "11\n12\n13\n14\n15\n16\n17\n18\n19\n20\n21\n22\n23\n24\n25\n");
+}
+
 }  // namespace
