@@ -1,13 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "vantor/unique_fd.h"
+#include "support/sim_process.h"
 
 namespace vantor::test {
 
@@ -17,12 +15,9 @@ class CameraSimProcess {
 public:
     CameraSimProcess(const std::string& bin_dir, const std::string& link_path,
                      const std::string& control_path, const std::vector<std::string>& extra = {});
-    ~CameraSimProcess();
-    CameraSimProcess(const CameraSimProcess&) = delete;
-    CameraSimProcess& operator=(const CameraSimProcess&) = delete;
 
     // True once the simulator answers on its control socket.
-    bool ready() const { return m_control.valid(); }
+    bool ready() const { return m_sim.ready(); }
     // Sends one control command; returns the whole answer, ending "ok\n" or "error: ...\n".
     std::string command(const std::string& line);
     // True when the command's answer is "ok".
@@ -34,8 +29,11 @@ public:
     bool wait_line_idle(std::chrono::milliseconds deadline);
 
 private:
-    pid_t m_pid = -1;
-    vantor::UniqueFd m_control;
+    static std::vector<std::string> argv(const std::string& bin_dir, const std::string& link_path,
+                                         const std::string& control_path,
+                                         const std::vector<std::string>& extra);
+
+    SimProcess m_sim;
 };
 
 }  // namespace vantor::test

@@ -2,10 +2,6 @@
 // ALSA's file plugin reading audio-sim's FIFO), real NDI senders and receivers on loopback.
 
 #include <alsa/asoundlib.h>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +18,7 @@
 
 #include "../../ndi/ndi_test_util.h"
 #include "NdiTransmitter/NdiTransmitter.h"
-#include "support/child_process.h"
+#include "support/sim_process.h"
 #include "support/temp_board_root.h"
 #include "vantor/file_io.h"
 #include "vantor/unique_fd.h"
@@ -44,51 +40,15 @@ const std::string kSource = VANTOR_SOURCE_DIR;
 class AudioSim {
 public:
     AudioSim(const std::string& fifo, const std::string& control)
+        : m_sim({kBin + "/audio-sim", "--fifo", fifo, "--control", control}, {control, control})
     {
-        vantor::test::ChildStreams streams;
-        streams.in = {-1, "/dev/null", O_RDONLY};
-        streams.out = {-1, "/dev/null", O_WRONLY};
-        m_pid = vantor::test::start_child(
-            {kBin + "/audio-sim", "--fifo", fifo, "--control", control}, streams);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, control.c_str(), control.size() + 1);
-        wait_until([&] {
-            m_control.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-            return ::connect(m_control.get(), reinterpret_cast<const sockaddr*>(&address),
-                             sizeof(address)) == 0;
-        });
     }
-    ~AudioSim()
-    {
-        m_control.reset();
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-    AudioSim(const AudioSim&) = delete;
-    AudioSim& operator=(const AudioSim&) = delete;
 
     // Sends one command; its reply line.
-    std::string command(const std::string& line)
-    {
-        const std::string text = line + "\n";
-        if (!vantor::send_all(m_control.get(), text.data(), text.size())) {
-            return "send failed";
-        }
-        std::string reply;
-        char c = 0;
-        while (::recv(m_control.get(), &c, 1, 0) == 1 && c != '\n') {
-            reply += c;
-        }
-        return reply;
-    }
+    std::string command(const std::string& line) { return m_sim.one_line(line, "no reply"); }
 
 private:
-    pid_t m_pid = -1;
-    vantor::UniqueFd m_control;
+    vantor::test::SimProcess m_sim;
 };
 
 // What a receiver got: blocks, their shape, their send times and each channel's peak.
