@@ -240,7 +240,7 @@ TEST(BoardLog, RotatedLogKeepsTheNewestLinesInTwoParts)
     const std::string log = dir / "status.log";
     const vantor::test::CommandResult result =
         run_command({"env", "VANTOR_BOARD_LOG_LINES=10", "bash", "-c",
-                     "source \"$0\" && seq 1 25 | log_rotate_into \"$1\" && log_text \"$1\"",
+                     R"(source "$0" && seq 1 25 | log_rotate_into "$1" && log_text "$1")",
                      kSource + "/scripts/lib/board-log.sh", log},
                     30s);
     ASSERT_EQ(result.status, 0) << result.output;
