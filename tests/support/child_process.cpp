@@ -46,6 +46,15 @@ pid_t start_child(const std::vector<std::string>& argv, const ChildStreams& stre
     if (::getppid() != parent) {
         ::_exit(127);  // the test ended before the signal was armed
     }
+    // The program gets the default handling of every signal: a test run in the background (from
+    // nohup, or `&` in a script) has SIGINT and SIGQUIT ignored, and a shell script started with
+    // a signal ignored cannot trap it (the board's script would not stop on SIGINT).
+    for (const int signo : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) {
+        ::signal(signo, SIG_DFL);
+    }
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (!redirect(streams.in, STDIN_FILENO) || !redirect(streams.out, STDOUT_FILENO) ||
         !redirect(streams.err, STDERR_FILENO)) {
         ::_exit(127);
