@@ -1,8 +1,7 @@
 #include "SpeedHqEncoder.h"
 
-#include <memory>
-
 #include "TestPattern.h"
+#include "av_handles.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,16 +10,6 @@ extern "C" {
 }
 
 namespace {
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 std::string av_error_text(int code)
 {
@@ -39,9 +28,9 @@ bool encode_speedhq_picture(const PictureLayout& layout, std::vector<std::uint8_
         error = "libavcodec has no speedhq encoder";
         return false;
     }
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    vantor::av::ContextPtr context(avcodec_alloc_context3(codec));
+    vantor::av::FramePtr frame(av_frame_alloc());
+    vantor::av::PacketPtr packet(av_packet_alloc());
     if (!context || !frame || !packet) {
         error = "out of memory";
         return false;

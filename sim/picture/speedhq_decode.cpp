@@ -1,7 +1,8 @@
 #include "speedhq_decode.h"
 
 #include <cstddef>
-#include <memory>
+
+#include "av_handles.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -9,20 +10,6 @@ extern "C" {
 #include <libavutil/mem.h>
 #include <libavutil/pixdesc.h>
 }
-
-namespace {
-
-struct ContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-
-}  // namespace
 
 bool decode_speedhq(const std::vector<std::uint8_t>& bytes, int width, int height, bool chroma420,
                     DecodedPicture& picture, std::string& error)
@@ -32,9 +19,9 @@ bool decode_speedhq(const std::vector<std::uint8_t>& bytes, int width, int heigh
         error = "no speedhq decoder";
         return false;
     }
-    std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    vantor::av::ContextPtr context(avcodec_alloc_context3(codec));
+    vantor::av::FramePtr frame(av_frame_alloc());
+    vantor::av::PacketPtr packet(av_packet_alloc());
     context->width = width;
     context->height = height;
     // SpeedHQ pictures carry no size or chroma layout: the container's FourCC tells the decoder.
