@@ -1,16 +1,18 @@
 #pragma once
 
-// When the OSD is shown: 0.1 s of processor time after the last character arrived. Every
-// position command restarts the delay, a clear cancels a pending show.
+// When the OSD is shown: 0.1 s after the last character arrived. Every position command restarts
+// the delay, a clear cancels a pending show. Times come from a steady clock (64-bit): a 32-bit
+// processor-time count would overflow after about 36 minutes of the process's CPU time.
 
-#include <ctime>
+#include <chrono>
 
 class OsdShowTimer {
 public:
-    // Processor-time ticks (clock(), 1,000,000 per second) that must pass: more than 99,999.
-    static constexpr clock_t kDelay = 99999;
+    using TimePoint = std::chrono::steady_clock::time_point;
+    // The time that must pass: more than 99,999 microseconds.
+    static constexpr std::chrono::microseconds kDelay{99999};
 
-    void position(clock_t now)
+    void position(TimePoint now)
     {
         m_pending = true;
         m_start = now;
@@ -18,7 +20,7 @@ public:
     void cancel() { m_pending = false; }
     bool pending() const { return m_pending; }
     // True once, when the delay has passed; the show is then no longer pending.
-    bool due(clock_t now)
+    bool due(TimePoint now)
     {
         if (!m_pending || now - m_start <= kDelay) {
             return false;
@@ -29,5 +31,5 @@ public:
 
 private:
     bool m_pending = false;
-    clock_t m_start = 0;
+    TimePoint m_start{};
 };

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -316,13 +318,13 @@ TEST(OsdVideoInput, GeometryLockGenlockAndReady)
         (std::vector<RegisterAccess>{W(OSD_REG_SDI_SYNC_STD, 255), W(OSD_REG_PLATFORM_RDY, 1)}));
 }
 
-// The event loop's show delay, driven with explicit processor times: 'P' a position command,
-// 'C' a clear, '?' a look at the clock; the text is the times at which the show fires.
+// The show delay, driven with explicit steady-clock times in microseconds: 'P' a position
+// command, 'C' a clear, '?' a look at the clock; the text is the times at which the show fires.
 TEST(OsdShowDelay, ARunShowsOnceAfterTheLastAndAClearCancels)
 {
     struct Step {
         char what;
-        clock_t at;
+        int64_t at;
     };
     const struct {
         const char* name;
@@ -340,21 +342,26 @@ TEST(OsdShowDelay, ARunShowsOnceAfterTheLastAndAClearCancels)
           {'?', 280001},
           {'?', 400000}},
          "280000"},
-        {"exactly 99,999 ticks is not yet", {{'P', 10}, {'?', 100009}, {'?', 100010}}, "100010"},
+        {"exactly 99,999 is not yet", {{'P', 10}, {'?', 100009}, {'?', 100010}}, "100010"},
         {"clear cancels", {{'P', 0}, {'C', 50000}, {'?', 200000}}, ""},
         {"a position after a clear shows again",
          {{'P', 0}, {'C', 1}, {'P', 2}, {'?', 100002}},
          "100002"},
+        // Where a 32-bit count of microseconds (processor time on the target) overflows.
+        {"across 2^31",
+         {{'P', 2147450000}, {'?', 2147483647}, {'?', 2147483648}, {'?', 2147550001}},
+         "2147550001"},
     };
     for (const auto& c : cases) {
         OsdShowTimer timer;
         std::string shows;
         for (const Step& s : c.steps) {
+            const OsdShowTimer::TimePoint at{std::chrono::microseconds(s.at)};
             if (s.what == 'P') {
-                timer.position(s.at);
+                timer.position(at);
             } else if (s.what == 'C') {
                 timer.cancel();
-            } else if (timer.due(s.at)) {
+            } else if (timer.due(at)) {
                 shows += (shows.empty() ? "" : " ") + std::to_string(s.at);
             }
         }
