@@ -4,6 +4,7 @@
 
 #include "platform/interconnect/interconnect.h"
 #include "platform/osd/osd.h"
+#include "platform/osd/osd_font.h"
 #include "platform/osd/osd_state.h"
 
 OsdState g_osd;
@@ -31,6 +32,19 @@ uint32_t command_of(uint8_t b)
         return g_osd.cmd;
     }
     return is_position_byte(b) ? static_cast<uint32_t>(OSD_CMD_POSITION) : b;
+}
+
+// 0xA5 starts a frame, except as the second byte of a two-byte character: inside a position
+// frame whose column, row and first character byte are valid for one (the cell pair inside the
+// grid, the first byte 0xA1 to 0xFE), it is data. GB2312 has one such character in each row of
+// 94 (B5 A5 is the second character of the word for "menu"). Garbage still resynchronises at the
+// next 0xA5 anywhere else; a frame cut off right after a valid first byte would take the next
+// frame's 0xA5 as its character (drawn or refused), and that next frame is lost.
+bool is_character_byte(uint8_t b)
+{
+    return b == OSD_CMD_HEAD && g_osd.cmd == OSD_CMD_POSITION && g_osd.num == 4 &&
+           g_osd.h >= OSD_GB2312_FIRST && g_osd.h <= OSD_GB2312_LAST &&
+           g_osd.x + 2U <= OSD_MAX_H && g_osd.y < OSD_MAX_V;
 }
 
 OSD_CmdList keep_open(uint32_t cmd)
@@ -121,7 +135,7 @@ bool OSD_Read_Cmd(uint8_t* value)
 
 OSD_CmdList Osd_Cmd_Extract(uint8_t b)
 {
-    if (b == OSD_CMD_HEAD) {
+    if (b == OSD_CMD_HEAD && !is_character_byte(b)) {
         g_osd.head_en = true;
         g_osd.cmd = OSD_CMD_HEAD;
         g_osd.num = 0;

@@ -74,6 +74,17 @@ TEST(OsdFrames, AssembleCommandsAndKeepTheirValues)
         {"unknown command bytes are skipped", {0xA5, 0x10, 0x19, 0x75, 0x1A, 0x02}, "5:26"},
         {"colour space other than 2 or 3", {0xA5, 0x1A, 0x07}, "2:26"},
         {"bytes after a complete frame are ignored", {0x17, 0x02}, ""},
+        // 0xA5 as a character byte: data only as the second byte of a valid two-byte character.
+        {"B5 A5 is a character", {0xA5, 0x50, 0x03, 0x02, 0xB5, 0xA5, 0x17, 0x05}, "5:80"},
+        // (the first byte of the frame before is valid: it must not count here)
+        {"A5 as the first byte restarts", {0xA5, 0x50, 0x03, 0x02, 0xA5, 0x17, 0x05}, "6:23"},
+        {"A5 after column 39 restarts", {0xA5, 0x50, 0x27, 0x02, 0xB5, 0xA5, 0x17, 0x05}, "7:23"},
+        {"A5 after row 15 restarts", {0xA5, 0x50, 0x03, 0x0F, 0xB5, 0xA5, 0x17, 0x05}, "7:23"},
+        {"A5 after a single-byte mark restarts", {0xA5, 0x50, 0x03, 0x02, 0x00, 0xA5, 0x17, 0x05},
+         "7:23"},
+        {"A5 after a first byte below A1 restarts",
+         {0xA5, 0x50, 0x03, 0x02, 0xA0, 0xA5, 0x17, 0x05},
+         "7:23"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(feed(c.bytes), c.results) << c.name;
@@ -148,6 +159,7 @@ TEST(OsdDrawing, CharactersLandInExactlyTheirCells)
         {"GB2312 in 4K", k4K, 10, 5, 0xD6, 0xD0, Glyph::GB2312},
         {"GB2312 in 1080", k1080, 38, 14, 0xB0, 0xA1, Glyph::GB2312},
         {"GB2312 in 720", k720, 0, 0, 0xA1, 0xFE, Glyph::GB2312},
+        {"GB2312 with an A5 second byte", k1080, 6, 2, 0xB5, 0xA5, Glyph::GB2312},
         {"0x59 at column 3 is the arrow", k1080, 3, 4, 0, 0x59, Glyph::DIR},
         {"0x59 elsewhere is Y", k1080, 4, 4, 0, 0x59, Glyph::ASCII},
         {"0xAD at column 3 is blank", k1080, 3, 4, 0, 0xAD, Glyph::BLANK},
