@@ -1,5 +1,6 @@
 #include "peripheral/adv7619/adv7619.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "platform/delay/delay.h"
@@ -81,6 +82,23 @@ constexpr AdvStep k1080Lines[] = {
 };
 // clang-format on
 
+void poll_reset(I2c& bus, const AdvStep& s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + ADV761X_RESET_WAIT;
+    for (uint32_t n = 0; n < ADV761X_RESET_POLLS && std::chrono::steady_clock::now() < deadline;
+         ++n) {
+        uint8_t value = 0xFF;
+        if (!bus.ReadByte(s.dev, s.reg, value)) {
+            std::puts("ERR: SetAdv7619: reset register unreadable, going on");
+            return;
+        }
+        if (value == 0) {
+            return;
+        }
+    }
+    std::puts("ERR: SetAdv7619: reset not finished, going on");
+}
+
 void run_step(I2c& bus, const AdvStep& s)
 {
     uint8_t value = 0;
@@ -102,14 +120,7 @@ void run_step(I2c& bus, const AdvStep& s)
         }
         break;
     case Step::POLL_ZERO:
-        value = 0xFF;
-        for (uint32_t n = 0; n < ADV761X_RESET_POLLS; ++n) {
-            if (bus.ReadByte(s.dev, s.reg, value) && value == 0) {
-                return;
-            }
-        }
-        std::printf("ERR: SetAdv7619: reset not finished after %u reads, going on\n",
-                    ADV761X_RESET_POLLS);
+        poll_reset(bus, s);
         break;
     }
 }

@@ -3,6 +3,7 @@
 // The ADV7619 HDMI receiver. Its register maps answer at their own bus addresses; the IO map
 // places the others (registers F4 to FD) at the addresses below, given here in the 7-bit form.
 
+#include <chrono>
 #include <cstdint>
 
 #include "peripheral/std/std.h"
@@ -19,9 +20,11 @@ inline constexpr uint8_t ADV761X_CP = 0x44 >> 1;
 
 enum Adv761X_Resolution : uint32_t { ADV761X_4K = 0, ADV761X_2K = 1 };
 
-// Reads of the IO map's reset register (FF) while waiting for the chip reset to finish; each read
-// takes at least the bus's 1 ms pause, so this bounds the wait at about 0.1 s.
+// The wait for the chip reset to finish (the IO map's reset register FF reading 0): at most
+// ADV761X_RESET_POLLS reads and ADV761X_RESET_WAIT of time, and it ends at the first failed read
+// (a hung bus answers each read only after its time-out).
 inline constexpr uint32_t ADV761X_RESET_POLLS = 100;
+inline constexpr std::chrono::milliseconds ADV761X_RESET_WAIT{100};
 
 class Adv7619 {
 public:

@@ -18,6 +18,16 @@ constexpr uint8_t kOpRetries = 'T';
 constexpr uint8_t kOpTimeout = 'O';
 constexpr uint8_t kOpWrite = 'W';
 constexpr uint8_t kOpRead = 'R';
+// The socket's receive time-out until the caller sets its own: no request ever waits unbounded.
+constexpr uint8_t kDefaultTimeout = 10;  // 100 ms
+
+bool set_receive_timeout(int fd, uint8_t tens_of_ms)
+{
+    struct timeval tv {};
+    tv.tv_sec = tens_of_ms / 100;
+    tv.tv_usec = static_cast<suseconds_t>(tens_of_ms % 100) * 10000;
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
 
 }  // namespace
 
@@ -43,7 +53,7 @@ bool I2cLink::open(const std::string& path)
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     m_fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     m_socket = true;
-    return m_fd.valid() &&
+    return m_fd.valid() && set_receive_timeout(m_fd.get(), kDefaultTimeout) &&
            ::connect(m_fd.get(), reinterpret_cast<const struct sockaddr*>(&addr), sizeof addr) == 0;
 }
 
@@ -84,10 +94,7 @@ bool I2cLink::set_timeout(uint8_t tens_of_ms)
 {
     uint8_t ignored = 0;
     if (m_socket) {
-        struct timeval tv {};
-        tv.tv_sec = tens_of_ms / 100;
-        tv.tv_usec = static_cast<suseconds_t>(tens_of_ms % 100) * 10000;
-        return ::setsockopt(m_fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
+        return set_receive_timeout(m_fd.get(), tens_of_ms) &&
                request(kOpTimeout, 0, 0, tens_of_ms, ignored);
     }
     return ::ioctl(m_fd.get(), I2C_TIMEOUT, static_cast<unsigned long>(tens_of_ms)) == 0;
