@@ -1,6 +1,7 @@
 # The OSD font tables, rendered at build time by osd-fontgen from Debian's fonts (scripts/setup
-# installs them) and embedded as binary data (.incbin in the generated osd_font_data.cpp). Nothing
-# generated is committed. Sets VANTOR_OSD_FONT_SOURCE.
+# installs them) and embedded as binary data (.incbin in the generated osd_font_data.cpp; the
+# GB2312 tables compressed). Nothing generated is committed. Sets VANTOR_OSD_FONT_SOURCE, and
+# VANTOR_OSD_FONT_DIR (the folder with every table as drawn, for tests) in the cache.
 find_file(VANTOR_OSD_ASCII_FONT DejaVuSansMono.ttf PATHS /usr/share/fonts/truetype/dejavu NO_CMAKE_FIND_ROOT_PATH)
 find_file(VANTOR_OSD_CJK_FONT wqy-zenhei.ttc PATHS /usr/share/fonts/truetype/wqy NO_CMAKE_FIND_ROOT_PATH)
 if(NOT VANTOR_OSD_ASCII_FONT OR NOT VANTOR_OSD_CJK_FONT)
@@ -34,8 +35,9 @@ endif()
 set(font_dir ${CMAKE_CURRENT_BINARY_DIR}/osd-fonts)
 set(VANTOR_OSD_FONT_SOURCE ${font_dir}/osd_font_data.cpp)
 set(font_bins)
+set(VANTOR_OSD_FONT_DIR ${font_dir} CACHE INTERNAL "the generated OSD font tables")
 foreach(table ASCII_48x96 ASCII_24x48 ASCII_16x32 GB2312_96x96 GB2312_48x48 GB2312_32x32
-              DIR_48x96 DIR_24x48 DIR_16x32)
+              GB2312_96x96_Z GB2312_48x48_Z GB2312_32x32_Z DIR_48x96 DIR_24x48 DIR_16x32)
   list(APPEND font_bins ${font_dir}/${table}.bin)
 endforeach()
 add_custom_command(

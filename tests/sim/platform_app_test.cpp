@@ -188,9 +188,10 @@ TEST_F(PlatformApp, OsdPictureShowsTheDrawnMenu)
     uint32_t foreground = 0;
     for (const auto& c : cells) {
         const uint32_t width = c.h != 0 ? 2 * kCellW : kCellW;
-        const size_t glyph_index = c.h != 0 ? size_t{c.h - 0xA1U} * 94 + (c.l - 0xA1U) : c.l;
-        const uint8_t* glyph =
-            c.h != 0 ? fonts.gb2312 + glyph_index * 288 : fonts.ascii + glyph_index * 144;
+        uint8_t gb2312[288] = {};
+        ASSERT_TRUE(c.h == 0 ||
+                    OSD_GB2312_Glyph(ARG_SIZE_1920x1080, (c.h - 0xA1U) * 94 + (c.l - 0xA1U), gb2312));
+        const uint8_t* glyph = c.h != 0 ? gb2312 : fonts.ascii + size_t{c.l} * 144;
         for (uint32_t row = 0; row < kCellH; ++row) {
             for (uint32_t col = 0; col < width; ++col) {
                 if ((glyph[row * (width / 8) + col / 8] >> (col % 8) & 1U) != 0) {

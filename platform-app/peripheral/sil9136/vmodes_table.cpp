@@ -55,7 +55,7 @@ constexpr Lines L2160 = Lines::L2160;
 }  // namespace
 
 // PixClk is in 10 kHz units throughout: 297 MHz is 29700 (as 297000 its low 16 bits, which are
-// all the transmitter takes, would program 347.92 MHz).
+// all the transmitter takes, would program 348.56 MHz).
 // clang-format off
 const VModeInfoType VModesTable[VMODES_COUNT] = {
     mode(19, 7425, 5000, 1980, 750, 40, 5, 440, 5, 0, L720),          // VID_HD_720P50

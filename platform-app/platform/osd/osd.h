@@ -7,10 +7,12 @@
 //
 // All state is module-wide and used by the event thread only.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "peripheral/sil9136/out_color_space.h"
 #include "peripheral/std/std.h"
+#include "platform/memory_map/memory_map.h"
 
 enum OSD_CmdList : uint32_t {
     OSD_CMD_INVALID = 0,
@@ -35,8 +37,10 @@ inline constexpr uint32_t OSD_MAX_V = 15;
 // Room for the grid in full-width 96 x 96 cells.
 inline constexpr uint32_t OSD_LIB_BYTE = 96 * 96 / 8 * OSD_MAX_V * OSD_MAX_H;
 inline constexpr uint32_t OSD_MAC_BYTES = 12;
-// Physical address of the OSD window, as the OSD engine reads it.
-inline constexpr uint32_t OSD_BITMAP_PHYS_ADDR = 0x34000000;
+// The OSD window as the OSD engine reads it: its physical address and size, from the memory map.
+inline constexpr uint32_t OSD_BITMAP_PHYS_ADDR =
+    static_cast<uint32_t>(Mem_Map_Str_Table[GP0_M_BASE_ADDR].PhyBaseAddr);
+inline constexpr size_t OSD_WINDOW_BYTES = Mem_Map_Str_Table[GP0_M_BASE_ADDR].SizeByte;
 
 // Geometry of the glyphs of one size class.
 struct OSD_Display_Font {

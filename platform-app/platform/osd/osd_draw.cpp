@@ -28,7 +28,8 @@ constexpr bool font_info_is_consistent()
 static_assert(font_info_is_consistent(),
               "a full-width glyph is two half-width cells and every grid fits the bitmap");
 
-constexpr uint32_t kWindowBytes = 0x1000000;  // the OSD window: 16 MiB
+constexpr uint32_t kLargestGlyph = 96 * 96 / 8;
+static_assert(OSD_Display_Font_Info[ARG_SIZE_3840x2160].full_byte == kLargestGlyph);
 
 uint8_t osd_lib[OSD_LIB_BYTE];
 uint8_t osd_point_leftup_x = OSD_MAX_H;
@@ -84,7 +85,11 @@ bool OSD_Set_Position()
     if (two_byte) {
         const size_t g = static_cast<size_t>(g_osd.h - OSD_GB2312_FIRST) * OSD_GB2312_ROW +
                          (g_osd.l - OSD_GB2312_FIRST);
-        copy_glyph(tables.gb2312 + g * f.full_byte, f.full_v, f.full_byte_h);
+        uint8_t glyph[kLargestGlyph];
+        if (!OSD_GB2312_Glyph(g_osd.argsize, static_cast<uint32_t>(g), glyph)) {
+            return false;  // its row of the font is damaged (said by the font)
+        }
+        copy_glyph(glyph, f.full_v, f.full_byte_h);
     } else if (g_osd.dir_mode == 2) {
         copy_glyph(tables.dir, f.half_v, f.half_byte_h);
     } else {
@@ -172,7 +177,7 @@ void OSD_Clear_Display()
     WriteRegister(OSD_REG_OSD_EN, 0);
     uint8_t* window = osd_window();
     if (window != nullptr) {
-        std::memset(window, 0, kWindowBytes);
+        std::memset(window, 0, OSD_WINDOW_BYTES);
     }
     std::memset(osd_lib, 0, sizeof osd_lib);
 }

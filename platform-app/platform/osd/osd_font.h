@@ -4,9 +4,11 @@
 // Glyphs follow one another, each row by row from the top, each row as whole bytes left to right,
 // bit 0 of a byte the leftmost pixel, 1 = foreground.
 //
-// ASCII_*: 128 half-width glyphs indexed by the character code (glyph 0 blank).
-// GB2312_*: 94 x 94 full-width glyphs indexed by (h - 0xA1) * 94 + (l - 0xA1).
-// DIR_*: one half-width right-pointing arrow.
+// ASCII_*: 128 half-width glyphs indexed by the character code (glyph 0 blank), stored as is.
+// DIR_*: one half-width right-pointing arrow, stored as is.
+// GB2312_*: 94 x 94 full-width glyphs indexed by (h - 0xA1) * 94 + (l - 0xA1), stored compressed:
+// each row of 94 glyphs (one value of h) is one raw DEFLATE stream, decoded on demand into a small
+// cache of rows (OSD_GB2312_CACHE_ROWS, shared by the three size classes).
 
 #include <cstdint>
 
@@ -17,25 +19,33 @@ inline constexpr uint32_t OSD_GB2312_ROW = 94;
 inline constexpr uint32_t OSD_GB2312_GLYPHS = OSD_GB2312_ROW * OSD_GB2312_ROW;
 inline constexpr uint8_t OSD_GB2312_FIRST = 0xA1;
 inline constexpr uint8_t OSD_GB2312_LAST = 0xFE;
+// Decoded rows kept: at most 8 x 94 x 1152 bytes (about 850 KiB) with 96 x 96 glyphs.
+inline constexpr uint32_t OSD_GB2312_CACHE_ROWS = 8;
 
 extern "C" {
 extern const uint8_t ASCII_48x96[];
 extern const uint8_t ASCII_24x48[];
 extern const uint8_t ASCII_16x32[];
-extern const uint8_t GB2312_96x96[];
-extern const uint8_t GB2312_48x48[];
-extern const uint8_t GB2312_32x32[];
 extern const uint8_t DIR_48x96[];
 extern const uint8_t DIR_24x48[];
 extern const uint8_t DIR_16x32[];
+// Each: 95 little-endian 32-bit offsets from the table's start (row r's stream runs from offset
+// r to offset r + 1), then the 94 streams.
+extern const uint8_t GB2312_96x96_Z[];
+extern const uint8_t GB2312_48x48_Z[];
+extern const uint8_t GB2312_32x32_Z[];
 }
 
-// The three tables of one size class.
+// The uncompressed tables of one size class.
 struct OSD_Font_Tables {
     const uint8_t* ascii;
-    const uint8_t* gb2312;
     const uint8_t* dir;
 };
 
 // The tables of size class `size` (which must be one of the three).
 const OSD_Font_Tables& OSD_Fonts(VideoStd_ArgSize size);
+
+// Copies GB2312 glyph `index` (below OSD_GB2312_GLYPHS) of size class `size` to `out` (a
+// full-width glyph's bytes). False, with one message per damaged row, when its row cannot be
+// decoded.
+bool OSD_GB2312_Glyph(VideoStd_ArgSize size, uint32_t index, uint8_t* out);

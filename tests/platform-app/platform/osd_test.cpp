@@ -128,18 +128,22 @@ const Size k1080{VID_HD_1080P30, 48, 3, ARG_SIZE_1920x1080};
 const Size k720{VID_HD_720P60, 32, 2, ARG_SIZE_1280x720};
 
 // The bytes of a glyph's row `row` in the font of `size`.
-const uint8_t* glyph_row(const Size& s, Glyph g, uint8_t h, uint8_t l, uint32_t row)
+std::vector<uint8_t> glyph_row(const Size& s, Glyph g, uint8_t h, uint8_t l, uint32_t row)
 {
     const OSD_Font_Tables& t = OSD_Fonts(s.size);
     const size_t half = size_t{s.rows} * s.half_row_bytes;
     const size_t row_bytes = size_t{row} * s.half_row_bytes;
     switch (g) {
-    case Glyph::GB2312:
-        return t.gb2312 + (size_t{h - 0xA1U} * 94 + (l - 0xA1U)) * 2 * half + 2 * row_bytes;
+    case Glyph::GB2312: {
+        std::vector<uint8_t> glyph(2 * half);
+        EXPECT_TRUE(OSD_GB2312_Glyph(s.size, (h - 0xA1U) * 94 + (l - 0xA1U), glyph.data()));
+        return {glyph.begin() + static_cast<std::ptrdiff_t>(2 * row_bytes),
+                glyph.begin() + static_cast<std::ptrdiff_t>(2 * row_bytes + 2 * s.half_row_bytes)};
+    }
     case Glyph::DIR:
-        return t.dir + row_bytes;
+        return {t.dir + row_bytes, t.dir + row_bytes + s.half_row_bytes};
     default:
-        return t.ascii + l * half + row_bytes;
+        return {t.ascii + l * half + row_bytes, t.ascii + l * half + row_bytes + s.half_row_bytes};
     }
 }
 
@@ -189,8 +193,8 @@ TEST(OsdDrawing, CharactersLandInExactlyTheirCells)
         std::vector<uint8_t> expected(OSD_LIB_BYTE, 0);
         if (c.glyph != Glyph::NONE && c.glyph != Glyph::BLANK) {
             for (uint32_t row = 0; row < c.size.rows; ++row) {
-                std::memcpy(&expected[cell + row * pitch],
-                            glyph_row(c.size, c.glyph, c.h, c.l, row), cell_bytes);
+                const std::vector<uint8_t> bytes = glyph_row(c.size, c.glyph, c.h, c.l, row);
+                std::memcpy(&expected[cell + row * pitch], bytes.data(), cell_bytes);
             }
         }
         uint32_t set_bits_in_cell = 0;

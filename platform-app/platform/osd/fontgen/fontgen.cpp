@@ -3,20 +3,25 @@
 // Renders the OSD font tables with FreeType in 1-bit monochrome: 128 ASCII glyphs from the
 // monospace font (codes below 32 and 127 blank), the 8,836 GB2312 glyphs from the CJK font (codes
 // mapped to Unicode with iconv; codes GB2312 leaves unassigned stay blank) and the arrow glyph,
-// each in the three size classes. Writes one <table>.bin per table and osd_font_data.cpp, which
-// embeds the files with .incbin and names each table's checksum, so a changed table also changes
-// the source a compiler cache sees. The output depends only on the font files and FreeType.
+// each in the three size classes. Writes one <table>.bin per table (the bitmaps as they are
+// drawn), a compressed <table>_Z.bin per GB2312 table (95 little-endian 32-bit offsets from its
+// start, then each row of 94 glyphs as one raw DEFLATE stream) and osd_font_data.cpp, which embeds
+// the ASCII, arrow and compressed GB2312 files with .incbin and names each one's checksum, so a
+// changed table also changes the source a compiler cache sees. The output depends only on the
+// font files, FreeType and zlib.
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iconv.h>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 #include "glyph_raster.h"
 
@@ -36,7 +41,10 @@ const SizeClass kSizes[] = {{"48x96", 96}, {"24x48", 48}, {"16x32", 32}};
 struct Table {
     std::string name;
     std::vector<uint8_t> bytes;
+    bool embedded;  // linked into the daemon (else only written for tests)
 };
+
+constexpr uint32_t kRowGlyphs = 94;
 
 // Draws `code` from `face` into `box`: scaled so the font's line height fits the box, on a
 // baseline at the font's ascent, centred horizontally on its advance.
@@ -108,6 +116,45 @@ uint32_t gb2312_to_unicode(iconv_t cd, uint8_t h, uint8_t l)
            static_cast<uint32_t>(out[2]) << 16 | static_cast<uint32_t>(out[3]) << 24;
 }
 
+// One raw DEFLATE stream of `size` bytes at `data`, appended to `out`.
+bool deflate_raw(const uint8_t* data, size_t size, std::vector<uint8_t>& out)
+{
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+        return false;
+    }
+    std::vector<uint8_t> buffer(deflateBound(&z, static_cast<uLong>(size)));
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = buffer.data();
+    z.avail_out = static_cast<uInt>(buffer.size());
+    const int status = deflate(&z, Z_FINISH);
+    const size_t written = buffer.size() - z.avail_out;
+    deflateEnd(&z);
+    if (status != Z_STREAM_END) {
+        return false;
+    }
+    out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(written));
+    return true;
+}
+
+// The GB2312 table compressed row by row: 95 offsets (little-endian), then the 94 streams.
+bool compress_rows(const std::vector<uint8_t>& glyphs, std::vector<uint8_t>& out)
+{
+    const size_t row_bytes = glyphs.size() / kRowGlyphs;
+    out.assign(size_t{kRowGlyphs + 1} * 4, 0);
+    for (uint32_t row = 0; row <= kRowGlyphs; ++row) {
+        const auto at = static_cast<uint32_t>(out.size());
+        for (uint32_t b = 0; b < 4; ++b) {
+            out[size_t{row} * 4 + b] = static_cast<uint8_t>(at >> (8 * b));
+        }
+        if (row < kRowGlyphs && !deflate_raw(glyphs.data() + row * row_bytes, row_bytes, out)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void append(std::vector<uint8_t>& to, const GlyphBox& box)
 {
     to.insert(to.end(), box.bytes.begin(), box.bytes.end());
@@ -118,7 +165,7 @@ bool build_tables(FT_Face ascii, FT_Face cjk, iconv_t cd, std::vector<Table>& ta
     for (const SizeClass& size : kSizes) {
         const uint32_t half_w = size.full / 2;
         const uint32_t h = size.full;
-        Table ascii_table{std::string("ASCII_") + size.suffix, {}};
+        Table ascii_table{std::string("ASCII_") + size.suffix, {}, true};
         const uint32_t ascii_px = fitting_size(ascii, 'M', half_w, h);
         for (uint32_t code = 0; code < 128; ++code) {
             GlyphBox box(half_w, h);
@@ -128,7 +175,8 @@ bool build_tables(FT_Face ascii, FT_Face cjk, iconv_t cd, std::vector<Table>& ta
             }
             append(ascii_table.bytes, box);
         }
-        Table gb_table{"GB2312_" + std::to_string(size.full) + "x" + std::to_string(size.full), {}};
+        Table gb_table{"GB2312_" + std::to_string(size.full) + "x" + std::to_string(size.full), {},
+                       false};
         const uint32_t cjk_px = fitting_size(cjk, 0x4E2D, size.full, size.full);
         for (uint32_t hi = 0xA1; hi <= 0xFE; ++hi) {
             for (uint32_t lo = 0xA1; lo <= 0xFE; ++lo) {
@@ -142,9 +190,15 @@ bool build_tables(FT_Face ascii, FT_Face cjk, iconv_t cd, std::vector<Table>& ta
                 append(gb_table.bytes, box);
             }
         }
-        Table dir_table{std::string("DIR_") + size.suffix, draw_arrow(half_w, h).bytes};
+        Table dir_table{std::string("DIR_") + size.suffix, draw_arrow(half_w, h).bytes, true};
+        Table compressed{gb_table.name + "_Z", {}, true};
+        if (!compress_rows(gb_table.bytes, compressed.bytes)) {
+            std::fprintf(stderr, "osd-fontgen: cannot compress %s\n", gb_table.name.c_str());
+            return false;
+        }
         tables.push_back(std::move(ascii_table));
         tables.push_back(std::move(gb_table));
+        tables.push_back(std::move(compressed));
         tables.push_back(std::move(dir_table));
     }
     return true;
@@ -171,6 +225,9 @@ bool write_outputs(const std::string& folder, const std::vector<Table>& tables)
         if (!bin) {
             std::fprintf(stderr, "osd-fontgen: cannot write %s\n", path.c_str());
             return false;
+        }
+        if (!t.embedded) {
+            continue;
         }
         char checksum[16];
         std::snprintf(checksum, sizeof checksum, "%08x", fnv1a(t.bytes));
