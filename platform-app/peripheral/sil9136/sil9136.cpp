@@ -10,18 +10,85 @@ namespace {
 
 constexpr uint8_t kStatusUp = 0xC0;  // register 40: bits 7 and 6
 
-struct TpiWrite {
+// Where a step's value comes from: a constant, a wait, or the standard's timing row and the colour
+// space.
+enum class From : uint8_t {
+    VALUE,          // the step's value
+    WAIT_MS,        // no write: wait the step's value in ms
+    PIXCLK_LOW,     // pixel clock, 10 kHz units
+    PIXCLK_HIGH,
+    VFREQ_LOW,      // field rate, 0.01 Hz
+    VFREQ_HIGH,
+    PIXELS_LOW,     // total pixels per line
+    PIXELS_HIGH,
+    LINES_LOW,      // total lines
+    LINES_HIGH,
+    INPUT_BUS,      // 60 for 2160p30, else 70
+    OUTPUT_FORMAT,  // 06 YUV, 04 RGB
+    SYNC_MODE,      // 86 for 1080i60, else 84
+    HSYNC_LOW,      // embedded sync: HBit2HSync bits 7-0
+    HSYNC_HIGH,     // HBit2HSync bits 9-8, OR 0x40
+    FIELD2_LOW,     // Field2Offset bits 7-0
+    FIELD2_HIGH,    // Field2Offset bits 11-8
+    HLENGTH_LOW,
+    HLENGTH_HIGH,   // HLength bits 9-8
+    VBIT2VSYNC,
+    VLENGTH,
+    AVI_CHECKSUM,   // makes the AVI InfoFrame's bytes sum to 0
+    AVI_COLOUR,     // 20 YUV, 00 RGB
+    AVI_VIC,        // CEA-861 video code
+};
+
+struct TpiStep {
+    From from;
     uint8_t reg;
     uint8_t value;
 };
 
-// clang-format off
-constexpr TpiWrite kAudio[] = {
-    {0x26, 0x80}, {0x1F, 0x80}, {0x20, 0x90}, {0x21, 0x00}, {0x22, 0x00}, {0x23, 0x00},
-    {0x24, 0x02}, {0x25, 0x0B}, {0x27, 0x00},
+// What the values are computed from.
+struct TpiContext {
+    const VModeInfoType& m;
+    unsigned row;
+    bool yuv;
 };
-constexpr TpiWrite kAudioInfoFrame[] = {
-    {0xBF, 0xC2}, {0xC0, 0x84}, {0xC1, 0x01}, {0xC2, 0x0A}, {0xC3, 0x70}, {0xC4, 0x01},
+
+constexpr From V = From::VALUE;
+
+// clang-format off
+// Everything after the reset pulse, in order.
+constexpr TpiStep kProgram[] = {
+    {V, 0xC7, 0x00},  // register-programming mode
+    {From::WAIT_MS, 0, 5},
+    {V, 0xBC, 0x01}, {V, 0xBD, 0x82}, {V, 0xBE, 0x25},  // internal page write
+    {V, 0x1E, 0x00},  // power state D0
+    // Video timing.
+    {From::PIXCLK_LOW, 0x00, 0}, {From::PIXCLK_HIGH, 0x01, 0},
+    {From::VFREQ_LOW, 0x02, 0}, {From::VFREQ_HIGH, 0x03, 0},
+    {From::PIXELS_LOW, 0x04, 0}, {From::PIXELS_HIGH, 0x05, 0},
+    {From::LINES_LOW, 0x06, 0}, {From::LINES_HIGH, 0x07, 0},
+    {From::INPUT_BUS, 0x08, 0}, {V, 0x09, 0x0A}, {From::OUTPUT_FORMAT, 0x0A, 0}, {V, 0x0B, 0x00},
+    {From::SYNC_MODE, 0x60, 0},
+    // Embedded-sync timing.
+    {From::HSYNC_LOW, 0x62, 0}, {From::HSYNC_HIGH, 0x63, 0},
+    {From::FIELD2_LOW, 0x64, 0}, {From::FIELD2_HIGH, 0x65, 0},
+    {From::HLENGTH_LOW, 0x66, 0}, {From::HLENGTH_HIGH, 0x67, 0},
+    {From::VBIT2VSYNC, 0x68, 0}, {From::VLENGTH, 0x69, 0},
+    // Audio.
+    {V, 0x26, 0x80}, {V, 0x1F, 0x80}, {V, 0x20, 0x90}, {V, 0x21, 0x00}, {V, 0x22, 0x00},
+    {V, 0x23, 0x00}, {V, 0x24, 0x02}, {V, 0x25, 0x0B}, {V, 0x27, 0x00},
+    // AVI InfoFrame.
+    {From::AVI_CHECKSUM, 0x0C, 0}, {From::AVI_COLOUR, 0x0D, 0}, {V, 0x0E, 0xAA}, {V, 0x0F, 0x10},
+    {From::AVI_VIC, 0x10, 0},
+    {V, 0x11, 0x00}, {V, 0x12, 0x00}, {V, 0x13, 0x00}, {V, 0x14, 0x00}, {V, 0x15, 0x00},
+    {V, 0x16, 0x00}, {V, 0x17, 0x00}, {V, 0x18, 0x00}, {V, 0x19, 0x00},
+    {From::HSYNC_HIGH, 0x63, 0},
+    // Audio InfoFrame.
+    {V, 0xBF, 0xC2}, {V, 0xC0, 0x84}, {V, 0xC1, 0x01}, {V, 0xC2, 0x0A}, {V, 0xC3, 0x70},
+    {V, 0xC4, 0x01}, {V, 0xC5, 0x00}, {V, 0xC6, 0x00}, {V, 0xC7, 0x00}, {V, 0xC8, 0x00},
+    {V, 0xC9, 0x00}, {V, 0xCA, 0x00}, {V, 0xCB, 0x00}, {V, 0xCC, 0x00}, {V, 0xCD, 0x00},
+    {V, 0x1A, 0x01},  // output enable
+    {V, 0x3C, 0x01},  // interrupt enable
+    {From::WAIT_MS, 0, 1},
 };
 // clang-format on
 
@@ -33,6 +100,62 @@ uint8_t low(uint32_t value)
 uint8_t high(uint32_t value)
 {
     return static_cast<uint8_t>((value >> 8) & 0xFFU);
+}
+
+uint8_t value_of(const TpiStep& step, const TpiContext& c)
+{
+    const VModeInfoType& m = c.m;
+    const uint8_t colour = c.yuv ? 0x20 : 0x00;
+    switch (step.from) {
+    case From::VALUE:
+    case From::WAIT_MS:
+        return step.value;
+    case From::PIXCLK_LOW:
+        return low(m.PixClk);
+    case From::PIXCLK_HIGH:
+        return high(m.PixClk);
+    case From::VFREQ_LOW:
+        return low(m.Tag.VFreq);
+    case From::VFREQ_HIGH:
+        return high(m.Tag.VFreq);
+    case From::PIXELS_LOW:
+        return low(m.Tag.Total.Pixels);
+    case From::PIXELS_HIGH:
+        return high(m.Tag.Total.Pixels);
+    case From::LINES_LOW:
+        return low(m.Tag.Total.Lines);
+    case From::LINES_HIGH:
+        return high(m.Tag.Total.Lines);
+    case From::INPUT_BUS:
+        return c.row == VID_6G_2160P30 ? 0x60 : 0x70;
+    case From::OUTPUT_FORMAT:
+        return c.yuv ? 0x06 : 0x04;
+    case From::SYNC_MODE:
+        return c.row == VID_HD_1080I60 ? 0x86 : 0x84;
+    case From::HSYNC_LOW:
+        return low(m._656.HBit2HSync);
+    case From::HSYNC_HIGH:
+        return static_cast<uint8_t>(((m._656.HBit2HSync >> 8) & 0x03U) | 0x40U);
+    case From::FIELD2_LOW:
+        return low(m._656.Field2Offset);
+    case From::FIELD2_HIGH:
+        return static_cast<uint8_t>((m._656.Field2Offset >> 8) & 0x0FU);
+    case From::HLENGTH_LOW:
+        return low(m._656.HLength);
+    case From::HLENGTH_HIGH:
+        return static_cast<uint8_t>((m._656.HLength >> 8) & 0x03U);
+    case From::VBIT2VSYNC:
+        return m._656.VBit2VSync;
+    case From::VLENGTH:
+        return m._656.VLength;
+    case From::AVI_CHECKSUM:
+        return static_cast<uint8_t>(0x100U - ((m.ModeId.Mode_C1 + colour + 75U) & 0xFFU));
+    case From::AVI_COLOUR:
+        return colour;
+    case From::AVI_VIC:
+        return m.ModeId.Mode_C1;
+    }
+    return 0;
 }
 
 // The timing row of an HDMI standard: its own for 0 to 20, the 6G row for a dual-link standard.
@@ -59,14 +182,7 @@ int Sil9136_3::SetSil9136_3(unsigned std, OUT_COLOR_SPACE space)
             "ERR: SetSil9136_3: video standard %u is not a known standard, nothing changed\n", std);
         return 0;
     }
-    const VModeInfoType& m = VModesTable[row];
-    const bool yuv = space == COLOR_YUV;
-    const uint8_t c = yuv ? 0x20 : 0x00;
-    const uint8_t v = m.ModeId.Mode_C1;
-    const auto put = [this](uint8_t reg, uint8_t value) {
-        (void)p->WriteByte(SIL9136_TPI_ADDR, reg, value);
-    };
-
+    const TpiContext context{VModesTable[row], row, space == COLOR_YUV};
     Curr_VIC = static_cast<int>(std);
     std::puts("SetSil9136_3 Begin");
     for (GpioValueE level : {GPIO_LEVEL_HIGH, GPIO_LEVEL_LOW, GPIO_LEVEL_HIGH}) {
@@ -75,63 +191,13 @@ int Sil9136_3::SetSil9136_3(unsigned std, OUT_COLOR_SPACE space)
         }
         Delay_Ms(5);
     }
-
-    put(0xC7, 0x00);  // register-programming mode
-    Delay_Ms(5);
-    put(0xBC, 0x01);  // internal page write
-    put(0xBD, 0x82);
-    put(0xBE, 0x25);
-    put(0x1E, 0x00);  // power state D0
-
-    put(0x00, low(m.PixClk));
-    put(0x01, high(m.PixClk));
-    put(0x02, low(m.Tag.VFreq));
-    put(0x03, high(m.Tag.VFreq));
-    put(0x04, low(m.Tag.Total.Pixels));
-    put(0x05, high(m.Tag.Total.Pixels));
-    put(0x06, low(m.Tag.Total.Lines));
-    put(0x07, high(m.Tag.Total.Lines));
-
-    put(0x08, row == VID_6G_2160P30 ? 0x60 : 0x70);
-    put(0x09, 0x0A);
-    put(0x0A, yuv ? 0x06 : 0x04);
-    put(0x0B, 0x00);
-    put(0x60, row == VID_HD_1080I60 ? 0x86 : 0x84);
-
-    const auto h_sync_high = static_cast<uint8_t>(((m._656.HBit2HSync >> 8) & 0x03U) | 0x40U);
-    put(0x62, low(m._656.HBit2HSync));
-    put(0x63, h_sync_high);
-    put(0x64, low(m._656.Field2Offset));
-    put(0x65, static_cast<uint8_t>((m._656.Field2Offset >> 8) & 0x0FU));
-    put(0x66, low(m._656.HLength));
-    put(0x67, static_cast<uint8_t>((m._656.HLength >> 8) & 0x03U));
-    put(0x68, m._656.VBit2VSync);
-    put(0x69, m._656.VLength);
-
-    for (const TpiWrite& w : kAudio) {
-        put(w.reg, w.value);
+    for (const TpiStep& step : kProgram) {
+        if (step.from == From::WAIT_MS) {
+            Delay_Ms(step.value);
+        } else {
+            (void)p->WriteByte(SIL9136_TPI_ADDR, step.reg, value_of(step, context));
+        }
     }
-
-    // AVI InfoFrame: the checksum makes the frame's bytes sum to 0.
-    put(0x0C, static_cast<uint8_t>(0x100U - ((v + c + 75U) & 0xFFU)));
-    put(0x0D, c);
-    put(0x0E, 0xAA);
-    put(0x0F, 0x10);
-    put(0x10, v);
-    for (uint8_t reg = 0x11; reg <= 0x19; ++reg) {
-        put(reg, 0x00);
-    }
-    put(0x63, h_sync_high);
-
-    for (const TpiWrite& w : kAudioInfoFrame) {
-        put(w.reg, w.value);
-    }
-    for (uint8_t reg = 0xC5; reg <= 0xCD; ++reg) {
-        put(reg, 0x00);
-    }
-    put(0x1A, 0x01);  // output enable
-    put(0x3C, 0x01);  // interrupt enable
-    Delay_Ms(1);
     std::puts("SetSil9136_3 Done");
     return 1;
 }
