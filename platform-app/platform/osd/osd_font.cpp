@@ -1,5 +1,6 @@
 #include "platform/osd/osd_font.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -22,31 +23,31 @@ uint32_t size_class(VideoStd_ArgSize size)
     return size <= ARG_SIZE_1280x720 ? size : ARG_SIZE_1920x1080;
 }
 
-uint32_t offset(const uint8_t* table, uint32_t row)
+uint32_t offset(const uint8_t* table, uint32_t block)
 {
-    const uint8_t* at = table + size_t{row} * 4;
+    const uint8_t* at = table + size_t{block} * 4;
     return at[0] | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
            static_cast<uint32_t>(at[3]) << 24;
 }
 
-// One decoded row of 94 glyphs of one size class.
-struct CachedRow {
+// One decoded block of glyphs of one size class.
+struct CachedBlock {
     uint32_t size = UINT32_MAX;  // none
-    uint32_t row = 0;
+    uint32_t block = 0;
     uint64_t used = 0;  // when last used, for replacing the least recently used
     std::vector<uint8_t> glyphs;
 };
 
 std::mutex g_mutex;
-CachedRow g_rows[OSD_GB2312_CACHE_ROWS];
+CachedBlock g_blocks[OSD_GB2312_CACHE_BLOCKS];
 uint64_t g_uses = 0;
-bool g_damaged[3][OSD_GB2312_ROW] = {};  // said once each
+bool g_damaged[3][OSD_GB2312_BLOCKS] = {};  // said once each
 
-const CachedRow* decoded_row(uint32_t size, uint32_t row)
+const CachedBlock* decoded_block(uint32_t size, uint32_t block)
 {
-    CachedRow* slot = &g_rows[0];
-    for (CachedRow& r : g_rows) {
-        if (r.size == size && r.row == row) {
+    CachedBlock* slot = &g_blocks[0];
+    for (CachedBlock& r : g_blocks) {
+        if (r.size == size && r.block == block) {
             r.used = ++g_uses;
             return &r;
         }
@@ -55,22 +56,23 @@ const CachedRow* decoded_row(uint32_t size, uint32_t row)
         }
     }
     const uint8_t* table = kCompressed[size];
-    const uint32_t begin = offset(table, row);
-    const uint32_t end = offset(table, row + 1);
-    const size_t glyph_bytes = OSD_Display_Font_Info[size].full_byte;
-    slot->glyphs.resize(glyph_bytes * OSD_GB2312_ROW);
+    const uint32_t begin = offset(table, block);
+    const uint32_t end = offset(table, block + 1);
+    const uint32_t first = block * OSD_GB2312_BLOCK_GLYPHS;
+    const uint32_t count = std::min(OSD_GB2312_BLOCK_GLYPHS, OSD_GB2312_GLYPHS - first);
+    slot->glyphs.resize(size_t{OSD_Display_Font_Info[size].full_byte} * count);
     slot->size = UINT32_MAX;
     if (end < begin ||
         !Inflate(table + begin, end - begin, slot->glyphs.data(), slot->glyphs.size())) {
-        if (!g_damaged[size][row]) {
-            g_damaged[size][row] = true;
-            std::printf("ERR: OSD font: GB2312 row %u of size class %u is damaged, not drawn\n",
-                        row, size);
+        if (!g_damaged[size][block]) {
+            g_damaged[size][block] = true;
+            std::printf("ERR: OSD font: GB2312 block %u of size class %u is damaged, not drawn\n",
+                        block, size);
         }
         return nullptr;
     }
     slot->size = size;
-    slot->row = row;
+    slot->block = block;
     slot->used = ++g_uses;
     return slot;
 }
@@ -90,10 +92,11 @@ bool OSD_GB2312_Glyph(VideoStd_ArgSize size, uint32_t index, uint8_t* out)
     const uint32_t s = size_class(size);
     const size_t glyph_bytes = OSD_Display_Font_Info[s].full_byte;
     const std::lock_guard<std::mutex> lock(g_mutex);
-    const CachedRow* row = decoded_row(s, index / OSD_GB2312_ROW);
-    if (row == nullptr) {
+    const CachedBlock* block = decoded_block(s, index / OSD_GB2312_BLOCK_GLYPHS);
+    if (block == nullptr) {
         return false;
     }
-    std::memcpy(out, row->glyphs.data() + (index % OSD_GB2312_ROW) * glyph_bytes, glyph_bytes);
+    std::memcpy(out, block->glyphs.data() + (index % OSD_GB2312_BLOCK_GLYPHS) * glyph_bytes,
+                glyph_bytes);
     return true;
 }
