@@ -148,8 +148,8 @@ TEST_F(PlatformApp, WatchdogRestartsOnLostLockAndReprogramsTheTransmitterOnHotPl
 
 // A two-line menu of ASCII and GB2312 characters as fpga-sim pictures the OSD window: each drawn
 // cell holds its glyph from the font tables (white), the background box around the drawn cells is
-// dark grey, the rest black. (On this board each character is shown on its own, 0.1 s of processor
-// time after it arrives: see sim/fpga/README.md.)
+// dark grey, the rest black. (On this board each character is shown on its own, 0.1 s after it
+// arrives: see sim/fpga/README.md.)
 TEST_F(PlatformApp, OsdPictureShowsTheDrawnMenu)
 {
     start_daemon();
