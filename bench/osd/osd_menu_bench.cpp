@@ -63,7 +63,8 @@ int main()
         (void)menu_ms(4);  // the four rows into the cache
         const double typical = menu_ms(4);
         const double cache_kib = OSD_GB2312_CACHE_BLOCKS * OSD_GB2312_BLOCK_GLYPHS *
-                                 static_cast<double>(OSD_Display_Font_Info[s.size].full_byte) / 1024.0;
+                                 static_cast<double>(OSD_Display_Font_Info[s.size].full_byte) /
+                                 1024.0;
         std::printf("size %s worst_ms %.2f typical_ms %.2f cache_kib %.0f\n", s.name, worst,
                     typical, cache_kib);
     }

@@ -189,8 +189,8 @@ TEST_F(PlatformApp, OsdPictureShowsTheDrawnMenu)
     for (const auto& c : cells) {
         const uint32_t width = c.h != 0 ? 2 * kCellW : kCellW;
         uint8_t gb2312[288] = {};
-        ASSERT_TRUE(c.h == 0 ||
-                    OSD_GB2312_Glyph(ARG_SIZE_1920x1080, (c.h - 0xA1U) * 94 + (c.l - 0xA1U), gb2312));
+        ASSERT_TRUE(c.h == 0 || OSD_GB2312_Glyph(ARG_SIZE_1920x1080,
+                                                 (c.h - 0xA1U) * 94 + (c.l - 0xA1U), gb2312));
         const uint8_t* glyph = c.h != 0 ? gb2312 : fonts.ascii + size_t{c.l} * 144;
         for (uint32_t row = 0; row < kCellH; ++row) {
             for (uint32_t col = 0; col < width; ++col) {

@@ -13,15 +13,15 @@ constexpr uint8_t kStatusUp = 0xC0;  // register 40: bits 7 and 6
 // Where a step's value comes from: a constant, a wait, or the standard's timing row and the colour
 // space.
 enum class From : uint8_t {
-    VALUE,          // the step's value
-    WAIT_MS,        // no write: wait the step's value in ms
-    PIXCLK_LOW,     // pixel clock, 10 kHz units
+    VALUE,       // the step's value
+    WAIT_MS,     // no write: wait the step's value in ms
+    PIXCLK_LOW,  // pixel clock, 10 kHz units
     PIXCLK_HIGH,
-    VFREQ_LOW,      // field rate, 0.01 Hz
+    VFREQ_LOW,  // field rate, 0.01 Hz
     VFREQ_HIGH,
-    PIXELS_LOW,     // total pixels per line
+    PIXELS_LOW,  // total pixels per line
     PIXELS_HIGH,
-    LINES_LOW,      // total lines
+    LINES_LOW,  // total lines
     LINES_HIGH,
     INPUT_BUS,      // 60 for 2160p30, else 70
     OUTPUT_FORMAT,  // 06 YUV, 04 RGB
@@ -31,12 +31,12 @@ enum class From : uint8_t {
     FIELD2_LOW,     // Field2Offset bits 7-0
     FIELD2_HIGH,    // Field2Offset bits 11-8
     HLENGTH_LOW,
-    HLENGTH_HIGH,   // HLength bits 9-8
+    HLENGTH_HIGH,  // HLength bits 9-8
     VBIT2VSYNC,
     VLENGTH,
-    AVI_CHECKSUM,   // makes the AVI InfoFrame's bytes sum to 0
-    AVI_COLOUR,     // 20 YUV, 00 RGB
-    AVI_VIC,        // CEA-861 video code
+    AVI_CHECKSUM,  // makes the AVI InfoFrame's bytes sum to 0
+    AVI_COLOUR,    // 20 YUV, 00 RGB
+    AVI_VIC,       // CEA-861 video code
 };
 
 struct TpiStep {

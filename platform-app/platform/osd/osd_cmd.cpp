@@ -43,8 +43,8 @@ uint32_t command_of(uint8_t b)
 bool is_character_byte(uint8_t b)
 {
     return b == OSD_CMD_HEAD && g_osd.cmd == OSD_CMD_POSITION && g_osd.num == 4 &&
-           g_osd.h >= OSD_GB2312_FIRST && g_osd.h <= OSD_GB2312_LAST &&
-           g_osd.x + 2U <= OSD_MAX_H && g_osd.y < OSD_MAX_V;
+           g_osd.h >= OSD_GB2312_FIRST && g_osd.h <= OSD_GB2312_LAST && g_osd.x + 2U <= OSD_MAX_H &&
+           g_osd.y < OSD_MAX_V;
 }
 
 OSD_CmdList keep_open(uint32_t cmd)

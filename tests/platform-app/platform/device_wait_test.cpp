@@ -115,10 +115,12 @@ TEST(DeviceWaits, ReplacedUioDeviceIsHeardAgain)
         ended = true;
     });
     const auto heard = [&](const FakeUio& device, int count) {
-        return wait_until([&] {
-            device.fire();
-            return interrupts.load() >= count;
-        }, 5s, 20ms);
+        return wait_until(
+            [&] {
+                device.fire();
+                return interrupts.load() >= count;
+            },
+            5s, 20ms);
     };
     EXPECT_TRUE(heard(*first, 1));
     // The device goes away (a restarted driver or FPGA model) and comes back at the same path.
@@ -131,10 +133,12 @@ TEST(DeviceWaits, ReplacedUioDeviceIsHeardAgain)
 
     // The waiter ends at its next pass: interrupts are fired until it has.
     stop = true;
-    EXPECT_TRUE(wait_until([&] {
-        second->fire();
-        return ended.load();
-    }, 5s, 20ms));
+    EXPECT_TRUE(wait_until(
+        [&] {
+            second->fire();
+            return ended.load();
+        },
+        5s, 20ms));
     waiter.join();
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("opening it again"), std::string::npos) << out;

@@ -149,9 +149,8 @@ TEST(OsdFont, LinkedTablesDrawExactlyTheGeneratedBitmaps)
         std::vector<uint8_t> glyph(f.full_byte);
         for (uint32_t g = 0; g < OSD_GB2312_GLYPHS; ++g) {
             ASSERT_TRUE(OSD_GB2312_Glyph(sizes[n], g, glyph.data())) << g;
-            differing += std::equal(glyph.begin(), glyph.end(), gb.begin() + g * f.full_byte)
-                             ? 0U
-                             : 1U;
+            differing +=
+                std::equal(glyph.begin(), glyph.end(), gb.begin() + g * f.full_byte) ? 0U : 1U;
         }
         EXPECT_EQ(differing, 0U);
     }

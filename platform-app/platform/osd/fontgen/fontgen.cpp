@@ -5,9 +5,9 @@
 // mapped to Unicode with iconv; codes GB2312 leaves unassigned stay blank) and the arrow glyph,
 // each in the three size classes. Writes one <table>.bin per table (the bitmaps as they are
 // drawn), a compressed <table>_Z.bin per GB2312 table (554 little-endian 32-bit offsets from its
-// start, then each block of 16 glyphs as one raw DEFLATE stream) and osd_font_data.cpp, which embeds
-// the ASCII, arrow and compressed GB2312 files with .incbin and names each one's checksum, so a
-// changed table also changes the source a compiler cache sees. The output depends only on the
+// start, then each block of 16 glyphs as one raw DEFLATE stream) and osd_font_data.cpp, which
+// embeds the ASCII, arrow and compressed GB2312 files with .incbin and names each one's checksum,
+// so a changed table also changes the source a compiler cache sees. The output depends only on the
 // font files, FreeType and zlib.
 
 #include <ft2build.h>
@@ -187,8 +187,8 @@ bool build_tables(FT_Face ascii, FT_Face cjk, iconv_t cd, std::vector<Table>& ta
             }
             append(ascii_table.bytes, box);
         }
-        Table gb_table{"GB2312_" + std::to_string(size.full) + "x" + std::to_string(size.full), {},
-                       false};
+        Table gb_table{
+            "GB2312_" + std::to_string(size.full) + "x" + std::to_string(size.full), {}, false};
         const uint32_t cjk_px = fitting_size(cjk, 0x4E2D, size.full, size.full);
         for (uint32_t hi = 0xA1; hi <= 0xFE; ++hi) {
             for (uint32_t lo = 0xA1; lo <= 0xFE; ++lo) {
