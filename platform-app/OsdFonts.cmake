@@ -9,7 +9,8 @@ if(NOT VANTOR_OSD_ASCII_FONT OR NOT VANTOR_OSD_CJK_FONT)
 endif()
 
 # The generator runs on the build machine: in a cross build it is configured and built on its own
-# with the machine's compiler.
+# with the machine's compiler. Its build step always runs (its own ninja finds nothing to do in a
+# moment), so a changed generator is rebuilt and the tables rendered again.
 if(CMAKE_CROSSCOMPILING)
   include(ExternalProject)
   set(fontgen_dir ${CMAKE_BINARY_DIR}/host-tools/osd-fontgen)
@@ -23,7 +24,7 @@ if(CMAKE_CROSSCOMPILING)
     BINARY_DIR ${fontgen_dir}
     CMAKE_ARGS ${fontgen_args}
     INSTALL_COMMAND ""
-    BUILD_ALWAYS OFF
+    BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${fontgen})
   set(fontgen_depends osd_fontgen_host ${fontgen})
 else()
