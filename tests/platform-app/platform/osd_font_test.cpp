@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -150,7 +151,10 @@ TEST(OsdFont, LinkedTablesDrawExactlyTheGeneratedBitmaps)
         for (uint32_t g = 0; g < OSD_GB2312_GLYPHS; ++g) {
             ASSERT_TRUE(OSD_GB2312_Glyph(sizes[n], g, glyph.data())) << g;
             differing +=
-                std::equal(glyph.begin(), glyph.end(), gb.begin() + g * f.full_byte) ? 0U : 1U;
+                std::equal(glyph.begin(), glyph.end(),
+                           gb.begin() + static_cast<std::ptrdiff_t>(size_t{g} * f.full_byte))
+                    ? 0U
+                    : 1U;
         }
         EXPECT_EQ(differing, 0U);
     }

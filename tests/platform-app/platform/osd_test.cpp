@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -139,7 +140,8 @@ std::vector<uint8_t> glyph_row(const Size& s, Glyph g, uint8_t h, uint8_t l, uin
         std::vector<uint8_t> glyph(2 * half);
         EXPECT_TRUE(OSD_GB2312_Glyph(s.size, (h - 0xA1U) * 94 + (l - 0xA1U), glyph.data()));
         return {glyph.begin() + static_cast<std::ptrdiff_t>(2 * row_bytes),
-                glyph.begin() + static_cast<std::ptrdiff_t>(2 * row_bytes + 2 * s.half_row_bytes)};
+                glyph.begin() +
+                    static_cast<std::ptrdiff_t>(2 * row_bytes + 2 * size_t{s.half_row_bytes})};
     }
     case Glyph::DIR:
         return {t.dir + row_bytes, t.dir + row_bytes + s.half_row_bytes};
