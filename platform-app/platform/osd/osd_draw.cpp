@@ -87,7 +87,7 @@ bool OSD_Set_Position()
                          (g_osd.l - OSD_GB2312_FIRST);
         uint8_t glyph[kLargestGlyph];
         if (!OSD_GB2312_Glyph(g_osd.argsize, static_cast<uint32_t>(g), glyph)) {
-            return false;  // its row of the font is damaged (said by the font)
+            return false;  // its block of the font is damaged (said by the font)
         }
         copy_glyph(glyph, f.full_v, f.full_byte_h);
     } else if (g_osd.dir_mode == 2) {
