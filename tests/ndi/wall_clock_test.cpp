@@ -23,11 +23,14 @@ TEST(NdiWallClock, HundredNanosecondUnitsPast2038)
     };
     const Case cases[] = {
         {"1970-01-01T00:00:00.0000001Z", {0, 100}, 1},
-        {"2038-01-19T03:14:07.9999999Z, the last second of a 32-bit time_t", {2147483647, 999999999},
+        {"2038-01-19T03:14:07.9999999Z, the last second of a 32-bit time_t",
+         {2147483647, 999999999},
          21474836479999999},
         {"2038-01-19T03:14:08Z, one second later", {2147483648, 0}, 21474836480000000},
         {"2040-01-01T00:00:00.1234567Z", {2208988800, 123456789}, 22089888001234567},
-        {"2106-02-07T06:28:16Z, past an unsigned 32-bit count", {4294967296, 50}, 42949672960000000},
+        {"2106-02-07T06:28:16Z, past an unsigned 32-bit count",
+         {4294967296, 50},
+         42949672960000000},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(to_100ns(c.time), c.expected) << c.when;

@@ -63,7 +63,8 @@ TEST(BoardPackage, HoldsTheBoardFilesAndRunsUnpackedOnTheBoard)
             << conffiles.output;
     }
     const CommandResult machine = run_command({"dpkg", "--print-architecture"}, 10s);
-    const CommandResult architecture = run_command({"dpkg-deb", "--field", deb, "Architecture"}, 10s);
+    const CommandResult architecture =
+        run_command({"dpkg-deb", "--field", deb, "Architecture"}, 10s);
     EXPECT_EQ(architecture.output, machine.output);
 
     // Unpacked into a scratch root, which becomes the board root: the programs come from its
@@ -73,19 +74,24 @@ TEST(BoardPackage, HoldsTheBoardFilesAndRunsUnpackedOnTheBoard)
     ASSERT_EQ(unpacked.status, 0) << unpacked.output;
     const std::string programs = dir / "bin";
     ASSERT_EQ(::mkdir(programs.c_str(), 0755), 0);
-    for (const char* tool : {"camera-sim", "speedhq-sim", "audio-sim", "ndi-monitor", "visca-ip", "fpga-sim"}) {
+    for (const char* tool :
+         {"camera-sim", "speedhq-sim", "audio-sim", "ndi-monitor", "visca-ip", "fpga-sim"}) {
         ASSERT_EQ(::symlink((kBin + "/" + tool).c_str(), (programs + "/" + tool).c_str()), 0);
     }
     for (const char* program : {"encoder-app", "platform-app"}) {
-        ASSERT_EQ(::symlink((root + "/usr/bin/" + program).c_str(), (programs + "/" + program).c_str()), 0);
+        ASSERT_EQ(
+            ::symlink((root + "/usr/bin/" + program).c_str(), (programs + "/" + program).c_str()),
+            0);
     }
-    BoardScript script(VANTOR_SOURCE_DIR,
-                       {"--bin", programs, "--root", root, "--no-netns", "--no-status", "--duration", "5"},
-                       dir / "run.log");
+    BoardScript script(
+        VANTOR_SOURCE_DIR,
+        {"--bin", programs, "--root", root, "--no-netns", "--no-status", "--duration", "5"},
+        dir / "run.log");
     ASSERT_TRUE(script.started());
     EXPECT_EQ(script.wait_exit(180s), 0) << script.output();
     EXPECT_TRUE(contains(script.output(), "=== the virtual camera runs")) << script.output();
-    EXPECT_TRUE(contains(vantor::test::read_text(root + "/var/log/platform-app.log"), "Platform Rdy----Done !"));
+    EXPECT_TRUE(contains(vantor::test::read_text(root + "/var/log/platform-app.log"),
+                         "Platform Rdy----Done !"));
 }
 
 }  // namespace

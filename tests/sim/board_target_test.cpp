@@ -22,7 +22,8 @@ std::string target_missing()
         return "the demo runs the camera in network namespaces, which need root";
     }
     for (const char* tool : {"arm-linux-gnueabihf-g++", "qemu-arm"}) {
-        const auto found = vantor::test::run_command({"sh", "-c", std::string("command -v ") + tool}, 10s);
+        const auto found =
+            vantor::test::run_command({"sh", "-c", std::string("command -v ") + tool}, 10s);
         if (!found.ended || found.status != 0) {
             return std::string(tool) + " is missing (scripts/setup zynq installs it)";
         }
