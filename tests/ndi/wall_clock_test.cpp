@@ -22,7 +22,6 @@ TEST(NdiWallClock, HundredNanosecondUnitsPast2038)
         std::int64_t expected;
     };
     const Case cases[] = {
-        {"1970-01-01T00:00:00.0000001Z", {0, 100}, 1},
         {"2038-01-19T03:14:07.9999999Z, the last second of a 32-bit time_t",
          {2147483647, 999999999},
          21474836479999999},
