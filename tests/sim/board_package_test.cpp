@@ -77,8 +77,11 @@ TEST(BoardPackage, HoldsTheBoardFilesAndRunsUnpackedOnTheBoard)
     for (const std::string name : {"encoder-app", "platform-app", "camera-sim", "speedhq-sim",
                                    "audio-sim", "ndi-monitor", "visca-ip", "fpga-sim"}) {
         const bool shipped = name == "encoder-app" || name == "platform-app";
-        const std::string from = (shipped ? root + "/usr/bin/" : kBin + "/") + name;
-        ASSERT_EQ(::symlink(from.c_str(), (programs + "/" + name).c_str()), 0);
+        std::string from = shipped ? root + "/usr/bin/" : kBin + "/";
+        from += name;
+        std::string link = programs + "/";
+        link += name;
+        ASSERT_EQ(::symlink(from.c_str(), link.c_str()), 0);
     }
     BoardScript script(
         VANTOR_SOURCE_DIR,
