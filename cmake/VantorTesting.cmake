@@ -2,15 +2,16 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # vantor_add_test(<name> LABEL <area> SOURCES <files...> [LIBS <targets...>] [HOST_ONLY <reason>]
-#                 [PROGRAMS <targets...>] [INCLUDES <dirs...>])
+#                 [PROGRAMS <targets...>] [INCLUDES <dirs...>] [TIMEOUT <seconds>])
 # Builds one GoogleTest executable and registers each of its test cases with CTest under the label.
-# PROGRAMS are the project's programs the test starts, INCLUDES more folders of its headers.
+# PROGRAMS are the project's programs the test starts, INCLUDES more folders of its headers; TIMEOUT
+# replaces CTest's limit of 300 s for each test case.
 # Discovery runs when CTest starts, so a cross build discovers through the emulator, not at build time.
 # HOST_ONLY marks tests that need what the target's emulator cannot provide (simulators built for the
 # host, for example): on a cross build they are replaced by one test that CTest reports as skipped,
 # with the reason.
 function(vantor_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL;HOST_ONLY" "SOURCES;LIBS;PROGRAMS;INCLUDES" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;HOST_ONLY;TIMEOUT" "SOURCES;LIBS;PROGRAMS;INCLUDES" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "vantor_add_test(${name}) needs a LABEL")
   endif()
@@ -37,8 +38,11 @@ function(vantor_add_test name)
       add_dependencies(${name} ${program})
     endif()
   endforeach()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300)
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
 endfunction()

@@ -1,7 +1,8 @@
 #include "codec.h"
 
-#include <chrono>
 #include <cstring>
+
+#include "wall_clock.h"
 
 namespace vantor::ndi {
 
@@ -39,8 +40,10 @@ bool finish(const ByteReader& reader, const char* what, std::string& error)
 
 std::int64_t now_100ns()
 {
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
+    // Not std::chrono::system_clock: a 32-bit-time C++ runtime reads the clock with a 32-bit
+    // time_t, which fails past 2038-01-19 and leaves the reading undefined.
+    WallTime now;
+    return read_wall_clock(now) ? to_100ns(now) : 0;
 }
 
 bool is_lowest_bandwidth(std::uint32_t fourcc)

@@ -151,8 +151,10 @@ ndi_home='<ntk_ptz_pan_tilt_home_reset home="true"/>'
 ndi_recall='<ntk_ptz_recall_preset index="3" speed="1"/>'
 
 # The same through VISCA over IP: drive at speed 8 (pan 02, tilt 02: towards negative positions,
-# away from where the NDI drives left the head), stop, zoom, preset 4.
+# away from where the NDI drives left the head), stop, zoom wide (away from the NDI zoom, which
+# may have reached the tele end on a slow machine), preset 4.
 visca_pan='81 01 06 01 08 08 02 03 FF'
+visca_zoom_wide='81 01 04 07 03 FF'
 visca_tilt='81 01 06 01 08 08 03 02 FF'
 visca_pt_stop='81 01 06 01 08 08 03 03 FF'
 visca_store='81 01 04 3F 01 04 FF'
@@ -219,7 +221,7 @@ board_demo_run() {
   # The same through VISCA over IP.
   drive_and_stop visca pan "$visca_pan" "$visca_pt_stop"
   drive_and_stop visca tilt "$visca_tilt" "$visca_pt_stop"
-  drive_and_stop visca zoom zoom-tele zoom-stop
+  drive_and_stop visca zoom "$visca_zoom_wide" zoom-stop
   store_home_recall visca "$visca_store" home "$visca_recall"
 
   # The format through the settings file, as the web UI changes it.

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Shares variables with scripts/run both ways (root, bin_dir, log_dir in; the pids out):
+# Shares variables with scripts/run both ways (root, bin_dir, app_bin_dir, app_runner, log_dir in;
+# the pids out):
 # shellcheck disable=SC2034,SC2154
 # The platform half of the virtual board: fpga-sim (register windows in ROOT/dev/mem, the command
 # channel on ROOT/dev/uio1, the I2C chips on ROOT/dev/i2c-0) and the unchanged platform-app on it.
@@ -23,7 +24,7 @@ board_platform_start() {
   fpga_pid=$!
   wait_for "fpga-sim on $root/dev/mem" 30 "$fpga_pid" \
     test -S "$fpga_control" -a -S "$root/dev/i2c-0" -a -L "$root/dev/uio1"
-  setsid env "VANTOR_ROOT=$root" "$bin_dir/platform-app" </dev/null >"$log_dir/platform-app.log" 2>&1 &
+  setsid env "VANTOR_ROOT=$root" "${app_runner[@]}" "$app_bin_dir/platform-app" </dev/null >"$log_dir/platform-app.log" 2>&1 &
   platform_pid=$!
   wait_for "platform-app bring-up" 30 "$platform_pid" \
     grep -q "Platform Rdy----Done !" "$log_dir/platform-app.log"

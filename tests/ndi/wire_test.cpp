@@ -75,7 +75,9 @@ TEST(NdiWire, VideoPayloadRoundTrip)
                                   123456789012LL, data.data(), static_cast<int>(data.size()),
                                   "<x/>");
     ASSERT_EQ(video_data_size(frame), 6);
-    std::vector<std::uint8_t> message = encode_video_head(frame, 6, 0xfffffffeU, 42, 77);
+    // Timecode and timestamp past 2038-01-19 travel in full.
+    std::vector<std::uint8_t> message =
+        encode_video_head(frame, 6, 0xfffffffeU, 22089888001234567, 21474836480000001);
     message.insert(message.end(), data.begin(), data.end());
     Header header;
     ASSERT_EQ(check_header(message.data(), Direction::ToReceiver, header), "");
@@ -93,8 +95,8 @@ TEST(NdiWire, VideoPayloadRoundTrip)
     EXPECT_EQ(decoded.frame_rate_D, 1001);
     EXPECT_FLOAT_EQ(decoded.picture_aspect_ratio, 16.0F / 9.0F);
     EXPECT_EQ(decoded.frame_format_type, NDIlib_frame_format_type_field_1);
-    EXPECT_EQ(decoded.timecode, 42);
-    EXPECT_EQ(decoded.timestamp, 77);
+    EXPECT_EQ(decoded.timecode, 22089888001234567);
+    EXPECT_EQ(decoded.timestamp, 21474836480000001);
     EXPECT_EQ(sequence, 0xfffffffeU);
     EXPECT_STREQ(decoded.p_metadata, "<x/>");
     ASSERT_EQ(decoded.data_size_in_bytes, 6);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -34,7 +35,9 @@ constexpr int kDriverWaitLimitMs = 10000;
 }  // namespace
 
 // Takes the place of the C library's ioctl in this test program; every descriptor but a plain
-// file with the driver on goes to the system call as before.
+// file with the driver on goes to the system call as before. Defined after <sys/ioctl.h>, so that
+// with a 64-bit time_t it takes the C library's name for that build (__ioctl_time64), which the
+// firmware's calls reach.
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept  // NOLINT(*-vararg)
 {
     va_list args;
