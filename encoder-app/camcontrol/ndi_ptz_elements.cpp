@@ -2,12 +2,10 @@
 
 #include <strings.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <rapidxml/rapidxml.hpp>
-#include <thread>
 
 #include "camcontrol/Camcontrol.h"
 #include "camcontrol/ndi_ptz_values.h"
@@ -15,13 +13,29 @@
 // The NDI PTZ metadata elements and the commands each one writes into the engine's capture
 // buffer. A value that the camera would refuse never reaches a command: speeds are held to the
 // camera's range, out-of-range preset numbers and register values leave their command unwritten.
+// Within one buffer the last element written for an axis wins: an element that moves or stops
+// pan/tilt, zoom or focus first withdraws what earlier elements left pending for that axis, so the
+// engine's fixed sending order can never put an earlier move after a later stop, or the reverse.
 
 namespace {
 
 using Slot = visca_command (visca::*)[visca::number_of_cmd];
 
-constexpr auto kOnePushPause = std::chrono::milliseconds(30);
 constexpr uint8_t kOnePushTrigger = 0x05;
+constexpr uint8_t kFocusDrive = 0x08;
+constexpr uint8_t kFocusOnePush = 0x18;
+constexpr uint8_t kFocusFar = 0x20;
+constexpr uint8_t kFocusNear = 0x30;
+constexpr uint8_t kZoomTele = 0x20;
+constexpr uint8_t kZoomWide = 0x30;
+
+// The slots that move or stop each axis.
+const Slot kPanTiltAxis[] = {&visca::cam_pt_dir_move_command, &visca::cam_pt_stop_command,
+                             &visca::cam_pt_position_command, &visca::cam_pt_ab_position_command,
+                             &visca::cam_pt_home_command, &visca::cam_pt_reset_command};
+const Slot kZoomAxis[] = {&visca::cam_zoom_direct, &visca::cam_zoom_speed, &visca::cam_zoom_stop};
+const Slot kFocusAxis[] = {&visca::cam_focus_near_far_speed, &visca::cam_focus_near_far_dir,
+                           &visca::cam_focus_stop};
 
 visca_command& slot(const ndi_ptz_request& r, Slot s)
 {
@@ -32,6 +46,15 @@ visca_command& slot(const ndi_ptz_request& r, Slot s)
 void fill(const ndi_ptz_request& r, Slot s)
 {
     slot(r, s).cmd_fill = true;
+}
+
+// Withdraws whatever earlier elements left pending for the axis in this buffer.
+template <std::size_t N>
+void claim_axis(const ndi_ptz_request& r, const Slot (&axis)[N])
+{
+    for (const Slot s : axis) {
+        slot(r, s).cmd_fill = false;
+    }
 }
 
 void fill_byte4(const ndi_ptz_request& r, Slot s, uint8_t value)
@@ -90,30 +113,46 @@ uint8_t word_value(const char* text, const WordValue (&table)[N], uint8_t fallba
     return fallback;
 }
 
+// Absolute zoom as NDI controllers send it: 0 zoomed in (tele) .. 1 zoomed out (wide). A missing
+// value leaves the lens at the wide end rather than driving it to full tele.
 void zoom(const ndi_ptz_request& r)
 {
-    fill_nibbles(r, &visca::cam_zoom_direct,
-                 ndi_ptz_zoom_position(ndi_ptz_real(r.attribute("zoom"))));
+    claim_axis(r, kZoomAxis);
+    const char* text = r.attribute("zoom");
+    const double tele = text == nullptr ? 0.0 : 1.0 - ndi_ptz_real(text);
+    fill_nibbles(r, &visca::cam_zoom_direct, ndi_ptz_zoom_position(tele));
+}
+
+// Speed p (0..7) of a lens drive: the integer part of limit x |speed|, |speed| held to 1.
+uint8_t lens_speed(int limit, double speed)
+{
+    const double magnitude = ndi_ptz_clamp(std::fabs(speed), 0.0, 1.0);
+    return static_cast<uint8_t>(static_cast<int64_t>(limit * magnitude) & kPtzMaxLensSpeed);
 }
 
 void zoom_speed(const ndi_ptz_request& r)
 {
-    const double speed = ndi_ptz_real(r.attribute("zoom_speed"));
+    claim_axis(r, kZoomAxis);
+    const double speed = ndi_ptz_drive_value(r.attribute("zoom_speed"));
     if (speed == 0.0) {
         fill(r, &visca::cam_zoom_stop);
         return;
     }
-    const double magnitude = ndi_ptz_clamp(std::fabs(speed), 0.0, 1.0);
-    const auto v =
-        static_cast<uint8_t>(static_cast<int64_t>(r.cam.PTZ_ZoomSpeed * magnitude) & 0x07);
-    fill_byte4(r, &visca::cam_zoom_speed, static_cast<uint8_t>((speed > 0.0 ? 0x20 : 0x30) + v));
+    fill_byte4(r, &visca::cam_zoom_speed,
+               static_cast<uint8_t>((speed > 0.0 ? kZoomTele : kZoomWide) +
+                                    lens_speed(r.cam.PTZ_ZoomSpeed, speed)));
 }
 
 void pan_tilt_speed(const ndi_ptz_request& r)
 {
-    const double pan = ndi_ptz_real(r.attribute("pan_speed"));
-    const double tilt = ndi_ptz_real(r.attribute("tilt_speed"));
-    if (pan == 0.0 && tilt == 0.0) {
+    claim_axis(r, kPanTiltAxis);
+    const char* pan_text = r.attribute("pan_speed");
+    const char* tilt_text = r.attribute("tilt_speed");
+    const double pan = ndi_ptz_drive_value(pan_text);
+    const double tilt = ndi_ptz_drive_value(tilt_text);
+    // A speed that is no number stops the head rather than driving it on the other axis.
+    if ((pan == 0.0 && tilt == 0.0) || !ndi_ptz_is_number(pan_text) ||
+        !ndi_ptz_is_number(tilt_text)) {
         fill(r, &visca::cam_pt_stop_command);
         return;
     }
@@ -127,6 +166,10 @@ void pan_tilt_speed(const ndi_ptz_request& r)
 
 void pan_tilt_home_reset(const ndi_ptz_request& r)
 {
+    if (!r.has("home") && !r.has("reset")) {
+        return;
+    }
+    claim_axis(r, kPanTiltAxis);
     if (r.has("home")) {
         fill(r, &visca::cam_pt_home_command);
     }
@@ -137,6 +180,7 @@ void pan_tilt_home_reset(const ndi_ptz_request& r)
 
 void pan_tilt(const ndi_ptz_request& r)
 {
+    claim_axis(r, kPanTiltAxis);
     visca_command& command = slot(r, &visca::cam_pt_ab_position_command);
     command.cmd[4] = ndi_ptz_drive_speed(r.cam.PTZ_PanSpeed, 1.0, kPtzMaxPanSpeed);
     command.cmd[5] = ndi_ptz_drive_speed(r.cam.PTZ_TiltSpeed, 1.0, kPtzMaxTiltSpeed);
@@ -186,6 +230,7 @@ void focus(const ndi_ptz_request& r)
     const char* distance = r.attribute("distance");
     const int step = ndi_ptz_focus_step(distance == nullptr ? 0.5 : ndi_ptz_real(distance));
     if (const auto nudge = ndi_ptz_focus_nudge(cam.distance_cal_last, step)) {
+        claim_axis(r, kFocusAxis);
         fill_byte4(r, &visca::cam_focus_near_far_speed, *nudge);
         fill(r, &visca::cam_focus_stop);
     }
@@ -193,16 +238,26 @@ void focus(const ndi_ptz_request& r)
     cam.camcontrol_focus_auto = false;
 }
 
+// A focus drive 81 01 04 08 2p/3p FF in the drive slot.
+void focus_drive(const ndi_ptz_request& r, uint8_t drive)
+{
+    visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
+    command.cmd[3] = kFocusDrive;
+    command.cmd[4] = drive;
+    command.cmd_fill = true;
+}
+
 void focus_move(const ndi_ptz_request& r)
 {
+    claim_axis(r, kFocusAxis);
     const char* direction = r.attribute("direction");
     if (word_is(direction, "stop")) {
         fill(r, &visca::cam_focus_stop);
         return;
     }
-    visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
     if (word_is(direction, "one_push")) {
-        command.cmd[3] = 0x18;
+        visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
+        command.cmd[3] = kFocusOnePush;
         command.cmd[4] = 0x01;
         command.cmd_fill = true;
         return;
@@ -210,10 +265,22 @@ void focus_move(const ndi_ptz_request& r)
     // The camera takes drive speeds 0..7 only.
     const auto speed = static_cast<uint8_t>(ndi_ptz_clamp(
         static_cast<double>(ndi_ptz_integer(r.attribute("speed"))), 0.0, kPtzMaxLensSpeed));
-    command.cmd[3] = 0x08;
-    command.cmd[4] = static_cast<uint8_t>((word_is(direction, "near") ? 0x30 : 0x20) + speed);
-    command.cmd_fill = true;
+    focus_drive(r, static_cast<uint8_t>((word_is(direction, "near") ? kFocusNear : kFocusFar) + speed));
     fill(r, &visca::cam_focus_stop);
+}
+
+// Continuous focus drive as NDI controllers send it: -1 out (far) .. +1 in (near), 0 stop. The
+// drive runs until the next focus element; a speed that is no number stops it.
+void focus_speed(const ndi_ptz_request& r)
+{
+    claim_axis(r, kFocusAxis);
+    const double speed = ndi_ptz_drive_value(r.attribute("focus_speed"));
+    if (speed == 0.0) {
+        fill(r, &visca::cam_focus_stop);
+        return;
+    }
+    focus_drive(r, static_cast<uint8_t>((speed > 0.0 ? kFocusNear : kFocusFar) +
+                                        lens_speed(kPtzMaxLensSpeed, speed)));
 }
 
 // A normalised gain (0..1) as a register value 0..255.
@@ -225,12 +292,13 @@ uint16_t gain_value(const char* text)
 void white_balance(const ndi_ptz_request& r)
 {
     static const WordValue kModes[] = {{"auto", 0x00},     {"indoor", 0x01}, {"outdoor", 0x02},
-                                       {"one_push", 0x03}, {"atw", 0x04},    {"manual", 0x05},
-                                       {"manual2", 0x06}};
+                                       {"one_push", 0x03}, {"one_shot", 0x03}, {"atw", 0x04},
+                                       {"manual", 0x05},   {"manual2", 0x06}};
     const uint8_t mode = word_value(r.attribute("mode"), kModes, 0x00);
     fill_byte4(r, &visca::cam_wb_mode, mode);
     if (mode == 0x03) {
-        std::this_thread::sleep_for(kOnePushPause);
+        // The camera needs a pause between the mode and its trigger: the engine keeps it on the
+        // line (a pause here would hold the capture buffer).
         fill_byte4(r, &visca::cam_wb_one_push_trig, kOnePushTrigger);
     } else if (mode == 0x05) {
         if (const char* red = r.attribute("red")) {
@@ -374,28 +442,31 @@ void inq_command(const ndi_ptz_request& r)
 
 }  // namespace
 
+// Numeric attributes: a real or integer attribute whose text is no such number makes the element
+// ignored. Drive speeds are not listed: a drive whose speed is no number stops.
 const ndi_ptz_element kNdiPtzElements[] = {
-    {"ntk_ptz_zoom", zoom, {"zoom"}},
-    {"ntk_ptz_zoom_speed", zoom_speed, {"zoom_speed"}},
-    {"ntk_ptz_pan_tilt_speed", pan_tilt_speed, {"pan_speed", "tilt_speed"}},
-    {"ntk_ptz_pan_tilt_home_reset", pan_tilt_home_reset, {}},
-    {"ntk_ptz_pan_tilt", pan_tilt, {"pan", "tilt"}},
-    {"ntk_ptz_store_preset", store_preset, {"index"}},
-    {"ntk_ptz_reset_preset", reset_preset, {"index"}},
-    {"ntk_ptz_recall_preset", recall_preset, {"index"}},
-    {"ntk_ptz_flip", nothing, {}},
-    {"ntk_ptz_focus", focus, {"distance"}},
-    {"ntk_ptz_focus_move", focus_move, {"speed"}},
-    {"ntk_ptz_focus_speed", nothing, {}},
-    {"ntk_ptz_white_balance", white_balance, {"red", "blue"}},
-    {"ntk_ptz_white_balance_gain", white_balance_gain, {"red", "blue"}},
-    {"ntk_ptz_vantor_exposure", vantor_exposure, {"iris", "shutterspeed", "bright", "gain"}},
+    {"ntk_ptz_zoom", zoom, {"zoom"}, {}},
+    {"ntk_ptz_zoom_speed", zoom_speed, {}, {}},
+    {"ntk_ptz_pan_tilt_speed", pan_tilt_speed, {}, {}},
+    {"ntk_ptz_pan_tilt_home_reset", pan_tilt_home_reset, {}, {}},
+    {"ntk_ptz_pan_tilt", pan_tilt, {"pan", "tilt"}, {}},
+    {"ntk_ptz_store_preset", store_preset, {}, {"index"}},
+    {"ntk_ptz_reset_preset", reset_preset, {}, {"index"}},
+    {"ntk_ptz_recall_preset", recall_preset, {}, {"index"}},
+    {"ntk_ptz_flip", nothing, {}, {}},
+    {"ntk_ptz_focus", focus, {"distance"}, {}},
+    {"ntk_ptz_focus_move", focus_move, {}, {"speed"}},
+    {"ntk_ptz_focus_speed", focus_speed, {}, {}},
+    {"ntk_ptz_white_balance", white_balance, {"red", "blue"}, {}},
+    {"ntk_ptz_white_balance_gain", white_balance_gain, {}, {"red", "blue"}},
+    {"ntk_ptz_vantor_exposure", vantor_exposure, {}, {"iris", "shutterspeed", "bright", "gain"}},
     {"ntk_ptz_vantor_exposure_manual",
      vantor_exposure_manual,
+     {},
      {"iris", "shutterspeed", "bright", "gain"}},
-    {"ntk_ptz_exposure", exposure, {"value"}},
-    {"ntk_ptz_misc", misc, {}},
-    {"ntk_ptz_inq_command", inq_command, {}},
+    {"ntk_ptz_exposure", exposure, {"value"}, {}},
+    {"ntk_ptz_misc", misc, {}, {}},
+    {"ntk_ptz_inq_command", inq_command, {}, {}},
 };
 const std::size_t kNdiPtzElementCount = sizeof(kNdiPtzElements) / sizeof(kNdiPtzElements[0]);
 
@@ -407,16 +478,6 @@ const ndi_ptz_element* ndi_ptz_find_element(const char* name)
         }
     }
     return nullptr;
-}
-
-bool ndi_ptz_is_number(const char* text)
-{
-    char* end = nullptr;
-    std::strtod(text, &end);
-    if (end == text) {
-        return std::strspn(text, " \t\r\n") == std::strlen(text);
-    }
-    return std::strspn(end, " \t\r\n") == std::strlen(end);
 }
 
 const char* ndi_ptz_request::attribute(const char* name) const

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "HelperLib/sigint_block.h"
+#include "HelperLib/thread_wake.h"
 #include "main/WebUIStatus.h"
 #include "main/settings_agreement.h"
 #include "vantor/board_root.h"
@@ -178,6 +179,12 @@ int encoder_app_main()
 
     std::puts("Start Nimbo 4k enc app");
     install_signal_handlers();
+    // Stopping interrupts blocking reads with SIGRTMIN; its handler goes in before the NDI
+    // runtime or any other thread exists, and a signal someone else already handles is not taken.
+    if (!install_wake_signal()) {
+        std::puts("SIGRTMIN already has a handler: not started");
+        return 1;
+    }
 
     vantor::UniqueFd mem_fd = start_transmitter();
 

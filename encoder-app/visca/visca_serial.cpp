@@ -85,6 +85,9 @@ int visca::init_visca()
     // Start with an empty table: both buffers hold the initial packets, nothing pending.
     cap_cmd_index = 0;
     exe_cmd_index = 1;
+    exec_swap_count = 0;
+    m_captured_swap = ~0U;
+    m_drain_unfinished = false;
     init_visca_command();
     // Cleared before the thread starts, so the thread never sees a stale pause, and a pause set
     // once it runs is not undone here.
