@@ -133,7 +133,7 @@ uint8_t lens_speed(int limit, double speed)
 void zoom_speed(const ndi_ptz_request& r)
 {
     claim_axis(r, kZoomAxis);
-    const double speed = ndi_ptz_drive_value(r.attribute("zoom_speed"));
+    const double speed = ndi_ptz_drive_speed_value(r.attribute("zoom_speed")).value_or(0.0);
     if (speed == 0.0) {
         fill(r, &visca::cam_zoom_stop);
         return;
@@ -146,16 +146,15 @@ void zoom_speed(const ndi_ptz_request& r)
 void pan_tilt_speed(const ndi_ptz_request& r)
 {
     claim_axis(r, kPanTiltAxis);
-    const char* pan_text = r.attribute("pan_speed");
-    const char* tilt_text = r.attribute("tilt_speed");
-    const double pan = ndi_ptz_drive_value(pan_text);
-    const double tilt = ndi_ptz_drive_value(tilt_text);
+    const auto pan_value = ndi_ptz_drive_speed_value(r.attribute("pan_speed"));
+    const auto tilt_value = ndi_ptz_drive_speed_value(r.attribute("tilt_speed"));
     // A speed that is no number stops the head rather than driving it on the other axis.
-    if ((pan == 0.0 && tilt == 0.0) || !ndi_ptz_is_number(pan_text) ||
-        !ndi_ptz_is_number(tilt_text)) {
+    if (!pan_value || !tilt_value || (*pan_value == 0.0 && *tilt_value == 0.0)) {
         fill(r, &visca::cam_pt_stop_command);
         return;
     }
+    const double pan = *pan_value;
+    const double tilt = *tilt_value;
     visca_command& command = slot(r, &visca::cam_pt_dir_move_command);
     command.cmd[4] = ndi_ptz_drive_speed(r.cam.PTZ_PanSpeed, pan, kPtzMaxPanSpeed);
     command.cmd[5] = ndi_ptz_drive_speed(r.cam.PTZ_TiltSpeed, tilt, kPtzMaxTiltSpeed);
@@ -274,7 +273,7 @@ void focus_move(const ndi_ptz_request& r)
 void focus_speed(const ndi_ptz_request& r)
 {
     claim_axis(r, kFocusAxis);
-    const double speed = ndi_ptz_drive_value(r.attribute("focus_speed"));
+    const double speed = ndi_ptz_drive_speed_value(r.attribute("focus_speed")).value_or(0.0);
     if (speed == 0.0) {
         fill(r, &visca::cam_focus_stop);
         return;

@@ -66,9 +66,16 @@ bool ndi_ptz_is_integer(const char* text)
     return std::strspn(p, kSpaces) == std::strlen(p);
 }
 
-double ndi_ptz_drive_value(const char* text)
+std::optional<double> ndi_ptz_drive_speed_value(const char* text)
 {
-    return ndi_ptz_is_number(text) ? ndi_ptz_real(text) : 0.0;
+    if (text == nullptr) {
+        return 0.0;
+    }
+    const double value = std::strtod(text, nullptr);
+    if (!ndi_ptz_is_number(text) || std::isnan(value)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 double ndi_ptz_real(const char* text)

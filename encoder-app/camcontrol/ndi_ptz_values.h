@@ -29,8 +29,9 @@ bool ndi_ptz_is_number(const char* text);
 // True when `text` is missing, empty or one decimal integer (an optional sign and digits) with
 // nothing else but spaces: "0x10", "1e2", "inf", "nan", "12x" are not.
 bool ndi_ptz_is_integer(const char* text);
-// The speed of a drive (-1..+1): 0, which stops, when missing, empty, not a number or NaN.
-double ndi_ptz_drive_value(const char* text);
+// The speed of a drive (-1..+1 and beyond): 0 when missing or empty, nothing when the text is no
+// number or reads as NaN (the drive then stops rather than running on).
+std::optional<double> ndi_ptz_drive_speed_value(const char* text);
 // A real attribute value (decimal strtod); a missing text reads as 0, not-a-number as 0.
 double ndi_ptz_real(const char* text);
 // An integer attribute value (base 10), saturated to 64 bits so that a huge number never wraps

@@ -43,6 +43,8 @@ inline const std::vector<PtzCase>& ptz_cases()
         {R"(<ntk_ptz_zoom_speed zoom_speed="abc"/>)", {"81 01 04 07 00 FF"}},
         {R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="fast"/>)",
          {"81 01 06 01 05 05 03 03 FF"}},
+        {R"(<ntk_ptz_pan_tilt_speed pan_speed="nan" tilt_speed="-1"/>)",
+         {"81 01 06 01 05 05 03 03 FF"}},
         // pan/tilt drive: speed 0 is never sent, a limit is never passed
         {R"(<ntk_ptz_pan_tilt_speed pan_speed="-2"/>)", {"81 01 06 01 14 01 02 03 FF"}},
         {R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="-0.25"/>)",
