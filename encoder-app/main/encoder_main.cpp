@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "HelperLib/sigint_block.h"
@@ -84,9 +85,11 @@ vantor::UniqueFd start_transmitter()
 // The settings of this pass: the read, then the agreement with the previous pass.
 void read_agreed_settings(settings_agreement& agreement)
 {
-    read_av_settings();
-    const video_settings agreed =
-        agreement.pass({m_av_settings.videoin, display_vid_format, m_av_settings.sr_420_en});
+    std::optional<video_settings> read;
+    if (read_av_settings()) {
+        read = video_settings{m_av_settings.videoin, display_vid_format, m_av_settings.sr_420_en};
+    }
+    const video_settings agreed = agreement.pass(read);
     m_av_settings.videoin = agreed.working;
     m_av_settings.sr_420_en = agreed.sr_420_en;
     display_vid_format = agreed.display;
@@ -167,9 +170,9 @@ void sigint_handler(int /*signal_number*/)
     m_Camcontrol.camcontrol_interrupted = true;
 }
 
-void read_av_settings()
+bool read_av_settings()
 {
-    read_av_settings(m_av_settings, display_vid_format);
+    return read_av_settings(m_av_settings, display_vid_format);
 }
 
 int encoder_app_main()

@@ -177,6 +177,11 @@ bool visca::write_packet(const uint8_t* data, int length) const
         ::poll(&writable, 1, static_cast<int>(left.count()));
     }
     ::fcntl(cam_fd, F_SETFL, flags);
+    if (done != length) {
+        // Whatever of the packet is still queued would be glued to the next packet, or reach the
+        // camera as a stale burst once the line recovers: dropped.
+        (void)::tcflush(cam_fd, TCOFLUSH);
+    }
     return done == length;
 }
 
