@@ -32,7 +32,7 @@ constexpr uint8_t kZoomWide = 0x30;
 // The slots that move or stop each axis.
 const Slot kPanTiltAxis[] = {&visca::cam_pt_dir_move_command, &visca::cam_pt_stop_command,
                              &visca::cam_pt_position_command, &visca::cam_pt_ab_position_command,
-                             &visca::cam_pt_home_command, &visca::cam_pt_reset_command};
+                             &visca::cam_pt_home_command,     &visca::cam_pt_reset_command};
 const Slot kZoomAxis[] = {&visca::cam_zoom_direct, &visca::cam_zoom_speed, &visca::cam_zoom_stop};
 const Slot kFocusAxis[] = {&visca::cam_focus_near_far_speed, &visca::cam_focus_near_far_dir,
                            &visca::cam_focus_stop};
@@ -49,8 +49,7 @@ void fill(const ndi_ptz_request& r, Slot s)
 }
 
 // Withdraws whatever earlier elements left pending for the axis in this buffer.
-template <std::size_t N>
-void claim_axis(const ndi_ptz_request& r, const Slot (&axis)[N])
+template <std::size_t N> void claim_axis(const ndi_ptz_request& r, const Slot (&axis)[N])
 {
     for (const Slot s : axis) {
         slot(r, s).cmd_fill = false;
@@ -130,17 +129,47 @@ uint8_t lens_speed(int limit, double speed)
     return static_cast<uint8_t>(static_cast<int64_t>(limit * magnitude) & kPtzMaxLensSpeed);
 }
 
+// A focus drive 81 01 04 08 2p/3p FF in the drive slot.
+void focus_drive(const ndi_ptz_request& r, uint8_t drive)
+{
+    visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
+    command.cmd[3] = kFocusDrive;
+    command.cmd[4] = drive;
+    command.cmd_fill = true;
+}
+
+// A zoom drive 81 01 04 07 2p/3p FF.
+void zoom_drive(const ndi_ptz_request& r, uint8_t drive)
+{
+    fill_byte4(r, &visca::cam_zoom_speed, drive);
+}
+
+// A continuous lens drive from a speed attribute (-1..+1): 0, missing or no number fills the
+// stop; otherwise `write` gets the direction's nibble plus lens_speed(limit, speed).
+struct LensDrive {
+    const char* attribute;
+    Slot stop;
+    uint8_t positive;
+    uint8_t negative;
+    void (*write)(const ndi_ptz_request& r, uint8_t drive);
+};
+
+void lens_drive(const ndi_ptz_request& r, const LensDrive& drive, int limit)
+{
+    const double speed = ndi_ptz_drive_speed_value(r.attribute(drive.attribute)).value_or(0.0);
+    if (speed == 0.0) {
+        fill(r, drive.stop);
+        return;
+    }
+    drive.write(r, static_cast<uint8_t>((speed > 0.0 ? drive.positive : drive.negative) +
+                                        lens_speed(limit, speed)));
+}
+
 void zoom_speed(const ndi_ptz_request& r)
 {
     claim_axis(r, kZoomAxis);
-    const double speed = ndi_ptz_drive_speed_value(r.attribute("zoom_speed")).value_or(0.0);
-    if (speed == 0.0) {
-        fill(r, &visca::cam_zoom_stop);
-        return;
-    }
-    fill_byte4(r, &visca::cam_zoom_speed,
-               static_cast<uint8_t>((speed > 0.0 ? kZoomTele : kZoomWide) +
-                                    lens_speed(r.cam.PTZ_ZoomSpeed, speed)));
+    lens_drive(r, {"zoom_speed", &visca::cam_zoom_stop, kZoomTele, kZoomWide, zoom_drive},
+               r.cam.PTZ_ZoomSpeed);
 }
 
 void pan_tilt_speed(const ndi_ptz_request& r)
@@ -237,15 +266,6 @@ void focus(const ndi_ptz_request& r)
     cam.camcontrol_focus_auto = false;
 }
 
-// A focus drive 81 01 04 08 2p/3p FF in the drive slot.
-void focus_drive(const ndi_ptz_request& r, uint8_t drive)
-{
-    visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
-    command.cmd[3] = kFocusDrive;
-    command.cmd[4] = drive;
-    command.cmd_fill = true;
-}
-
 void focus_move(const ndi_ptz_request& r)
 {
     claim_axis(r, kFocusAxis);
@@ -264,7 +284,8 @@ void focus_move(const ndi_ptz_request& r)
     // The camera takes drive speeds 0..7 only.
     const auto speed = static_cast<uint8_t>(ndi_ptz_clamp(
         static_cast<double>(ndi_ptz_integer(r.attribute("speed"))), 0.0, kPtzMaxLensSpeed));
-    focus_drive(r, static_cast<uint8_t>((word_is(direction, "near") ? kFocusNear : kFocusFar) + speed));
+    focus_drive(
+        r, static_cast<uint8_t>((word_is(direction, "near") ? kFocusNear : kFocusFar) + speed));
     fill(r, &visca::cam_focus_stop);
 }
 
@@ -273,13 +294,8 @@ void focus_move(const ndi_ptz_request& r)
 void focus_speed(const ndi_ptz_request& r)
 {
     claim_axis(r, kFocusAxis);
-    const double speed = ndi_ptz_drive_speed_value(r.attribute("focus_speed")).value_or(0.0);
-    if (speed == 0.0) {
-        fill(r, &visca::cam_focus_stop);
-        return;
-    }
-    focus_drive(r, static_cast<uint8_t>((speed > 0.0 ? kFocusNear : kFocusFar) +
-                                        lens_speed(kPtzMaxLensSpeed, speed)));
+    lens_drive(r, {"focus_speed", &visca::cam_focus_stop, kFocusNear, kFocusFar, focus_drive},
+               kPtzMaxLensSpeed);
 }
 
 // A normalised gain (0..1) as a register value 0..255.
@@ -290,7 +306,7 @@ uint16_t gain_value(const char* text)
 
 void white_balance(const ndi_ptz_request& r)
 {
-    static const WordValue kModes[] = {{"auto", 0x00},     {"indoor", 0x01}, {"outdoor", 0x02},
+    static const WordValue kModes[] = {{"auto", 0x00},     {"indoor", 0x01},   {"outdoor", 0x02},
                                        {"one_push", 0x03}, {"one_shot", 0x03}, {"atw", 0x04},
                                        {"manual", 0x05},   {"manual2", 0x06}};
     const uint8_t mode = word_value(r.attribute("mode"), kModes, 0x00);

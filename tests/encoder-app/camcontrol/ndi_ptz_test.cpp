@@ -6,11 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camcontrol/Camcontrol.h"
@@ -82,24 +82,33 @@ TEST_F(NdiPtzHandler, TheLastElementForAnAxisWinsWithinOneBuffer)
         std::vector<std::string> packets;
     };
     const TwoFrames cases[] = {
-        {R"(<ntk_ptz_pan_tilt_speed pan_speed="1"/>)", R"(<ntk_ptz_pan_tilt_speed/>)",
+        {R"(<ntk_ptz_pan_tilt_speed pan_speed="1"/>)",
+         R"(<ntk_ptz_pan_tilt_speed/>)",
          {"81 01 06 01 05 05 03 03 FF"}},
-        {R"(<ntk_ptz_pan_tilt_speed/>)", R"(<ntk_ptz_pan_tilt_speed pan_speed="-1"/>)",
+        {R"(<ntk_ptz_pan_tilt_speed/>)",
+         R"(<ntk_ptz_pan_tilt_speed pan_speed="-1"/>)",
          {"81 01 06 01 14 01 02 03 FF"}},
-        {R"(<ntk_ptz_pan_tilt pan="1" tilt="0"/>)", R"(<ntk_ptz_pan_tilt_speed/>)",
+        {R"(<ntk_ptz_pan_tilt pan="1" tilt="0"/>)",
+         R"(<ntk_ptz_pan_tilt_speed/>)",
          {"81 01 06 01 05 05 03 03 FF"}},
-        {R"(<ntk_ptz_zoom_speed zoom_speed="1"/>)", R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+        {R"(<ntk_ptz_zoom_speed zoom_speed="1"/>)",
+         R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
          {"81 01 04 07 00 FF"}},
-        {R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)", R"(<ntk_ptz_zoom_speed zoom_speed="-1"/>)",
+        {R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+         R"(<ntk_ptz_zoom_speed zoom_speed="-1"/>)",
          {"81 01 04 07 37 FF"}},
-        {R"(<ntk_ptz_zoom zoom="0"/>)", R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+        {R"(<ntk_ptz_zoom zoom="0"/>)",
+         R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
          {"81 01 04 07 00 FF"}},
-        {R"(<ntk_ptz_focus_speed focus_speed="1"/>)", R"(<ntk_ptz_focus_move direction="stop"/>)",
+        {R"(<ntk_ptz_focus_speed focus_speed="1"/>)",
+         R"(<ntk_ptz_focus_move direction="stop"/>)",
          {"81 01 04 08 00 FF"}},
-        {R"(<ntk_ptz_focus_move direction="stop"/>)", R"(<ntk_ptz_focus_speed focus_speed="-1"/>)",
+        {R"(<ntk_ptz_focus_move direction="stop"/>)",
+         R"(<ntk_ptz_focus_speed focus_speed="-1"/>)",
          {"81 01 04 08 27 FF"}},
         // other axes are left alone
-        {R"(<ntk_ptz_zoom_speed zoom_speed="1"/>)", R"(<ntk_ptz_pan_tilt_speed/>)",
+        {R"(<ntk_ptz_zoom_speed zoom_speed="1"/>)",
+         R"(<ntk_ptz_pan_tilt_speed/>)",
          {"81 01 06 01 05 05 03 03 FF", "81 01 04 07 27 FF"}},
     };
     for (const TwoFrames& c : cases) {

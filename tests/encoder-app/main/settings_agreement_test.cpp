@@ -19,9 +19,9 @@ constexpr std::nullopt_t kNoReading = std::nullopt;  // file or format key missi
 
 struct AgreementCase {
     const char* what;
-    video_settings first;               // read at start-up
+    video_settings first;                              // read at start-up
     std::vector<std::optional<video_settings>> reads;  // one per loop pass
-    std::vector<video_settings> acted;  // what each pass acts on
+    std::vector<video_settings> acted;                 // what each pass acts on
 };
 
 TEST(SettingsAgreement, ActsOnAChangeOnlyWhenTwoReadsInARowAgree)
