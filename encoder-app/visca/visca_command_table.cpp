@@ -187,7 +187,12 @@ void visca::exec_visca()
             continue;
         }
         if (m_drain_unfinished) {
-            exec_ndi_visca();  // the rest of a drain that a format change interrupted
+            // The rest of a drain that a format change interrupted; it counts as a drain.
+            const auto resumed = std::chrono::steady_clock::now();
+            if (exec_ndi_visca() > 0) {
+                last_drain = resumed;
+                drained_before = true;
+            }
             continue;
         }
         if (!captured_not_taken()) {
