@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -23,6 +24,11 @@ const char* skip_past(const char* p, const char* end)
 {
     const char* found = std::strstr(p, end);
     return found == nullptr ? p + std::strlen(p) : found + std::strlen(end);
+}
+
+unsigned char uc(char c)
+{
+    return static_cast<unsigned char>(c);
 }
 
 // Skips a document type declaration, whose internal subset in brackets may hold '>'.
@@ -79,8 +85,10 @@ int nesting_depth(const char* text)
             p = skip_past(p + 9, "]]>");
         } else if (p[1] == '?') {
             p = skip_past(p + 2, "?>");
+        } else if (std::strncmp(p, "<!DOCTYPE", 9) == 0 && std::isspace(uc(p[9])) != 0) {
+            p = skip_doctype(p + 9);
         } else if (p[1] == '!') {
-            p = skip_doctype(p + 2);
+            p = skip_past(p + 2, ">");  // any other declaration ends at its first '>'
         } else if (p[1] == '/') {
             depth = depth > 0 ? depth - 1 : 0;
             p = skip_past(p + 2, ">");

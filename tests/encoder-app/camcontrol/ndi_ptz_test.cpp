@@ -156,7 +156,10 @@ TEST_F(NdiPtzHandler, FramesItCannotReadAreDroppedWithoutEffect)
     }
     const std::string disguised =
         R"(<ntk_ptz_zoom zoom="1">)" + disguised_opening + disguised_closing + "</ntk_ptz_zoom>";
-    for (const std::string& text : {deep, megabyte, disguised}) {
+    // A declaration other than the document type ends at its first '>', brackets or not.
+    const std::string declared = R"(<ntk_ptz_zoom zoom="1"><!x [>)" + disguised_opening + "]>" +
+                                 disguised_closing + "</ntk_ptz_zoom>";
+    for (const std::string& text : {deep, megabyte, disguised, declared}) {
         capture(text);
         EXPECT_TRUE(take_pending().empty()) << text.substr(0, 40);
     }
