@@ -113,12 +113,13 @@ uint8_t word_value(const char* text, const WordValue (&table)[N], uint8_t fallba
 }
 
 // Absolute zoom as NDI controllers send it: 0 zoomed in (tele) .. 1 zoomed out (wide). A missing
-// value leaves the lens at the wide end rather than driving it to full tele.
+// value or not-a-number leaves the lens at the wide end rather than driving it to full tele.
 void zoom(const ndi_ptz_request& r)
 {
     claim_axis(r, kZoomAxis);
     const char* text = r.attribute("zoom");
-    const double tele = text == nullptr ? 0.0 : 1.0 - ndi_ptz_real(text);
+    const double value = text == nullptr ? std::nan("") : std::strtod(text, nullptr);
+    const double tele = std::isnan(value) ? 0.0 : 1.0 - value;
     fill_nibbles(r, &visca::cam_zoom_direct, ndi_ptz_zoom_position(tele));
 }
 

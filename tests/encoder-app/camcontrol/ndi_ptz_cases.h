@@ -35,6 +35,7 @@ inline const std::vector<PtzCase>& ptz_cases()
         {R"(<ntk_ptz_zoom zoom="0"/>)", {"81 01 04 47 04 00 00 00 FF"}},
         {R"(<ntk_ptz_zoom zoom="7"/>)", {"81 01 04 47 00 00 00 00 FF"}},
         {R"(<ntk_ptz_zoom/>)", {"81 01 04 47 00 00 00 00 FF"}},
+        {R"(<ntk_ptz_zoom zoom="nan"/>)", {"81 01 04 47 00 00 00 00 FF"}},
         {R"(<ntk_ptz_zoom_speed zoom_speed="-0.5"/>)", {"81 01 04 07 33 FF"}},
         {R"(<ntk_ptz_zoom_speed zoom_speed="inf"/>)", {"81 01 04 07 27 FF"}},
         {R"(<NTK_PTZ_ZOOM_SPEED Zoom_Speed="1"/>)", {"81 01 04 07 00 FF"}},
