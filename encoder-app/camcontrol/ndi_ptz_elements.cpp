@@ -257,7 +257,9 @@ void focus(const ndi_ptz_request& r)
     }
     fill_byte4(r, &visca::cam_focus_mode, 0x03);
     const char* distance = r.attribute("distance");
-    const int step = ndi_ptz_focus_step(distance == nullptr ? 0.5 : ndi_ptz_real(distance));
+    // Missing or not-a-number is the middle of the range (ndi_ptz_focus_step).
+    const int step =
+        ndi_ptz_focus_step(distance == nullptr ? std::nan("") : std::strtod(distance, nullptr));
     if (const auto nudge = ndi_ptz_focus_nudge(cam.distance_cal_last, step)) {
         claim_axis(r, kFocusAxis);
         fill_byte4(r, &visca::cam_focus_near_far_speed, *nudge);

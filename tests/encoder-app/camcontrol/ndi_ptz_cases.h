@@ -91,6 +91,7 @@ inline const std::vector<PtzCase>& ptz_cases()
         {R"(<ntk_ptz_focus mode="manual" distance="0.62"/>)", {"81 01 04 38 03 FF"}},
         {R"(<ntk_ptz_focus mode="manual"/>)",
          {"81 01 04 38 03 FF", "81 01 04 08 21 FF", "81 01 04 08 00 FF"}},
+        {R"(<ntk_ptz_focus mode="manual" distance="nan"/>)", {"81 01 04 38 03 FF"}},
         {R"(<ntk_ptz_focus distance="1"/>)", {"81 01 04 38 02 FF"}},
         {R"(<ntk_ptz_focus_move direction="one_push"/>)", {"81 01 04 18 01 FF"}},
         {R"(<ntk_ptz_focus_move direction="near" speed="3"/>)",
