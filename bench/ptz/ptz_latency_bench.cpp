@@ -5,7 +5,14 @@
 // own that forwards every byte both ways and stamps the first byte of each packet the engine
 // writes.
 //
-//   ptz_latency_bench [commands] [gap_ms]     (default 500 commands, 150 ms apart)
+//   ptz_latency_bench [commands] [gap_ms] [open]     (default 500 commands, 150 ms apart)
+//
+// Closed loop (default): each command is sent `gap_ms` after the previous one reached the line.
+// Open loop ("open"): commands are sent on a schedule of their own, as a controller sends them,
+// each after a random interval of 0.5 to 1.5 x `gap_ms`, so they meet the engine at any phase of
+// its cycle and may be in flight together. They cycle through zoom in, pan right, zoom stop, pan
+// stop, so two commands for the same axis are always two intervals apart; a command that a later
+// one for its axis replaced within one buffer never reaches the line and is counted as replaced.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -18,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,6 +145,7 @@ int main(int argc, char** argv)
 {
     const int commands = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
     const int gap_ms = argc > 2 ? std::max(0, std::atoi(argv[2])) : 150;
+    const bool open_loop = argc > 3 && std::string(argv[3]) == "open";
     ::setenv("VANTOR_NDI_ADDRESS", "127.0.0.1", 1);
 
     vantor::test::TempBoardRoot board;
@@ -179,37 +188,83 @@ int main(int argc, char** argv)
         while (NDIlib_recv_get_no_connections(receiver) < 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        // Zoom in and stop, in turn: each command's packet differs from the one before.
         struct Command {
             std::string xml;
             std::vector<uint8_t> packet;
         };
-        const Command kinds[] = {
-            {R"(<ntk_ptz_zoom_speed zoom_speed="0.3"/>)", {0x81, 0x01, 0x04, 0x07, 0x22, 0xFF}},
-            {R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)", {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}},
-        };
-        int missed = 0;
-        for (int i = 0; i < commands; ++i) {
-            const Command& command = kinds[i % 2];
+        // Closed loop: zoom in and stop, in turn (each packet differs from the one before).
+        // Open loop: also pan right and stop, so consecutive commands are for different axes.
+        const std::vector<Command> kinds =
+            open_loop
+                ? std::vector<Command>{{R"(<ntk_ptz_zoom_speed zoom_speed="0.3"/>)",
+                                        {0x81, 0x01, 0x04, 0x07, 0x22, 0xFF}},
+                                       {R"(<ntk_ptz_pan_tilt_speed pan_speed="-0.05"/>)",
+                                        {0x81, 0x01, 0x06, 0x01, 0x01, 0x01, 0x02, 0x03, 0xFF}},
+                                       {R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+                                        {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}},
+                                       {R"(<ntk_ptz_pan_tilt_speed/>)",
+                                        {0x81, 0x01, 0x06, 0x01, 0x05, 0x05, 0x03, 0x03, 0xFF}}}
+                : std::vector<Command>{{R"(<ntk_ptz_zoom_speed zoom_speed="0.3"/>)",
+                                        {0x81, 0x01, 0x04, 0x07, 0x22, 0xFF}},
+                                       {R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+                                        {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}}};
+        const auto send = [&](const Command& command) {
             std::string text = command.xml;
             NDIlib_metadata_frame_t frame(0, NDIlib_send_timecode_synthesize, text.data());
             const auto sent = Clock::now();
             NDIlib_recv_send_metadata(receiver, &frame);
-            Clock::time_point at;
-            const auto deadline = sent + std::chrono::seconds(2);
-            bool found = false;
-            while (!(found = probe.find(command.packet, sent, at)) && Clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            return sent;
+        };
+        int missed = 0;
+        int replaced = 0;
+        if (open_loop) {
+            std::mt19937 random(12345);
+            std::uniform_int_distribution<int> interval_us(gap_ms * 500, gap_ms * 1500);
+            std::vector<Clock::time_point> sent(static_cast<std::size_t>(commands));
+            auto next = Clock::now();
+            for (int i = 0; i < commands; ++i) {
+                std::this_thread::sleep_until(next);
+                sent[static_cast<std::size_t>(i)] = send(kinds[i % kinds.size()]);
+                next += std::chrono::microseconds(interval_us(random));
             }
-            if (found) {
-                latencies.push_back(std::chrono::duration<double, std::milli>(at - sent).count());
-            } else {
-                ++missed;
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            const auto cycle = static_cast<int>(kinds.size());
+            for (int i = 0; i < commands; ++i) {
+                const Command& command = kinds[i % kinds.size()];
+                Clock::time_point at;
+                const auto since = sent[static_cast<std::size_t>(i)];
+                if (!probe.find(command.packet, since, at)) {
+                    ++missed;
+                } else if (i + cycle < commands &&
+                           at >= sent[static_cast<std::size_t>(i + cycle)]) {
+                    ++replaced;  // the packet found is that of the next command of its kind
+                } else {
+                    latencies.push_back(
+                        std::chrono::duration<double, std::milli>(at - since).count());
+                }
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(gap_ms));
+        } else {
+            for (int i = 0; i < commands; ++i) {
+                const Command& command = kinds[i % kinds.size()];
+                const auto sent = send(command);
+                Clock::time_point at;
+                const auto deadline = sent + std::chrono::seconds(2);
+                bool found = false;
+                while (!(found = probe.find(command.packet, sent, at)) && Clock::now() < deadline) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                if (found) {
+                    latencies.push_back(
+                        std::chrono::duration<double, std::milli>(at - sent).count());
+                } else {
+                    ++missed;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(gap_ms));
+            }
         }
         control.deinit_Camcontrol();
-        std::printf("commands %d, gap %d ms, missed %d\n", commands, gap_ms, missed);
+        std::printf("commands %d, %s, gap %d ms, missed %d, replaced %d\n", commands,
+                    open_loop ? "open loop" : "closed loop", gap_ms, missed, replaced);
     }
     NDIlib_recv_destroy(receiver);
     NDIlib_send_destroy(sender);

@@ -160,11 +160,9 @@ void SpeedHqDevice::cancel_waits()
     if (!m_waiting) {
         return;
     }
-    const auto deadline = std::chrono::steady_clock::now() + kCancelLimit;
-    while (m_waiting && std::chrono::steady_clock::now() < deadline) {
-        wake_thread(m_waiter);
-        m_waiter_left.wait_for(lock, kResignalPeriod, [this] { return !m_waiting; });
-    }
+    (void)signal_until_left(
+        m_waiter, lock, m_waiter_left, [this] { return !m_waiting; }, kResignalPeriod,
+        kCancelLimit);
 }
 
 void SpeedHqDevice::resume_waits()

@@ -24,6 +24,8 @@ constexpr std::chrono::milliseconds kBlockPeriod{10};
 // How often a stop interrupts a read that is still blocked: a signal that arrives just before the
 // thread enters the read is lost, the next one is not.
 constexpr std::chrono::milliseconds kWakePeriod{5};
+// How long a stop signals a read that does not end before it says so and waits for the thread.
+constexpr std::chrono::milliseconds kWakeLimit{2000};
 
 }  // namespace
 
@@ -55,9 +57,10 @@ void NdiTransmitter::stop_audio()
         if (!m_audio_condvar.wait_for(lock, audio_stop_grace, done)) {
             std::puts("audio read given up at stop");
             std::fflush(stdout);
-            while (!done()) {
-                wake_thread(send_audio_frame_thread.native_handle());
-                m_audio_condvar.wait_for(lock, kWakePeriod, done);
+            if (!signal_until_left(send_audio_frame_thread.native_handle(), lock, m_audio_condvar,
+                                   done, kWakePeriod, kWakeLimit)) {
+                std::puts("audio read did not end at stop");
+                std::fflush(stdout);
             }
         }
     }

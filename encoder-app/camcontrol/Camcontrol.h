@@ -342,8 +342,8 @@ public:
         Gamma_PatternREG, Gamma_VisibilityEnhancer;
     webui_cmd_str PTZ_SetPreset, PTZ_RecallPreset;
 
-    // Held by the web-UI thread while it sets up or changes the bindings' values (a step), and by
-    // the status reply while it reads them.
+    // Held by the web-UI thread while it sets up or changes the bindings' values (a step). The
+    // status reply reads the values (atomics) without it, so PTZ never waits for a step.
     std::mutex webui_values_mutex;
 
     // Held while a preset request is taken and sent, and while the line closes at shutdown.

@@ -2,12 +2,10 @@
 
 #include <strings.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <rapidxml/rapidxml.hpp>
-#include <thread>
 
 #include "camcontrol/Camcontrol.h"
 #include "camcontrol/ndi_ptz_values.h"
@@ -15,13 +13,29 @@
 // The NDI PTZ metadata elements and the commands each one writes into the engine's capture
 // buffer. A value that the camera would refuse never reaches a command: speeds are held to the
 // camera's range, out-of-range preset numbers and register values leave their command unwritten.
+// Within one buffer the last element written for an axis wins: an element that moves or stops
+// pan/tilt, zoom or focus first withdraws what earlier elements left pending for that axis, so the
+// engine's fixed sending order can never put an earlier move after a later stop, or the reverse.
 
 namespace {
 
 using Slot = visca_command (visca::*)[visca::number_of_cmd];
 
-constexpr auto kOnePushPause = std::chrono::milliseconds(30);
 constexpr uint8_t kOnePushTrigger = 0x05;
+constexpr uint8_t kFocusDrive = 0x08;
+constexpr uint8_t kFocusOnePush = 0x18;
+constexpr uint8_t kFocusFar = 0x20;
+constexpr uint8_t kFocusNear = 0x30;
+constexpr uint8_t kZoomTele = 0x20;
+constexpr uint8_t kZoomWide = 0x30;
+
+// The slots that move or stop each axis.
+const Slot kPanTiltAxis[] = {&visca::cam_pt_dir_move_command, &visca::cam_pt_stop_command,
+                             &visca::cam_pt_position_command, &visca::cam_pt_ab_position_command,
+                             &visca::cam_pt_home_command,     &visca::cam_pt_reset_command};
+const Slot kZoomAxis[] = {&visca::cam_zoom_direct, &visca::cam_zoom_speed, &visca::cam_zoom_stop};
+const Slot kFocusAxis[] = {&visca::cam_focus_near_far_speed, &visca::cam_focus_near_far_dir,
+                           &visca::cam_focus_stop};
 
 visca_command& slot(const ndi_ptz_request& r, Slot s)
 {
@@ -32,6 +46,14 @@ visca_command& slot(const ndi_ptz_request& r, Slot s)
 void fill(const ndi_ptz_request& r, Slot s)
 {
     slot(r, s).cmd_fill = true;
+}
+
+// Withdraws whatever earlier elements left pending for the axis in this buffer.
+template <std::size_t N> void claim_axis(const ndi_ptz_request& r, const Slot (&axis)[N])
+{
+    for (const Slot s : axis) {
+        slot(r, s).cmd_fill = false;
+    }
 }
 
 void fill_byte4(const ndi_ptz_request& r, Slot s, uint8_t value)
@@ -90,33 +112,79 @@ uint8_t word_value(const char* text, const WordValue (&table)[N], uint8_t fallba
     return fallback;
 }
 
+// Absolute zoom as NDI controllers send it: 0 zoomed in (tele) .. 1 zoomed out (wide). A missing
+// value or not-a-number leaves the lens at the wide end rather than driving it to full tele.
 void zoom(const ndi_ptz_request& r)
 {
-    fill_nibbles(r, &visca::cam_zoom_direct,
-                 ndi_ptz_zoom_position(ndi_ptz_real(r.attribute("zoom"))));
+    claim_axis(r, kZoomAxis);
+    const char* text = r.attribute("zoom");
+    const double value = text == nullptr ? std::nan("") : std::strtod(text, nullptr);
+    const double tele = std::isnan(value) ? 0.0 : 1.0 - value;
+    fill_nibbles(r, &visca::cam_zoom_direct, ndi_ptz_zoom_position(tele));
+}
+
+// Speed p (0..7) of a lens drive: the integer part of limit x |speed|, |speed| held to 1.
+uint8_t lens_speed(int limit, double speed)
+{
+    const double magnitude = ndi_ptz_clamp(std::fabs(speed), 0.0, 1.0);
+    return static_cast<uint8_t>(static_cast<int64_t>(limit * magnitude) & kPtzMaxLensSpeed);
+}
+
+// A focus drive 81 01 04 08 2p/3p FF in the drive slot.
+void focus_drive(const ndi_ptz_request& r, uint8_t drive)
+{
+    visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
+    command.cmd[3] = kFocusDrive;
+    command.cmd[4] = drive;
+    command.cmd_fill = true;
+}
+
+// A zoom drive 81 01 04 07 2p/3p FF.
+void zoom_drive(const ndi_ptz_request& r, uint8_t drive)
+{
+    fill_byte4(r, &visca::cam_zoom_speed, drive);
+}
+
+// A continuous lens drive from a speed attribute (-1..+1): 0, missing or no number fills the
+// stop; otherwise `write` gets the direction's nibble plus lens_speed(limit, speed).
+struct LensDrive {
+    const char* attribute;
+    Slot stop;
+    uint8_t positive;
+    uint8_t negative;
+    void (*write)(const ndi_ptz_request& r, uint8_t drive);
+};
+
+void lens_drive(const ndi_ptz_request& r, const LensDrive& drive, int limit)
+{
+    const double speed = ndi_ptz_drive_speed_value(r.attribute(drive.attribute)).value_or(0.0);
+    if (speed == 0.0) {
+        fill(r, drive.stop);
+        return;
+    }
+    drive.write(r, static_cast<uint8_t>((speed > 0.0 ? drive.positive : drive.negative) +
+                                        lens_speed(limit, speed)));
 }
 
 void zoom_speed(const ndi_ptz_request& r)
 {
-    const double speed = ndi_ptz_real(r.attribute("zoom_speed"));
-    if (speed == 0.0) {
-        fill(r, &visca::cam_zoom_stop);
-        return;
-    }
-    const double magnitude = ndi_ptz_clamp(std::fabs(speed), 0.0, 1.0);
-    const auto v =
-        static_cast<uint8_t>(static_cast<int64_t>(r.cam.PTZ_ZoomSpeed * magnitude) & 0x07);
-    fill_byte4(r, &visca::cam_zoom_speed, static_cast<uint8_t>((speed > 0.0 ? 0x20 : 0x30) + v));
+    claim_axis(r, kZoomAxis);
+    lens_drive(r, {"zoom_speed", &visca::cam_zoom_stop, kZoomTele, kZoomWide, zoom_drive},
+               r.cam.PTZ_ZoomSpeed);
 }
 
 void pan_tilt_speed(const ndi_ptz_request& r)
 {
-    const double pan = ndi_ptz_real(r.attribute("pan_speed"));
-    const double tilt = ndi_ptz_real(r.attribute("tilt_speed"));
-    if (pan == 0.0 && tilt == 0.0) {
+    claim_axis(r, kPanTiltAxis);
+    const auto pan_value = ndi_ptz_drive_speed_value(r.attribute("pan_speed"));
+    const auto tilt_value = ndi_ptz_drive_speed_value(r.attribute("tilt_speed"));
+    // A speed that is no number stops the head rather than driving it on the other axis.
+    if (!pan_value || !tilt_value || (*pan_value == 0.0 && *tilt_value == 0.0)) {
         fill(r, &visca::cam_pt_stop_command);
         return;
     }
+    const double pan = *pan_value;
+    const double tilt = *tilt_value;
     visca_command& command = slot(r, &visca::cam_pt_dir_move_command);
     command.cmd[4] = ndi_ptz_drive_speed(r.cam.PTZ_PanSpeed, pan, kPtzMaxPanSpeed);
     command.cmd[5] = ndi_ptz_drive_speed(r.cam.PTZ_TiltSpeed, tilt, kPtzMaxTiltSpeed);
@@ -127,6 +195,10 @@ void pan_tilt_speed(const ndi_ptz_request& r)
 
 void pan_tilt_home_reset(const ndi_ptz_request& r)
 {
+    if (!r.has("home") && !r.has("reset")) {
+        return;
+    }
+    claim_axis(r, kPanTiltAxis);
     if (r.has("home")) {
         fill(r, &visca::cam_pt_home_command);
     }
@@ -137,6 +209,7 @@ void pan_tilt_home_reset(const ndi_ptz_request& r)
 
 void pan_tilt(const ndi_ptz_request& r)
 {
+    claim_axis(r, kPanTiltAxis);
     visca_command& command = slot(r, &visca::cam_pt_ab_position_command);
     command.cmd[4] = ndi_ptz_drive_speed(r.cam.PTZ_PanSpeed, 1.0, kPtzMaxPanSpeed);
     command.cmd[5] = ndi_ptz_drive_speed(r.cam.PTZ_TiltSpeed, 1.0, kPtzMaxTiltSpeed);
@@ -184,8 +257,11 @@ void focus(const ndi_ptz_request& r)
     }
     fill_byte4(r, &visca::cam_focus_mode, 0x03);
     const char* distance = r.attribute("distance");
-    const int step = ndi_ptz_focus_step(distance == nullptr ? 0.5 : ndi_ptz_real(distance));
+    // Missing or not-a-number is the middle of the range (ndi_ptz_focus_step).
+    const int step =
+        ndi_ptz_focus_step(distance == nullptr ? std::nan("") : std::strtod(distance, nullptr));
     if (const auto nudge = ndi_ptz_focus_nudge(cam.distance_cal_last, step)) {
+        claim_axis(r, kFocusAxis);
         fill_byte4(r, &visca::cam_focus_near_far_speed, *nudge);
         fill(r, &visca::cam_focus_stop);
     }
@@ -195,14 +271,15 @@ void focus(const ndi_ptz_request& r)
 
 void focus_move(const ndi_ptz_request& r)
 {
+    claim_axis(r, kFocusAxis);
     const char* direction = r.attribute("direction");
     if (word_is(direction, "stop")) {
         fill(r, &visca::cam_focus_stop);
         return;
     }
-    visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
     if (word_is(direction, "one_push")) {
-        command.cmd[3] = 0x18;
+        visca_command& command = slot(r, &visca::cam_focus_near_far_dir);
+        command.cmd[3] = kFocusOnePush;
         command.cmd[4] = 0x01;
         command.cmd_fill = true;
         return;
@@ -210,10 +287,18 @@ void focus_move(const ndi_ptz_request& r)
     // The camera takes drive speeds 0..7 only.
     const auto speed = static_cast<uint8_t>(ndi_ptz_clamp(
         static_cast<double>(ndi_ptz_integer(r.attribute("speed"))), 0.0, kPtzMaxLensSpeed));
-    command.cmd[3] = 0x08;
-    command.cmd[4] = static_cast<uint8_t>((word_is(direction, "near") ? 0x30 : 0x20) + speed);
-    command.cmd_fill = true;
+    focus_drive(
+        r, static_cast<uint8_t>((word_is(direction, "near") ? kFocusNear : kFocusFar) + speed));
     fill(r, &visca::cam_focus_stop);
+}
+
+// Continuous focus drive as NDI controllers send it: -1 out (far) .. +1 in (near), 0 stop. The
+// drive runs until the next focus element; a speed that is no number stops it.
+void focus_speed(const ndi_ptz_request& r)
+{
+    claim_axis(r, kFocusAxis);
+    lens_drive(r, {"focus_speed", &visca::cam_focus_stop, kFocusNear, kFocusFar, focus_drive},
+               kPtzMaxLensSpeed);
 }
 
 // A normalised gain (0..1) as a register value 0..255.
@@ -224,13 +309,14 @@ uint16_t gain_value(const char* text)
 
 void white_balance(const ndi_ptz_request& r)
 {
-    static const WordValue kModes[] = {{"auto", 0x00},     {"indoor", 0x01}, {"outdoor", 0x02},
-                                       {"one_push", 0x03}, {"atw", 0x04},    {"manual", 0x05},
-                                       {"manual2", 0x06}};
+    static const WordValue kModes[] = {{"auto", 0x00},     {"indoor", 0x01},   {"outdoor", 0x02},
+                                       {"one_push", 0x03}, {"one_shot", 0x03}, {"atw", 0x04},
+                                       {"manual", 0x05},   {"manual2", 0x06}};
     const uint8_t mode = word_value(r.attribute("mode"), kModes, 0x00);
     fill_byte4(r, &visca::cam_wb_mode, mode);
     if (mode == 0x03) {
-        std::this_thread::sleep_for(kOnePushPause);
+        // The camera needs a pause between the mode and its trigger: the engine keeps it on the
+        // line (a pause here would hold the capture buffer).
         fill_byte4(r, &visca::cam_wb_one_push_trig, kOnePushTrigger);
     } else if (mode == 0x05) {
         if (const char* red = r.attribute("red")) {
@@ -374,28 +460,31 @@ void inq_command(const ndi_ptz_request& r)
 
 }  // namespace
 
+// Numeric attributes: a real or integer attribute whose text is no such number makes the element
+// ignored. Drive speeds are not listed: a drive whose speed is no number stops.
 const ndi_ptz_element kNdiPtzElements[] = {
-    {"ntk_ptz_zoom", zoom, {"zoom"}},
-    {"ntk_ptz_zoom_speed", zoom_speed, {"zoom_speed"}},
-    {"ntk_ptz_pan_tilt_speed", pan_tilt_speed, {"pan_speed", "tilt_speed"}},
-    {"ntk_ptz_pan_tilt_home_reset", pan_tilt_home_reset, {}},
-    {"ntk_ptz_pan_tilt", pan_tilt, {"pan", "tilt"}},
-    {"ntk_ptz_store_preset", store_preset, {"index"}},
-    {"ntk_ptz_reset_preset", reset_preset, {"index"}},
-    {"ntk_ptz_recall_preset", recall_preset, {"index"}},
-    {"ntk_ptz_flip", nothing, {}},
-    {"ntk_ptz_focus", focus, {"distance"}},
-    {"ntk_ptz_focus_move", focus_move, {"speed"}},
-    {"ntk_ptz_focus_speed", nothing, {}},
-    {"ntk_ptz_white_balance", white_balance, {"red", "blue"}},
-    {"ntk_ptz_white_balance_gain", white_balance_gain, {"red", "blue"}},
-    {"ntk_ptz_vantor_exposure", vantor_exposure, {"iris", "shutterspeed", "bright", "gain"}},
+    {"ntk_ptz_zoom", zoom, {"zoom"}, {}},
+    {"ntk_ptz_zoom_speed", zoom_speed, {}, {}},
+    {"ntk_ptz_pan_tilt_speed", pan_tilt_speed, {}, {}},
+    {"ntk_ptz_pan_tilt_home_reset", pan_tilt_home_reset, {}, {}},
+    {"ntk_ptz_pan_tilt", pan_tilt, {"pan", "tilt"}, {}},
+    {"ntk_ptz_store_preset", store_preset, {}, {"index"}},
+    {"ntk_ptz_reset_preset", reset_preset, {}, {"index"}},
+    {"ntk_ptz_recall_preset", recall_preset, {}, {"index"}},
+    {"ntk_ptz_flip", nothing, {}, {}},
+    {"ntk_ptz_focus", focus, {"distance"}, {}},
+    {"ntk_ptz_focus_move", focus_move, {}, {"speed"}},
+    {"ntk_ptz_focus_speed", focus_speed, {}, {}},
+    {"ntk_ptz_white_balance", white_balance, {"red", "blue"}, {}},
+    {"ntk_ptz_white_balance_gain", white_balance_gain, {}, {"red", "blue"}},
+    {"ntk_ptz_vantor_exposure", vantor_exposure, {}, {"iris", "shutterspeed", "bright", "gain"}},
     {"ntk_ptz_vantor_exposure_manual",
      vantor_exposure_manual,
+     {},
      {"iris", "shutterspeed", "bright", "gain"}},
-    {"ntk_ptz_exposure", exposure, {"value"}},
-    {"ntk_ptz_misc", misc, {}},
-    {"ntk_ptz_inq_command", inq_command, {}},
+    {"ntk_ptz_exposure", exposure, {"value"}, {}},
+    {"ntk_ptz_misc", misc, {}, {}},
+    {"ntk_ptz_inq_command", inq_command, {}, {}},
 };
 const std::size_t kNdiPtzElementCount = sizeof(kNdiPtzElements) / sizeof(kNdiPtzElements[0]);
 
@@ -407,16 +496,6 @@ const ndi_ptz_element* ndi_ptz_find_element(const char* name)
         }
     }
     return nullptr;
-}
-
-bool ndi_ptz_is_number(const char* text)
-{
-    char* end = nullptr;
-    std::strtod(text, &end);
-    if (end == text) {
-        return std::strspn(text, " \t\r\n") == std::strlen(text);
-    }
-    return std::strspn(end, " \t\r\n") == std::strlen(end);
 }
 
 const char* ndi_ptz_request::attribute(const char* name) const

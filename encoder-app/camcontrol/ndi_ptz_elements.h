@@ -21,16 +21,14 @@ struct ndi_ptz_request {
 };
 
 // One row of the element table: the element's name (matched case-insensitively), what it
-// writes, and its numeric attributes: when one of them is present with a text that is not a
-// number, the element is ignored (an empty text reads as 0).
+// writes, and its real and integer attributes: when one of them is present with a text that is
+// not such a number, the element is ignored (an empty text reads as 0).
 struct ndi_ptz_element {
     const char* name;
     void (*handle)(const ndi_ptz_request& request);
-    std::array<const char*, 4> numbers;
+    std::array<const char*, 4> reals;
+    std::array<const char*, 4> integers;
 };
-
-// True when `text` is empty or one number (as strtod reads it) with nothing else but spaces.
-bool ndi_ptz_is_number(const char* text);
 
 // The elements in the order they are matched.
 extern const ndi_ptz_element kNdiPtzElements[];

@@ -32,15 +32,12 @@ void Camcontrol::camcontrol_ndi()
         m_visca.cam_focus_mode[index].cmd_fill = true;
         camcontrol_focus_auto = true;
     }
-    // The capture buffer the last frame was handled into. A time-out clears the captured flag
-    // only once the engine has taken that buffer (swapped): an engine busy on the line for longer
-    // than a capture time-out would otherwise leave the last commands of a burst, often the
-    // operator's stop, in the table until the next frame.
-    int last_filled = -1;
     while (camcontrol_ndi_Running) {
         if (NDIlib_send_capture(ndi_tx_inst, &ptz_cmd, kCaptureTimeoutMs) !=
             NDIlib_frame_type_metadata) {
-            m_visca.m_visca_ndi_event_cond = last_filled == m_visca.cap_cmd_index;
+            // Captured commands stay announced until the engine has taken their buffer: the
+            // engine's swap count, unlike the buffer index, never comes back to the same value.
+            m_visca.m_visca_ndi_event_cond = m_visca.captured_not_taken();
             m_visca.m_visca_ndi_event.notify();
             continue;
         }
@@ -50,7 +47,6 @@ void Camcontrol::camcontrol_ndi()
         // Stopped while waiting: the frame is handled only when nothing is busy any more.
         if (!ndi_other_source_busy()) {
             camcontrol_capture_ndi(&ptz_cmd);
-            last_filled = m_visca.cap_cmd_index;
         }
         NDIlib_send_free_metadata(ndi_tx_inst, &ptz_cmd);
         ptz_cmd = NDIlib_metadata_frame_t();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 const uint16_t ntk_ptz_zoom_lut[kPtzZoomSteps] = {
     0,     5793,  8291,  9768,  10781, 11539, 12141, 12641, 13069, 13446,
@@ -15,6 +16,7 @@ constexpr int kPanPositionSteps = 9;       // 9 x 256 = 2304 <= 2448
 constexpr int kTiltUpPositionSteps = 5;    // 5 x 256 = 1280 <= 1296
 constexpr int kTiltDownPositionSteps = 1;  // 1 x 256 = 256 <= 432
 constexpr int kFocusSteps = 7;
+constexpr const char* kSpaces = " \t\r\n";
 constexpr double kFocusMiddle = 0.5;
 constexpr uint8_t kFocusFar = 0x20;
 constexpr uint8_t kFocusNear = 0x30;
@@ -32,6 +34,49 @@ uint16_t position_field(double scaled)
 }
 
 }  // namespace
+
+bool ndi_ptz_is_number(const char* text)
+{
+    if (text == nullptr) {
+        return true;
+    }
+    char* end = nullptr;
+    std::strtod(text, &end);
+    const char* rest = end == text ? text : end;
+    return std::strspn(rest, kSpaces) == std::strlen(rest);
+}
+
+bool ndi_ptz_is_integer(const char* text)
+{
+    if (text == nullptr) {
+        return true;
+    }
+    const char* p = text + std::strspn(text, kSpaces);
+    if (*p == '\0') {
+        return true;
+    }
+    if (*p == '+' || *p == '-') {
+        ++p;
+    }
+    const std::size_t digits = std::strspn(p, "0123456789");
+    if (digits == 0) {
+        return false;
+    }
+    p += digits;
+    return std::strspn(p, kSpaces) == std::strlen(p);
+}
+
+std::optional<double> ndi_ptz_drive_speed_value(const char* text)
+{
+    if (text == nullptr) {
+        return 0.0;
+    }
+    const double value = std::strtod(text, nullptr);
+    if (!ndi_ptz_is_number(text) || std::isnan(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 double ndi_ptz_real(const char* text)
 {
@@ -119,5 +164,5 @@ std::optional<uint8_t> ndi_ptz_focus_nudge(int from, int to)
         return std::nullopt;
     }
     const int size = std::min(std::abs(to - from), kPtzMaxLensSpeed);
-    return static_cast<uint8_t>((to > from ? kFocusFar : kFocusNear) + size);
+    return static_cast<uint8_t>((to > from ? kFocusNear : kFocusFar) + size);
 }

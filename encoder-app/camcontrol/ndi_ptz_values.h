@@ -23,6 +23,15 @@ inline constexpr int kPtzZoomSteps = 30;
 // Camera zoom positions by magnification step, entry k for (k + 1)x: 0x0000 wide .. 0x4000 tele.
 extern const uint16_t ntk_ptz_zoom_lut[kPtzZoomSteps];
 
+// True when `text` is missing, empty or one number (as strtod reads it) with nothing else but
+// spaces.
+bool ndi_ptz_is_number(const char* text);
+// True when `text` is missing, empty or one decimal integer (an optional sign and digits) with
+// nothing else but spaces: "0x10", "1e2", "inf", "nan", "12x" are not.
+bool ndi_ptz_is_integer(const char* text);
+// The speed of a drive (-1..+1 and beyond): 0 when missing or empty, nothing when the text is no
+// number or reads as NaN (the drive then stops rather than running on).
+std::optional<double> ndi_ptz_drive_speed_value(const char* text);
 // A real attribute value (decimal strtod); a missing text reads as 0, not-a-number as 0.
 double ndi_ptz_real(const char* text);
 // An integer attribute value (base 10), saturated to 64 bits so that a huge number never wraps
@@ -48,9 +57,10 @@ uint8_t ndi_ptz_drive_speed(int limit, double value, int max_speed);
 // Direction byte of a drive: > 0 -> 01, < 0 -> 02, 0 -> 03 (stop).
 uint8_t ndi_ptz_drive_direction(double value);
 
-// Manual focus step -7..+7 of a normalised distance (0 near .. 1 far; missing or not a number is
-// the middle, 0.5).
+// Manual focus step -7..+7 of a normalised distance as NDI controllers send it (0 infinity, far
+// .. 1 as close as possible, near; missing or not a number is the middle, 0.5).
 int ndi_ptz_focus_step(double distance);
-// The focus drive that nudges the lens from step `from` to step `to`: 2p (far) for a larger
-// step, 3p (near) for a smaller one, p = the size of the move held to 1..7; nothing for no move.
+// The focus drive that nudges the lens from step `from` to step `to`: 3p (near) for a larger
+// step, 2p (far) for a smaller one, p = the size of the move held to 1..7; nothing for no move,
+// so the same distance sent again leaves the lens where it is.
 std::optional<uint8_t> ndi_ptz_focus_nudge(int from, int to);

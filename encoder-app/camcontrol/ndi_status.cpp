@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -105,11 +104,9 @@ std::string Camcontrol::status_reply_text(uint16_t sequence_number) const
 
 void Camcontrol::res_ndi_inq_blk()
 {
-    std::string text;
-    {
-        const std::lock_guard<std::mutex> values(webui_values_mutex);
-        text = status_reply_text(Sequence_number);
-    }
+    // The values are atomics: read without the web-UI thread's lock, which that thread holds for
+    // a whole step (seconds with a silent camera) while this runs under the capture lock.
+    std::string text = status_reply_text(Sequence_number);
     NDIlib_metadata_frame_t frame(0, NDIlib_send_timecode_synthesize, text.data());
     NDIlib_send_send_metadata(ndi_tx_inst, &frame);
     Sequence_number = static_cast<uint16_t>(Sequence_number + 1U);

@@ -103,7 +103,7 @@ void Camcontrol::camcontrol_webui()
             webui_before_step();
         }
         {
-            // The status reply reads the bindings' values meanwhile.
+            // Held for the whole step; the status reply reads the values (atomics) without it.
             const std::lock_guard<std::mutex> values(webui_values_mutex);
             webui_cycle_step(webui_step);
         }

@@ -86,13 +86,13 @@ bool operator!=(const video_settings& a, const video_settings& b)
     return !(a == b);
 }
 
-void read_av_settings(av_settings& settings, int& display_vid_format)
+bool read_av_settings(av_settings& settings, int& display_vid_format)
 {
     // A file that cannot be read leaves the text empty: every key then reads as "NULL".
     std::string text;
-    (void)vantor::read_file(vantor::board_path(kEncoderSettingsFile), text);
-    const video_format_codes codes =
-        video_format_from_text(GetJsonStringFromText(text, "VideoFormat"));
+    const bool file_read = vantor::read_file(vantor::board_path(kEncoderSettingsFile), text);
+    const std::string format = GetJsonStringFromText(text, "VideoFormat");
+    const video_format_codes codes = video_format_from_text(format);
     settings.videoin = codes.working;
     display_vid_format = codes.display;
     settings.sr_420_en = GetJsonStringFromText(text, "VideoSampleRate") == "420" ? 1 : 0;
@@ -100,4 +100,5 @@ void read_av_settings(av_settings& settings, int& display_vid_format)
         scaled_gain(GetJsonString(kAudioSettingsFile, "AnalogAudioInGain"), 1.2, false);
     settings.ajoutgain =
         scaled_gain(GetJsonString(kAudioSettingsFile, "AnalogAudioOutGain"), 1.28, true);
+    return file_read && format != "NULL";
 }

@@ -46,7 +46,9 @@ bool operator!=(const video_settings& a, const video_settings& b);
 // that the two always belong together, and the analogue gains ("/etc/vantor-audio-settings.json"),
 // into `settings` and the display code.
 // Missing files or keys give the defaults: code 42, 4:2:2, gains read as 0 (0 and 128).
-void read_av_settings(av_settings& settings, int& display_vid_format);
+// Returns false when the encoder settings file could not be read or has no "VideoFormat" key (a
+// file the web UI is rewriting at that moment): the format read is then no reading at all.
+bool read_av_settings(av_settings& settings, int& display_vid_format);
 
 // A gain text read as a base-10 integer (leading digits count; "NULL" and other text read as 0),
 // taken as is or as 100 - value (`from_hundred`), multiplied by `factor` and truncated toward zero.

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "HelperLib/sigint_block.h"
+#include "HelperLib/thread_wake.h"
 #include "main/WebUIStatus.h"
 #include "main/settings_agreement.h"
 #include "vantor/board_root.h"
@@ -83,9 +85,11 @@ vantor::UniqueFd start_transmitter()
 // The settings of this pass: the read, then the agreement with the previous pass.
 void read_agreed_settings(settings_agreement& agreement)
 {
-    read_av_settings();
-    const video_settings agreed =
-        agreement.pass({m_av_settings.videoin, display_vid_format, m_av_settings.sr_420_en});
+    std::optional<video_settings> read;
+    if (read_av_settings()) {
+        read = video_settings{m_av_settings.videoin, display_vid_format, m_av_settings.sr_420_en};
+    }
+    const video_settings agreed = agreement.pass(read);
     m_av_settings.videoin = agreed.working;
     m_av_settings.sr_420_en = agreed.sr_420_en;
     display_vid_format = agreed.display;
@@ -166,9 +170,9 @@ void sigint_handler(int /*signal_number*/)
     m_Camcontrol.camcontrol_interrupted = true;
 }
 
-void read_av_settings()
+bool read_av_settings()
 {
-    read_av_settings(m_av_settings, display_vid_format);
+    return read_av_settings(m_av_settings, display_vid_format);
 }
 
 int encoder_app_main()
@@ -178,6 +182,12 @@ int encoder_app_main()
 
     std::puts("Start Nimbo 4k enc app");
     install_signal_handlers();
+    // Stopping interrupts blocking reads with SIGRTMIN; its handler goes in before the NDI
+    // runtime or any other thread exists, and a signal someone else already handles is not taken.
+    if (!install_wake_signal()) {
+        std::puts("SIGRTMIN already has a handler: not started");
+        return 1;
+    }
 
     vantor::UniqueFd mem_fd = start_transmitter();
 

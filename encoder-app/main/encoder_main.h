@@ -21,8 +21,9 @@ extern av_settings m_av_settings;
 // stores, so it is safe in a signal handler.
 void sigint_handler(int signal_number);
 
-// Fills m_av_settings and display_vid_format from the settings files.
-void read_av_settings();
+// Fills m_av_settings and display_vid_format from the settings files; false when the format was
+// not there to read (see the two-argument form).
+bool read_av_settings();
 
 // Start-up, the 500 ms format-watch loop and the ordered shutdown. Returns 0 on every path.
 int encoder_app_main();

@@ -5,11 +5,14 @@ settings_agreement::settings_agreement(const video_settings& first)
 {
 }
 
-const video_settings& settings_agreement::pass(const video_settings& read)
+const video_settings& settings_agreement::pass(const std::optional<video_settings>& read)
 {
-    if (read == m_previous_read) {
-        m_agreed = read;
+    if (!read) {
+        return m_agreed;
     }
-    m_previous_read = read;
+    if (*read == m_previous_read) {
+        m_agreed = *read;
+    }
+    m_previous_read = *read;
     return m_agreed;
 }

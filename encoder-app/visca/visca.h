@@ -21,8 +21,9 @@
 //   - visca_exec_cmd: one command with acknowledgement, completion and one retry;
 //   - visca_exec_inq_cmd: one inquiry and its reply;
 //   - a double-buffered table of pending pan/tilt/zoom/focus/white-balance/exposure commands that
-//     the NDI PTZ handler fills and the engine thread (exec_visca) drains every 20 ms, sending at
-//     most one command per slot per drain (the last one written).
+//     the NDI PTZ handler fills and the engine thread (exec_visca) drains as soon as something is
+//     captured, at most once per 20 ms, sending at most one command per slot per drain (the last
+//     one written).
 //
 // A producer of the table takes the capture buffer with lock_capture_buffer(), writes slots of
 // that buffer and sets their cmd_fill, releases the lock, and then calls notify_captured().
@@ -92,12 +93,18 @@ public:
     // Locks the current capture buffer and reports its index. The index is checked again once the
     // lock is held, so a producer never writes into a buffer that the engine has just taken over.
     std::unique_lock<std::mutex> lock_capture_buffer(int& index);
-    // Marks the capture buffer as holding new commands and wakes the engine thread.
+    // Marks the capture buffer as holding new commands (under its lock), sets
+    // m_visca_ndi_event_cond and wakes the engine thread.
     void notify_captured();
-    // Makes the capture buffer the execution buffer, under the capture buffer's lock.
+    // True while the buffer last marked by notify_captured has not been taken by the engine.
+    bool captured_not_taken() const;
+    // Makes the capture buffer the execution buffer and counts the swap, under the capture
+    // buffer's lock.
     void switch_ndi_exebuff();
-    // Sends every pending slot of the execution buffer in the fixed order.
-    void exec_ndi_visca();
+    // Sends every pending slot of the execution buffer in the fixed order, pausing before the
+    // one-push white-balance trigger that follows its mode. Stops before the next slot when a
+    // format change begins (the rest is sent once it ends). Returns the number of commands sent.
+    int exec_ndi_visca();
     // The engine thread's body.
     void exec_visca();
 
@@ -109,6 +116,8 @@ public:
     std::atomic<bool> vid_fmt_switch{false};
     std::atomic<int> cap_cmd_index{0};
     std::atomic<int> exe_cmd_index{1};
+    // Buffer swaps so far, counted by the engine under the capture buffer's lock.
+    std::atomic<uint32_t> exec_swap_count{0};
     static constexpr int number_of_cmd = 2;
     std::mutex cam_mutex[number_of_cmd];
     visca_command cam_vid_fmt;
@@ -174,6 +183,11 @@ private:
     // Sends an inquiry built in `inq` and checks the reply shape: starts 90 50, FF at `ff_index`.
     bool run_inquiry(visca_inq_command& inq, int ff_index);
 
+    // The swap count at which notify_captured last marked the capture buffer; the engine drains
+    // only while it equals exec_swap_count (set under the capture buffer's lock).
+    std::atomic<uint32_t> m_captured_swap{~0U};
+    // A drain that a format change interrupted (engine thread only).
+    bool m_drain_unfinished = false;
     uint8_t m_last_rx_byte = 0xFF;  // last byte read from the line; guarded by visca_uart_mutex
     uint8_t m_ack_socket = 1;       // socket of the last acknowledgement; guarded likewise
 };

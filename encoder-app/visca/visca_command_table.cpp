@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <thread>
 
 #include "visca/visca.h"
 
@@ -78,7 +79,10 @@ const std::array<Slot, visca::number_of_slots> kExecutionOrder = {
     &visca::cam_misc,
 };
 
-constexpr auto kDrainPeriod = std::chrono::milliseconds(20);
+// The least time between the starts of two drains: at most one command per slot per 20 ms.
+constexpr auto kDrainSpacing = std::chrono::milliseconds(20);
+// The camera needs this pause between the one-push white-balance mode and its trigger.
+constexpr auto kOnePushPause = std::chrono::milliseconds(30);
 
 }  // namespace
 
@@ -114,8 +118,19 @@ std::unique_lock<std::mutex> visca::lock_capture_buffer(int& index)
 
 void visca::notify_captured()
 {
+    {
+        int index = -1;
+        const auto lock = lock_capture_buffer(index);
+        // The swap count only changes under this lock: the mark names this capture buffer.
+        m_captured_swap = exec_swap_count.load();
+    }
     m_visca_ndi_event_cond = true;
     m_visca_ndi_event.notify();
+}
+
+bool visca::captured_not_taken() const
+{
+    return m_captured_swap.load() == exec_swap_count.load();
 }
 
 void visca::switch_ndi_exebuff()
@@ -124,21 +139,37 @@ void visca::switch_ndi_exebuff()
     const std::lock_guard<std::mutex> lock(cam_mutex[captured]);
     exe_cmd_index = captured;
     cap_cmd_index = (captured + 1) % number_of_cmd;
+    exec_swap_count = exec_swap_count.load() + 1U;
 }
 
-void visca::exec_ndi_visca()
+int visca::exec_ndi_visca()
 {
     // No lock is held while the execution buffer is sent: producers write only the buffer that
     // is the capture buffer while they hold its lock (lock_capture_buffer checks the index again
     // under the lock), so nobody writes this one until the next swap, and a producer that read
     // the index just before the swap is never held for the whole drain.
     const int buffer = exe_cmd_index.load();
+    int sent = 0;
+    bool mode_sent = false;
+    m_drain_unfinished = false;
     for (const Slot slot : kExecutionOrder) {
         visca_command& command = (this->*slot)[buffer];
-        if (command.cmd_fill) {
-            visca_exec_cmd(command);
+        if (!command.cmd_fill) {
+            continue;
         }
+        // A format change that begins during a drain holds the rest of it until the change ends.
+        if (vid_fmt_switch) {
+            m_drain_unfinished = true;
+            return sent;
+        }
+        if (slot == &visca::cam_wb_one_push_trig && mode_sent) {
+            std::this_thread::sleep_for(kOnePushPause);
+        }
+        visca_exec_cmd(command);
+        mode_sent = mode_sent || slot == &visca::cam_wb_mode;
+        ++sent;
     }
+    return sent;
 }
 
 void visca::exec_visca()
@@ -147,29 +178,42 @@ void visca::exec_visca()
     // may fill the capture buffer as soon as the line is open.
     std::puts("exec_visca");
     std::fflush(stdout);
+    // When the last drain that sent something began; drains are at least kDrainSpacing apart.
+    auto last_drain = std::chrono::steady_clock::time_point{};
+    bool drained_before = false;
     while (exec_visca_Running) {
         if (vid_fmt_switch) {
-            std::this_thread::sleep_for(kDrainPeriod);
+            std::this_thread::sleep_for(kDrainSpacing);
             continue;
         }
-        if (!m_visca_ndi_event_cond) {
+        if (m_drain_unfinished) {
+            // The rest of a drain that a format change interrupted; it counts as a drain.
+            const auto resumed = std::chrono::steady_clock::now();
+            if (exec_ndi_visca() > 0) {
+                last_drain = resumed;
+                drained_before = true;
+            }
+            continue;
+        }
+        if (!captured_not_taken()) {
             if (before_wakeup_wait) {
                 before_wakeup_wait();
             }
-            // The wait itself checks the captured flag under the event's lock: a producer that
-            // sets it between the check above and this call is not lost.
-            m_visca_ndi_event.wait(exec_visca_Running, m_visca_ndi_event_cond);
-            if (!m_visca_ndi_event_cond) {
-                std::this_thread::sleep_for(kDrainPeriod);
-                continue;
-            }
-            if (vid_fmt_switch) {
-                continue;  // a format change began while the engine waited: drain nothing
-            }
+            // The wait checks the capture mark under the event's lock: a producer that captures
+            // between the look above and this call is not lost.
+            m_visca_ndi_event.wait([this] { return !exec_visca_Running || captured_not_taken(); });
+            continue;  // running and the format flag are looked at again first
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (drained_before && now < last_drain + kDrainSpacing) {
+            std::this_thread::sleep_until(last_drain + kDrainSpacing);
+            continue;
         }
         switch_ndi_exebuff();
-        exec_ndi_visca();
-        std::this_thread::sleep_for(kDrainPeriod);
+        if (exec_ndi_visca() > 0) {
+            last_drain = now;
+            drained_before = true;
+        }
     }
     init_visca_command();
 }

@@ -1,9 +1,9 @@
 #include "visca/visca_types.h"
 
-void visca_ndi_event::wait(const std::atomic<bool>& running, const std::atomic<bool>& captured)
+void visca_ndi_event::wait(const std::function<bool()>& ready)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_condVar.wait(lock, [&] { return m_notified || captured.load() || !running.load(); });
+    m_condVar.wait(lock, [&] { return m_notified || ready(); });
     m_notified = false;
 }
 

@@ -85,6 +85,9 @@ int visca::init_visca()
     // Start with an empty table: both buffers hold the initial packets, nothing pending.
     cap_cmd_index = 0;
     exe_cmd_index = 1;
+    exec_swap_count = 0;
+    m_captured_swap = ~0U;
+    m_drain_unfinished = false;
     init_visca_command();
     // Cleared before the thread starts, so the thread never sees a stale pause, and a pause set
     // once it runs is not undone here.
@@ -174,6 +177,11 @@ bool visca::write_packet(const uint8_t* data, int length) const
         ::poll(&writable, 1, static_cast<int>(left.count()));
     }
     ::fcntl(cam_fd, F_SETFL, flags);
+    if (done != length) {
+        // Whatever of the packet is still queued would be glued to the next packet, or reach the
+        // camera as a stale burst once the line recovers: dropped.
+        (void)::tcflush(cam_fd, TCOFLUSH);
+    }
     return done == length;
 }
 

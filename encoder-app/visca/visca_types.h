@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 // Size of every VISCA packet buffer: the longest command or reply this system handles.
@@ -45,13 +46,13 @@ struct visca_reply_packet {
     uint8_t socket() const { return static_cast<uint8_t>(bytes[1] & 0x0FU); }  // 0 for errors
 };
 
-// Wake-up of the engine thread. A waiter returns once the captured flag is set, a notification
-// arrived that it has not consumed yet, or the running flag is false. Both flags are checked
-// under the event's mutex and whoever sets them notifies afterwards, so a producer that sets the
-// captured flag and notifies just before the waiter blocks is never lost, nor is a stop.
+// Wake-up of the engine thread. A waiter returns once `ready` holds or a notification arrived
+// that it has not consumed yet. `ready` is checked under the event's mutex and whoever changes
+// what it reads notifies afterwards, so a producer that captures and notifies just before the
+// waiter blocks is never lost, nor is a stop.
 class visca_ndi_event {
 public:
-    void wait(const std::atomic<bool>& running, const std::atomic<bool>& captured);
+    void wait(const std::function<bool()>& ready);
     void notify();
 
 private:

@@ -37,7 +37,7 @@ TEST_F(PtzConsole, KeysBecomeMetadataAndStatusRepliesArePrinted)
     const vantor::UniqueFd keys(::open(keys_path.c_str(), O_WRONLY | O_CLOEXEC));
     ASSERT_TRUE(keys);
 
-    ASSERT_TRUE(vantor::write_all(keys.get(), "\x1b[Ax+s35 \x1b[Di"));
+    ASSERT_TRUE(vantor::write_all(keys.get(), "\x1b[Ax+s35 \x1b[D\x1b[Ci"));
     const std::vector<std::string> expected = {
         R"(<ntk_ptz_pan_tilt_speed pan_speed="0" tilt_speed="0.5"/>)",
         R"(<ntk_ptz_zoom_speed zoom_speed="0.5"/>)",
@@ -45,6 +45,8 @@ TEST_F(PtzConsole, KeysBecomeMetadataAndStatusRepliesArePrinted)
         R"(<ntk_ptz_recall_preset index="5"/>)",
         R"(<ntk_ptz_pan_tilt_speed pan_speed="0" tilt_speed="0"/>)",
         R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+        // left arrow: moving left is a positive pan speed; right arrow: negative
+        R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="0"/>)",
         R"(<ntk_ptz_pan_tilt_speed pan_speed="-0.5" tilt_speed="0"/>)",
         "<ntk_ptz_inq_command/>",
     };
@@ -69,6 +71,13 @@ TEST_F(PtzConsole, KeysBecomeMetadataAndStatusRepliesArePrinted)
     }
     EXPECT_NE(printed.find("metadata: " + reply), std::string::npos) << printed;
     ASSERT_TRUE(vantor::write_all(keys.get(), "q"));
+    // Quitting stops the camera first.
+    for (const char* stop : {R"(<ntk_ptz_pan_tilt_speed pan_speed="0" tilt_speed="0"/>)",
+                             R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)"}) {
+        const auto text = next_captured(sender.get());
+        ASSERT_TRUE(text.has_value());
+        EXPECT_EQ(*text, stop);
+    }
     while (std::fgets(line, sizeof line, output) != nullptr) {
     }
     const int status = ::pclose(output);

@@ -180,6 +180,12 @@ private:
                 break;
             }
         }
+        // Leaving for another reason than the operator's q (Ctrl-C, --seconds): stop the camera.
+        if (m_ptz && connected && !m_ptz->quit()) {
+            for (const std::string& text : ndi_monitor::PtzKeys::stop_texts()) {
+                send_one(text);
+            }
+        }
         for (const PictureRequest* request : {&m_save, &m_snapshot}) {
             if (request->wanted()) {
                 print_line("no picture received; " + request->path + " not written");

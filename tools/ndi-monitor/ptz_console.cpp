@@ -29,6 +29,11 @@ bool is_digit(char byte)
 
 }  // namespace
 
+std::vector<std::string> PtzKeys::stop_texts()
+{
+    return {kPanTiltStop, kZoomStop};
+}
+
 std::vector<std::string> PtzKeys::feed(char byte)
 {
     switch (m_state) {
@@ -42,10 +47,10 @@ std::vector<std::string> PtzKeys::feed(char byte)
             return {pan_tilt("0", "0.5")};
         case 'B':
             return {pan_tilt("0", "-0.5")};
-        case 'C':
-            return {pan_tilt("0.5", "0")};
-        case 'D':
+        case 'C':  // right: NDI pan speeds are negative to the right, positive to the left
             return {pan_tilt("-0.5", "0")};
+        case 'D':
+            return {pan_tilt("0.5", "0")};
         default:
             return {};
         }
@@ -73,12 +78,13 @@ std::vector<std::string> PtzKeys::feed(char byte)
     case '-':
         return {R"(<ntk_ptz_zoom_speed zoom_speed="-0.5"/>)"};
     case ' ':
-        return {kPanTiltStop, kZoomStop};
+        return stop_texts();
     case 'i':
         return {"<ntk_ptz_inq_command/>"};
     case 'q':
+        // The camera must not keep moving after the controller is gone.
         m_quit = true;
-        return {};
+        return stop_texts();
     default:
         return {};
     }
@@ -110,6 +116,9 @@ std::vector<std::string> PtzConsole::poll()
         char byte = 0;
         if (::read(STDIN_FILENO, &byte, 1) != 1) {
             m_input_ended = true;  // end of input, or nothing readable: stop like q
+            for (std::string& text : PtzKeys::stop_texts()) {
+                texts.push_back(std::move(text));
+            }
             break;
         }
         for (std::string& text : m_keys.feed(byte)) {

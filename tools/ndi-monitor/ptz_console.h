@@ -9,9 +9,12 @@ namespace ndi_monitor {
 
 // Turns the keys a person types into NDI PTZ metadata: arrows pan and tilt, + and - zoom, space
 // stops both, a digit recalls that preset, s and a digit store it, i asks for the camera's
-// status, q quits. Other keys are ignored.
+// status, q stops both and quits. Other keys are ignored. Pan speeds follow the NDI convention:
+// the right arrow sends a negative pan speed (moving right), the left arrow a positive one.
 class PtzKeys {
 public:
+    // The texts that stop pan/tilt and zoom.
+    static std::vector<std::string> stop_texts();
     // Feeds one byte; the metadata texts it completes (none while a sequence is incomplete).
     std::vector<std::string> feed(char byte);
     bool quit() const { return m_quit; }
@@ -31,7 +34,8 @@ public:
     PtzConsole(const PtzConsole&) = delete;
     PtzConsole& operator=(const PtzConsole&) = delete;
 
-    // The metadata texts of the keys typed since the last call.
+    // The metadata texts of the keys typed since the last call; the end of the input stops the
+    // camera like q.
     std::vector<std::string> poll();
     bool quit() const { return m_keys.quit() || m_input_ended; }
 

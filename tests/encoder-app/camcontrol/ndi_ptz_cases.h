@@ -28,14 +28,24 @@ struct PtzCase {
 inline const std::vector<PtzCase>& ptz_cases()
 {
     static const std::vector<PtzCase> cases = {
-        // zoom: 1 + 29 x 0.5 = 15.5x, halfway between 15x (14858) and 16x (15069)
+        // zoom as the NDI SDK has it, 0 tele .. 1 wide: 0.5 is 1 + 29 x 0.5 = 15.5x, halfway
+        // between 15x (14858) and 16x (15069); 0.25 is 22.75x, 3/4 of 22x (15929) .. 23x (16016)
         {R"(<ntk_ptz_zoom zoom="0.5"/>)", {"81 01 04 47 03 0A 07 04 FF"}},
-        {R"(<ntk_ptz_zoom zoom="7"/>)", {"81 01 04 47 04 00 00 00 FF"}},
+        {R"(<ntk_ptz_zoom zoom="0.25"/>)", {"81 01 04 47 03 0E 07 0A FF"}},
+        {R"(<ntk_ptz_zoom zoom="0"/>)", {"81 01 04 47 04 00 00 00 FF"}},
+        {R"(<ntk_ptz_zoom zoom="7"/>)", {"81 01 04 47 00 00 00 00 FF"}},
         {R"(<ntk_ptz_zoom/>)", {"81 01 04 47 00 00 00 00 FF"}},
+        {R"(<ntk_ptz_zoom zoom="nan"/>)", {"81 01 04 47 00 00 00 00 FF"}},
         {R"(<ntk_ptz_zoom_speed zoom_speed="-0.5"/>)", {"81 01 04 07 33 FF"}},
         {R"(<ntk_ptz_zoom_speed zoom_speed="inf"/>)", {"81 01 04 07 27 FF"}},
         {R"(<NTK_PTZ_ZOOM_SPEED Zoom_Speed="1"/>)", {"81 01 04 07 00 FF"}},
         {R"(<ntk_ptz_zoom_speed zoom_speed="nan"/>)", {"81 01 04 07 00 FF"}},
+        // a drive whose speed is no number stops rather than running on
+        {R"(<ntk_ptz_zoom_speed zoom_speed="abc"/>)", {"81 01 04 07 00 FF"}},
+        {R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="fast"/>)",
+         {"81 01 06 01 05 05 03 03 FF"}},
+        {R"(<ntk_ptz_pan_tilt_speed pan_speed="nan" tilt_speed="-1"/>)",
+         {"81 01 06 01 05 05 03 03 FF"}},
         // pan/tilt drive: speed 0 is never sent, a limit is never passed
         {R"(<ntk_ptz_pan_tilt_speed pan_speed="-2"/>)", {"81 01 06 01 14 01 02 03 FF"}},
         {R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="-0.25"/>)",
@@ -55,19 +65,33 @@ inline const std::vector<PtzCase>& ptz_cases()
         {R"(<ntk_ptz_store_preset index="128"/>)", {}},
         {R"(<ntk_ptz_store_preset index="-1"/>)", {}},
         {R"(<ntk_ptz_store_preset index="4294967297"/>)", {}},
+        // integers are decimal digits only: not read as preset 0 or 1
+        {R"(<ntk_ptz_store_preset index="0x10"/>)", {}},
+        {R"(<ntk_ptz_recall_preset index="1e2"/>)", {}},
+        {R"(<ntk_ptz_recall_preset index="inf"/>)", {}},
+        {R"(<ntk_ptz_reset_preset index="nan"/>)", {}},
+        {R"(<ntk_ptz_white_balance_gain red="1e2"/>)", {}},
+        {R"(<ntk_ptz_recall_preset index=" +5 "/>)", {"81 01 04 3F 02 05 FF"}},
         {R"(<ntk_ptz_store_preset/>)", {"81 01 04 3F 01 00 FF"}},
         {R"(<ntk_ptz_reset_preset index="3"/>)", {"81 01 04 3F 00 03 FF"}},
         {R"(<ntk_ptz_recall_preset index="127" speed="9"/>)", {"81 01 04 3F 02 7F FF"}},
         {R"(<ntk_ptz_flip enabled="true"/>)", {}},
-        {R"(<ntk_ptz_focus_speed focus_speed="1"/>)", {}},
-        // focus: steps -7..+7, the nudge grows with the move, held to speed 7
+        // focus speed as the NDI SDK has it: +1 in (near 3p), -1 out (far 2p), 0 stop; it drives on
+        {R"(<ntk_ptz_focus_speed focus_speed="1"/>)", {"81 01 04 08 37 FF"}},
+        {R"(<ntk_ptz_focus_speed focus_speed="-0.5"/>)", {"81 01 04 08 23 FF"}},
+        {R"(<ntk_ptz_focus_speed focus_speed="0"/>)", {"81 01 04 08 00 FF"}},
+        {R"(<ntk_ptz_focus_speed focus_speed="fast"/>)", {"81 01 04 08 00 FF"}},
+        // focus distance as the NDI SDK has it, 0 infinity .. 1 closest: steps -7..+7, the nudge
+        // (near towards 1) grows with the move, held to speed 7; the same step again moves nothing
         {R"(<ntk_ptz_focus mode="manual" distance="1"/>)",
-         {"81 01 04 38 03 FF", "81 01 04 08 27 FF", "81 01 04 08 00 FF"}},
+         {"81 01 04 38 03 FF", "81 01 04 08 37 FF", "81 01 04 08 00 FF"}},
         {R"(<ntk_ptz_focus mode="MANUAL" distance="0.6"/>)",
-         {"81 01 04 38 03 FF", "81 01 04 08 36 FF", "81 01 04 08 00 FF"}},
+         {"81 01 04 38 03 FF", "81 01 04 08 26 FF", "81 01 04 08 00 FF"}},
+        {R"(<ntk_ptz_focus mode="manual" distance="0.62"/>)", {"81 01 04 38 03 FF"}},
         {R"(<ntk_ptz_focus mode="manual" distance="0.62"/>)", {"81 01 04 38 03 FF"}},
         {R"(<ntk_ptz_focus mode="manual"/>)",
-         {"81 01 04 38 03 FF", "81 01 04 08 31 FF", "81 01 04 08 00 FF"}},
+         {"81 01 04 38 03 FF", "81 01 04 08 21 FF", "81 01 04 08 00 FF"}},
+        {R"(<ntk_ptz_focus mode="manual" distance="nan"/>)", {"81 01 04 38 03 FF"}},
         {R"(<ntk_ptz_focus distance="1"/>)", {"81 01 04 38 02 FF"}},
         {R"(<ntk_ptz_focus_move direction="one_push"/>)", {"81 01 04 18 01 FF"}},
         {R"(<ntk_ptz_focus_move direction="near" speed="3"/>)",
@@ -80,6 +104,7 @@ inline const std::vector<PtzCase>& ptz_cases()
         {R"(<ntk_ptz_white_balance mode="manual" red="-3" blue="0.5"/>)",
          {"81 01 04 35 05 FF", "81 01 04 43 00 00 00 00 FF", "81 01 04 44 00 00 07 0F FF"}},
         {R"(<ntk_ptz_white_balance mode="one_push"/>)", {"81 01 04 35 03 FF", "81 01 04 10 05 FF"}},
+        {R"(<ntk_ptz_white_balance mode="one_shot"/>)", {"81 01 04 35 03 FF", "81 01 04 10 05 FF"}},
         {R"(<ntk_ptz_white_balance mode="Outdoor" red="1"/>)", {"81 01 04 35 02 FF"}},
         {R"(<ntk_ptz_white_balance mode="sunset"/>)", {"81 01 04 35 00 FF"}},
         {R"(<ntk_ptz_white_balance_gain red="128" blue="256"/>)", {"81 01 04 43 00 00 08 00 FF"}},
@@ -117,7 +142,6 @@ inline const std::vector<PtzCase>& ptz_cases()
         {R"(<ntk_ptz_zoom zoom="0.5></ntk_ptz_zoom>)", {}},
         {R"(<ntk_ptz_zoom zoom="abc"/>)", {}},
         {R"(<ntk_ptz_store_preset index="12x"/>)", {}},
-        {R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="fast"/>)", {}},
         {R"(<ntk_ptz_zoom_speed zoom_speed=""/>)", {"81 01 04 07 00 FF"}},
     };
     return cases;

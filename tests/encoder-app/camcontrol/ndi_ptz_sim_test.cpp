@@ -231,15 +231,19 @@ TEST_F(PtzOnSim, FramesTheHandlerCannotReadLeaveTheThreadRunning)
     for (const std::string& text : hostile) {
         send(text);
     }
+    // Taken before the next zoom element, which would otherwise replace it in the same buffer.
+    ASSERT_TRUE(received("81 01 04 47 00 00 00 00 FF", 1))
+        << ::testing::PrintToString(sim.history());
     send(R"(<ntk_ptz_zoom_speed zoom_speed="-1"/>)");
     ASSERT_TRUE(received("81 01 04 07 37 FF", 1)) << ::testing::PrintToString(sim.history());
     // Of the hostile frames only two did anything, each within the camera's range: the drive
-    // with unusable speeds tilts down at full speed, the 60000-digit zoom is the tele end.
+    // with a speed that is not a number stops, the 60000-digit zoom is the wide end (NDI zoom 1
+    // and beyond is zoomed out).
     std::vector<std::string> commands = packets("81 01 0");
     commands.erase(std::remove(commands.begin(), commands.end(), "81 01 04 38 02 FF"),
                    commands.end());  // auto focus at the thread's start
     EXPECT_EQ(commands,
-              (std::vector<std::string>{"81 01 06 01 01 10 03 02 FF", "81 01 04 47 04 00 00 00 FF",
+              (std::vector<std::string>{"81 01 06 01 05 05 03 03 FF", "81 01 04 47 00 00 00 00 FF",
                                         "81 01 04 07 37 FF"}));
 }
 

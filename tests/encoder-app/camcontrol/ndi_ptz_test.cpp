@@ -3,17 +3,24 @@
 // frames it must drop; the status reply's text.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camcontrol/Camcontrol.h"
 #include "camcontrol/ndi_ptz_values.h"
 #include "ndi_ptz_cases.h"
+#include "support/wait_until.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 class NdiPtzHandler : public ::testing::Test {
 protected:
@@ -65,6 +72,67 @@ TEST_F(NdiPtzHandler, EveryElementWritesItsCommands)
     }
 }
 
+TEST_F(NdiPtzHandler, TheLastElementForAnAxisWinsWithinOneBuffer)
+{
+    // Two frames handled before the engine takes the buffer (one drain interval), both orders:
+    // the engine's fixed order must not let the earlier one decide where the axis ends.
+    struct TwoFrames {
+        const char* first;
+        const char* second;
+        std::vector<std::string> packets;
+    };
+    const TwoFrames cases[] = {
+        {R"(<ntk_ptz_pan_tilt_speed pan_speed="1"/>)",
+         R"(<ntk_ptz_pan_tilt_speed/>)",
+         {"81 01 06 01 05 05 03 03 FF"}},
+        {R"(<ntk_ptz_pan_tilt_speed/>)",
+         R"(<ntk_ptz_pan_tilt_speed pan_speed="-1"/>)",
+         {"81 01 06 01 14 01 02 03 FF"}},
+        {R"(<ntk_ptz_pan_tilt pan="1" tilt="0"/>)",
+         R"(<ntk_ptz_pan_tilt_speed/>)",
+         {"81 01 06 01 05 05 03 03 FF"}},
+        {R"(<ntk_ptz_zoom_speed zoom_speed="1"/>)",
+         R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+         {"81 01 04 07 00 FF"}},
+        {R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+         R"(<ntk_ptz_zoom_speed zoom_speed="-1"/>)",
+         {"81 01 04 07 37 FF"}},
+        {R"(<ntk_ptz_zoom zoom="0"/>)",
+         R"(<ntk_ptz_zoom_speed zoom_speed="0"/>)",
+         {"81 01 04 07 00 FF"}},
+        {R"(<ntk_ptz_focus_speed focus_speed="1"/>)",
+         R"(<ntk_ptz_focus_move direction="stop"/>)",
+         {"81 01 04 08 00 FF"}},
+        {R"(<ntk_ptz_focus_move direction="stop"/>)",
+         R"(<ntk_ptz_focus_speed focus_speed="-1"/>)",
+         {"81 01 04 08 27 FF"}},
+        // other axes are left alone
+        {R"(<ntk_ptz_zoom_speed zoom_speed="1"/>)",
+         R"(<ntk_ptz_pan_tilt_speed/>)",
+         {"81 01 06 01 05 05 03 03 FF", "81 01 04 07 27 FF"}},
+    };
+    for (const TwoFrames& c : cases) {
+        capture(c.first);
+        capture(c.second);
+        EXPECT_EQ(take_pending(), c.packets) << c.first << " then " << c.second;
+    }
+}
+
+TEST_F(NdiPtzHandler, StatusReplyDoesNotWaitForAWebUIStep)
+{
+    // The web-UI thread holds its values' lock for a whole step.
+    std::unique_lock<std::mutex> step(control.webui_values_mutex);
+    std::atomic<bool> replied{false};
+    std::thread metadata([&] {
+        capture("<ntk_ptz_inq_command/>");
+        replied = true;
+    });
+    const bool in_time = vantor::test::wait_until([&] { return replied.load(); }, 5s);
+    step.unlock();  // lets a waiting reply end, so the thread can always be joined
+    metadata.join();
+    EXPECT_TRUE(in_time) << "the status reply waited for the web-UI step";
+}
+
 TEST_F(NdiPtzHandler, FramesItCannotReadAreDroppedWithoutEffect)
 {
     // Well-formed and under 64 KiB, but 9001 levels deep: the parser would recurse that often.
@@ -76,9 +144,22 @@ TEST_F(NdiPtzHandler, FramesItCannotReadAreDroppedWithoutEffect)
     }
     const std::string deep = R"(<ntk_ptz_zoom zoom="1">)" + opening + closing + "</ntk_ptz_zoom>";
     const std::string huge_attribute =
-        R"(<ntk_ptz_zoom zoom="1" pad=")" + std::string(60000, 'x') + R"("/>)";
+        R"(<ntk_ptz_zoom zoom="0" pad=")" + std::string(60000, 'x') + R"("/>)";
     const std::string megabyte = R"(<ntk_ptz_zoom zoom="1"/>)" + std::string(1 << 20, ' ');
-    for (const std::string& text : {deep, megabyte}) {
+    // Too deep, once text and attribute values are seen for what they are: "/>" in them closes
+    // nothing (about 13,000 levels of this fit in 64 KiB).
+    std::string disguised_opening;
+    std::string disguised_closing;
+    for (int i = 0; i < 40; ++i) {
+        disguised_opening += i % 2 == 0 ? "<a>/>" : R"(<a b="/>">)";
+        disguised_closing += "</a>";
+    }
+    const std::string disguised =
+        R"(<ntk_ptz_zoom zoom="1">)" + disguised_opening + disguised_closing + "</ntk_ptz_zoom>";
+    // A declaration other than the document type ends at its first '>', brackets or not.
+    const std::string declared = R"(<ntk_ptz_zoom zoom="1"><!x [>)" + disguised_opening + "]>" +
+                                 disguised_closing + "</ntk_ptz_zoom>";
+    for (const std::string& text : {deep, megabyte, disguised, declared}) {
         capture(text);
         EXPECT_TRUE(take_pending().empty()) << text.substr(0, 40);
     }

@@ -104,17 +104,19 @@ protected:
         settings = av_settings{};
         settings.sr_420_en = 7;  // shows whether the field is written
         display = -1;
-        read_av_settings(settings, display);
+        complete = read_av_settings(settings, display);
     }
 
     TempBoardRoot board;
     av_settings settings;
     int display = -1;
+    bool complete = false;
 };
 
 TEST_F(ReadAvSettings, MissingFilesGiveTheDefaults)
 {
     read();
+    EXPECT_FALSE(complete);
     EXPECT_EQ(settings.videoin, 42);
     EXPECT_EQ(display, 42);
     EXPECT_EQ(settings.sr_420_en, 0);
@@ -148,6 +150,12 @@ TEST_F(ReadAvSettings, FormatSamplingAndGainsFromTheFiles)
     read();
     EXPECT_EQ(settings.videoin, 0x2B);
     EXPECT_EQ(settings.sr_420_en, 0);
+    EXPECT_TRUE(complete);
+
+    // Cut short by a rewrite before the format key: no reading.
+    write_text(board / kEncoderSettingsFile, R"({"StreamName":"CA)");
+    read();
+    EXPECT_FALSE(complete);
 }
 
 // Format and sampling come from one version of the file: a rewrite between two reads could

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -14,12 +15,13 @@ constexpr video_settings kTorn{42, 42, 0};  // an empty or cut file reads as 108
 constexpr video_settings k2160p2997{52, 52, 0};
 constexpr video_settings k2160p30{52, 53, 0};
 constexpr video_settings k2160p30At420{52, 53, 1};
+constexpr std::nullopt_t kNoReading = std::nullopt;  // file or format key missing
 
 struct AgreementCase {
     const char* what;
-    video_settings first;               // read at start-up
-    std::vector<video_settings> reads;  // one per loop pass
-    std::vector<video_settings> acted;  // what each pass acts on
+    video_settings first;                              // read at start-up
+    std::vector<std::optional<video_settings>> reads;  // one per loop pass
+    std::vector<video_settings> acted;                 // what each pass acts on
 };
 
 TEST(SettingsAgreement, ActsOnAChangeOnlyWhenTwoReadsInARowAgree)
@@ -45,6 +47,14 @@ TEST(SettingsAgreement, ActsOnAChangeOnlyWhenTwoReadsInARowAgree)
          {k2160p30At420, k2160p30, k2160p30At420, k2160p30At420},
          {k2160p30, k2160p30, k2160p30, k2160p30At420}},
         {"the start-up read as it is, torn or not", kTorn, {k1080p50, k1080p50}, {kTorn, k1080p50}},
+        {"two missing reads in a row change nothing",
+         k1080p50,
+         {kNoReading, kNoReading, k1080p50},
+         {k1080p50, k1080p50, k1080p50}},
+        {"a change across a missing read",
+         k1080p50,
+         {k1080p60, kNoReading, k1080p60},
+         {k1080p50, k1080p50, k1080p60}},
     };
     for (const AgreementCase& c : cases) {
         ASSERT_EQ(c.reads.size(), c.acted.size()) << c.what;

@@ -270,10 +270,43 @@ TEST_F(ViscaEngine, DrainAlternatesBuffersAndClearsPendingFlags)
         ASSERT_TRUE(camera->wait_for_packets(round, 10s));
         EXPECT_EQ(camera->packets().back()[4], 0x20 + round);
     }
-    // The captured flag stays set, so the engine keeps draining every 20 ms: sent slots are no
-    // longer pending in either buffer, and nothing goes out again.
-    ASSERT_TRUE(engine.m_visca_ndi_event_cond);
+    // The engine drains on a capture and then waits: no swaps of empty buffers, and sent slots
+    // are no longer pending in either buffer, so nothing goes out again.
     EXPECT_FALSE(camera->wait_for_packets(4, 300ms));
+    EXPECT_EQ(engine.exec_swap_count.load(), 3U);
+    EXPECT_FALSE(engine.captured_not_taken());
+}
+
+TEST_F(ViscaEngine, AFormatChangeHoldsTheRestOfADrainAndTheOneshotTriggerWaitsOnTheLine)
+{
+    // The format change begins while the first command of the drain is on the line.
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    camera->respond([&](const Bytes&, size_t index) {
+        arrivals.push_back(std::chrono::steady_clock::now());
+        if (index == 0) {
+            engine.vid_fmt_switch = true;
+        }
+        return std::vector<Bytes>{ack_packet(), completion_packet()};
+    });
+    {
+        int index = -1;
+        const auto lock = engine.lock_capture_buffer(index);
+        engine.cam_zoom_stop[index].cmd_fill = true;
+        engine.cam_wb_mode[index].cmd[4] = 0x03;
+        engine.cam_wb_mode[index].cmd_fill = true;
+        engine.cam_wb_one_push_trig[index].cmd_fill = true;
+    }
+    engine.notify_captured();
+    ASSERT_TRUE(camera->wait_for_packets(1, 10s));
+    EXPECT_FALSE(camera->wait_for_packets(2, 300ms)) << "the drain went on during the change";
+    engine.vid_fmt_switch = false;
+    ASSERT_TRUE(camera->wait_for_packets(3, 10s));
+    const std::vector<Bytes> sent = camera->packets();
+    EXPECT_EQ(sent[1], (Bytes{0x81, 0x01, 0x04, 0x35, 0x03, 0xFF}));
+    EXPECT_EQ(sent[2], (Bytes{0x81, 0x01, 0x04, 0x10, 0x05, 0xFF}));
+    // The camera needs 30 ms between the one-push mode and its trigger.
+    ASSERT_EQ(arrivals.size(), 3U);
+    EXPECT_GE(arrivals[2] - arrivals[1], 30ms);
 }
 
 TEST_F(ViscaEngine, StoppingWakesAnEngineBlockedOnItsEvent)
