@@ -220,13 +220,25 @@ public:
     void camcontrol_init_voip();
     void camcontrol_deinit_voip();
     void camcontrol_voip();
-    // Acts on one datagram of `length` bytes that `client` sent to the socket `sockfd`.
-    void voip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
+    // Acts on one datagram of `length` bytes that `client` sent to the socket `sockfd`; true when
+    // it was acted on (a command executed, an inquiry answered).
+    bool voip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
                               int sockfd);
-    // Acknowledges the VISCA command `message` to `client` at once, executes it (unless a format
-    // change is in progress) and sends the completion when the camera completed it.
-    void write_voip_command(const uint8_t* message, int message_length, const sockaddr_in& client,
+    // Sends the inquiry (or IF_Clear) `message` to the camera and its reply or error to `client`;
+    // true when the camera replied.
+    bool voip_run_inquiry(const uint8_t* message, int message_length, const sockaddr_in& client,
+                          int sockfd);
+    // Acknowledges the VISCA command `message` to `client` at once and executes it; the
+    // completion or error follows whenever the camera sends it. During a format change it is not
+    // executed and the acknowledgement is followed by 90 61 41 FF (not executable). True when
+    // the camera acknowledged it.
+    bool write_voip_command(const uint8_t* message, int message_length, const sockaddr_in& client,
                             uint32_t sequence_number, int sockfd);
+    // Makes the engine relay late completions and errors as VISCA replies to their requesters.
+    void voip_install_reply_relay();
+    // Sends one VISCA reply datagram (the header with `sequence_number`, then `payload`).
+    void voip_send_reply(int sockfd, const sockaddr_in& client, uint32_t sequence_number,
+                         const uint8_t* payload, int payload_length);
     // Sends the 103-byte block-inquiry reply built from the current values.
     void res_voip_inq_blk(const sockaddr_in& client, uint32_t sequence_number, int sockfd);
     // Builds the 103-byte block-inquiry reply into `reply`.
@@ -249,7 +261,7 @@ public:
     void camcontrol_deinit_vtip();
     void camcontrol_vtip();
     // Acts on one datagram of the proprietary channel, as voip_handle_datagram does.
-    void vtip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
+    bool vtip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
                               int sockfd);
 
     static constexpr uint16_t PORT = 52381;
