@@ -192,6 +192,9 @@ private:
 
     // Line helpers (visca_serial.cpp); callers hold visca_uart_mutex.
     int bytes_waiting() const;  // -1 when the line cannot be asked
+    // One poll period (1 ms) of waiting for input, ended early by the first byte that arrives, so
+    // an answer is read as soon as it is there, not at the next tick.
+    void wait_for_input() const;
     bool read_bytes(uint8_t* data, int count);
     // Writes the whole packet, giving up when the line does not take it within a bound.
     bool write_packet(const uint8_t* data, int length) const;

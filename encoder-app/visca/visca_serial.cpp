@@ -127,6 +127,14 @@ int visca::bytes_waiting() const
     return waiting;
 }
 
+void visca::wait_for_input() const
+{
+    pollfd readable = {cam_fd, POLLIN, 0};
+    if (cam_fd < 0 || ::poll(&readable, 1, static_cast<int>(kPollPeriod.count())) < 0) {
+        std::this_thread::sleep_for(kPollPeriod);
+    }
+}
+
 bool visca::read_bytes(uint8_t* data, int count)
 {
     int done = 0;

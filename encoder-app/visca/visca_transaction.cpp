@@ -61,7 +61,11 @@ bool visca::read_packet(visca_reply_packet& packet, int& polls)
             return false;
         }
         --polls;
-        std::this_thread::sleep_for(kPollPeriod);
+        if (waiting == 0) {
+            wait_for_input();
+        } else {
+            std::this_thread::sleep_for(kPollPeriod);  // the rest of the packet is on its way
+        }
     }
     while (packet.length < VISCA_PACKET_SIZE) {
         const int waiting = bytes_waiting();
@@ -74,7 +78,7 @@ bool visca::read_packet(visca_reply_packet& packet, int& polls)
                 return false;
             }
             --polls;
-            std::this_thread::sleep_for(kPollPeriod);
+            wait_for_input();
             continue;
         }
         uint8_t& byte = packet.bytes[packet.length];
@@ -186,7 +190,7 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
             return false;
         }
         if (waiting == 0) {
-            std::this_thread::sleep_for(kPollPeriod);
+            wait_for_input();
             continue;
         }
         uint8_t byte = 0;

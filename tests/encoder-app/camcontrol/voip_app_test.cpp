@@ -91,6 +91,8 @@ TEST_F(VoipApp, AnswersCommandsControlAndBlockInquiryByteForByte)
 {
     EXPECT_NE(board.app_output().find("IP-setup discovery is off: the services listen on loopback"),
               std::string::npos);
+    // The camera delivers its replies in receive-FIFO bursts unless a test asks otherwise.
+    EXPECT_EQ(board.camera.state()["strict"], "1");
 
     controller.send(hex("01 00 00 05 00 00 00 2A 81 01 04 00 02 FF"));
     EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 2A 90 41 FF");
