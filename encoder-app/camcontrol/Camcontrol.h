@@ -16,6 +16,7 @@
 
 #include "camcontrol/camcontrol_ndi_handle.h"
 #include "camcontrol/voip_framing.h"
+#include "camcontrol/voip_rate_budget.h"
 #include "visca/visca.h"
 
 // The camera model, read once from the hardware-version file at start.
@@ -250,8 +251,12 @@ public:
 
     // --- discovery (voip_search.cpp) ---
     void camcontrol_voip_search();
-    // 0 sent, 1 no socket, 2 bind failed, 3 broadcast refused, 4 no host name (not sent).
+    // 0 sent, 1 no socket, 2 bind failed, 3 broadcast refused, 4 no host name (not sent), 5 the
+    // broadcast budget of this second is spent (not sent).
     int camcontrol_voip_search_sendto(uint16_t srcPort);
+    // Reads the identity of the reply (host name, address, MAC, mask, gateway, version) when it
+    // was last read a second or more ago; false while the host name cannot be read.
+    bool voip_search_identity();
     int LocalIP_InfoGet();
     static int GetFWVersion(std::string& target);
     static int GetCmd(const char* cmd, std::string& target);
@@ -270,6 +275,17 @@ public:
     static constexpr int MAXLINE = VOIP_DATAGRAM_MAX;
 
     std::mutex udp_send_mutex;
+    // Block-inquiry replies (both ports together) and discovery broadcasts per second.
+    static constexpr int kBlockRepliesPerSecond = 100;
+    static constexpr int kSearchRepliesPerSecond = 15;
+    voip_rate_budget voip_block_budget{kBlockRepliesPerSecond};
+    voip_rate_budget voip_search_budget{kSearchRepliesPerSecond};
+    // The identity of the discovery reply, as last read (discovery thread only).
+    std::string m_search_name;
+    std::string m_search_version;
+    bool m_search_identity_read = false;
+    bool m_search_identity_known = false;
+    std::chrono::steady_clock::time_point m_search_identity_time{};
     voip_control_command_str voip_control_command;
     std::atomic<bool> camcontrol_voip_Running{false};
     std::atomic<bool> camcontrol_voip_det_cmd{false};

@@ -46,6 +46,8 @@ void Camcontrol::camcontrol_init_voip()
         return;
     }
     cliaddr = {};
+    // A restart after a stop: the old socket is closed first, so the port can be bound again.
+    sockfd_voip.reset();
     sockfd_voip = voip_open_service("VISCA over IP", PORT, servaddr);
     if (!sockfd_voip) {
         return;
@@ -149,6 +151,9 @@ void Camcontrol::sendto_res_voip_tx(visca_inq_command& inq)
 
 void Camcontrol::res_voip_inq_blk(const sockaddr_in& client, uint32_t sequence_number, int sockfd)
 {
+    if (!voip_block_budget.take()) {
+        return;  // the block replies of this second are spent: not answered
+    }
     uint8_t reply[103];
     build_voip_inq_blk(sequence_number, reply);
     voip_send(sockfd, client, reply, sizeof(reply));

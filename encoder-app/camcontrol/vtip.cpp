@@ -27,6 +27,8 @@ void Camcontrol::camcontrol_init_vtip()
         return;
     }
     cliaddr_vtip = {};
+    // A restart after a stop: the old socket is closed first, so the port can be bound again.
+    sockfd_vtip.reset();
     sockfd_vtip = voip_open_service("proprietary control channel", VTIP_PORT, servaddr_vtip);
     if (!sockfd_vtip) {
         return;

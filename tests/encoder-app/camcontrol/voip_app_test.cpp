@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "camcontrol/Camcontrol.h"
 #include "camcontrol/voip_framing.h"
 #include "support/child_process.h"
 #include "support/temp_board_root.h"
@@ -486,6 +487,35 @@ TEST_F(VoipApp, ViscaIpClientDecodesRepliesAndRefusesBadArguments)
         EXPECT_EQ(run(bad), 1) << bad.back();
         const std::string err = vantor::test::read_text(board.board / "/tool.err");
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The services bind again after they were stopped: VISCA over IP and the proprietary channel,
+// started, stopped and started once more, answer each time.
+TEST(VoipServices, RestartBindsAgain)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "binding UDP port 420 needs root";
+    }
+    const std::string address = vantor::test::own_loopback_address();
+    const vantor::test::ScopedEnv bind_address{"VANTOR_BIND_ADDRESS", address};
+    Camcontrol control;
+    const VoipController voip(vantor::test::ipv4(address), kVoipPort);
+    const VoipController vtip(vantor::test::ipv4(address), kVtipPort);
+    for (int round = 1; round <= 2; ++round) {
+        control.camcontrol_init_voip();
+        control.camcontrol_init_vtip();
+        voip.send(hex("02 00 00 01 00 00 00 07 01"));
+        EXPECT_EQ(text(voip.receive(kReply)), "02 01 00 01 00 00 00 07 01") << round;
+        vtip.send(framed(VOIP_VISCA_INQUIRY, 8, "81 09 7E 7E EE FF"));
+        const auto block = vtip.receive(kReply);
+        EXPECT_TRUE(block && block->size() == 103U) << round;
+        control.camcontrol_deinit_vtip();
+        control.camcontrol_deinit_voip();
     }
 }
 
