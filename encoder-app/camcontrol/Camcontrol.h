@@ -277,7 +277,7 @@ public:
     std::mutex udp_send_mutex;
     // Block-inquiry replies (both ports together) and discovery broadcasts per second.
     static constexpr int kBlockRepliesPerSecond = 100;
-    static constexpr int kSearchRepliesPerSecond = 15;
+    static constexpr int kSearchRepliesPerSecond = 30;
     voip_rate_budget voip_block_budget{kBlockRepliesPerSecond};
     voip_rate_budget voip_search_budget{kSearchRepliesPerSecond};
     // The identity of the discovery reply, as last read (discovery thread only).

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -30,6 +31,25 @@ struct voip_receiver {
 };
 
 inline constexpr std::chrono::milliseconds kActiveHold{50};
+
+// A receiver on `sockfd` that receives into the service's members; max_age, stand_aside and handle
+// are left to the service.
+template <std::size_t N>
+voip_receiver voip_receiver_on(int sockfd, const std::atomic<bool>& running,
+                               std::atomic<bool>& active, uint8_t (&buffer)[N], int& length,
+                               sockaddr_in& client, socklen_t& client_len)
+{
+    voip_receiver receiver;
+    receiver.sockfd = sockfd;
+    receiver.running = &running;
+    receiver.active = &active;
+    receiver.buffer = buffer;
+    receiver.buffer_size = static_cast<int>(N);
+    receiver.length = &length;
+    receiver.client = &client;
+    receiver.client_len = &client_len;
+    return receiver;
+}
 
 // Runs until *receiver.running is cleared; every receive waits at most 50 ms.
 void voip_receive_loop(const voip_receiver& receiver);

@@ -192,15 +192,9 @@ bool voip_reply_complete(const visca_inq_command& inq)
 
 void Camcontrol::camcontrol_voip()
 {
-    voip_receiver receiver;
-    receiver.sockfd = sockfd_voip.get();
-    receiver.running = &camcontrol_voip_Running;
-    receiver.active = &camcontrol_voip_det_cmd;
-    receiver.buffer = recv_buffer;
-    receiver.buffer_size = sizeof(recv_buffer);
-    receiver.length = &recv_length;
-    receiver.client = &cliaddr;
-    receiver.client_len = &cliaddr_len;
+    voip_receiver receiver =
+        voip_receiver_on(sockfd_voip.get(), camcontrol_voip_Running, camcontrol_voip_det_cmd,
+                         recv_buffer, recv_length, cliaddr, cliaddr_len);
     receiver.handle = [this, sockfd = receiver.sockfd](const uint8_t* datagram, int length,
                                                        const sockaddr_in& client) {
         return voip_handle_datagram(datagram, length, client, sockfd);

@@ -49,15 +49,9 @@ void Camcontrol::camcontrol_deinit_vtip()
 
 void Camcontrol::camcontrol_vtip()
 {
-    voip_receiver receiver;
-    receiver.sockfd = sockfd_vtip.get();
-    receiver.running = &camcontrol_vtip_Running;
-    receiver.active = &camcontrol_vtip_det_cmd;
-    receiver.buffer = recv_buffer_vtip;
-    receiver.buffer_size = sizeof(recv_buffer_vtip);
-    receiver.length = &recv_length_vtip;
-    receiver.client = &cliaddr_vtip;
-    receiver.client_len = &cliaddr_len_vtip;
+    voip_receiver receiver =
+        voip_receiver_on(sockfd_vtip.get(), camcontrol_vtip_Running, camcontrol_vtip_det_cmd,
+                         recv_buffer_vtip, recv_length_vtip, cliaddr_vtip, cliaddr_len_vtip);
     receiver.max_age = kStaleAfter;
     receiver.stand_aside = [this] {
         if (!camcontrol_voip_det_cmd) {

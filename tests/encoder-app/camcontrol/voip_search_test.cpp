@@ -234,7 +234,8 @@ TEST_F(DiscoveryInNamespaces, AnswersEnquiriesWithTheIdentityOfTheBoard)
         const std::vector<std::string> expected(3, reply_text(row.version, row.name));
         std::vector<std::string> replies;
         EXPECT_TRUE(vantor::test::wait_until(
-            [&] { return (replies = three_replies(kEnquiry + row.extra)) == expected; }, 5000ms))
+            [&] { return (replies = three_replies(kEnquiry + row.extra)) == expected; }, 10000ms,
+            200ms))
             << row.firmware << " / " << row.hostname << ": " << replies.size();
     }
     EXPECT_NE(board->app_output().find("client remote port: "), std::string::npos);
