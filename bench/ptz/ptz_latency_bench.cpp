@@ -32,112 +32,17 @@
 
 #include "camcontrol/Camcontrol.h"
 #include "support/camera_sim.h"
+#include "support/line_probe.h"
 #include "support/percentile.h"
 #include "support/temp_board_root.h"
 #include "vantor/unique_fd.h"
 
 namespace {
 
+using vantor::bench::LineProbe;
 using vantor::bench::percentile;
 
 using Clock = std::chrono::steady_clock;
-
-// Forwards bytes between the engine's pty and the simulator's line; records each packet the
-// engine writes with the time its first byte was read.
-class LineProbe {
-public:
-    struct Packet {
-        Clock::time_point first_byte;
-        std::vector<uint8_t> bytes;
-    };
-
-    LineProbe(int engine_master, int camera_line) : m_engine(engine_master), m_camera(camera_line)
-    {
-        m_thread = std::thread([this] { run(); });
-    }
-    ~LineProbe()
-    {
-        m_running = false;
-        m_thread.join();
-    }
-    LineProbe(const LineProbe&) = delete;
-    LineProbe& operator=(const LineProbe&) = delete;
-
-    // The first packet equal to `bytes` whose first byte left after `since`, if any yet.
-    bool find(const std::vector<uint8_t>& bytes, Clock::time_point since, Clock::time_point& at)
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        for (const Packet& packet : m_packets) {
-            if (packet.first_byte >= since && packet.bytes == bytes) {
-                at = packet.first_byte;
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    void run()
-    {
-        pollfd fds[2] = {{m_engine, POLLIN, 0}, {m_camera, POLLIN, 0}};
-        uint8_t buffer[256];
-        while (m_running) {
-            if (::poll(fds, 2, 10) <= 0) {
-                continue;
-            }
-            const auto now = Clock::now();
-            if ((fds[0].revents & POLLIN) != 0) {
-                const ssize_t n = ::read(m_engine, buffer, sizeof buffer);
-                for (ssize_t i = 0; i < n; ++i) {
-                    take(buffer[i], now);
-                }
-                if (n > 0 && ::write(m_camera, buffer, static_cast<size_t>(n)) != n) {
-                    std::fprintf(stderr, "probe: short write to the camera\n");
-                }
-            }
-            if ((fds[1].revents & POLLIN) != 0) {
-                const ssize_t n = ::read(m_camera, buffer, sizeof buffer);
-                if (n > 0 && ::write(m_engine, buffer, static_cast<size_t>(n)) != n) {
-                    std::fprintf(stderr, "probe: short write to the engine\n");
-                }
-            }
-        }
-    }
-    void take(uint8_t byte, Clock::time_point now)
-    {
-        if (m_current.bytes.empty()) {
-            m_current.first_byte = now;
-        }
-        m_current.bytes.push_back(byte);
-        if (byte == 0xFF) {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_packets.push_back(std::move(m_current));
-            m_current = Packet{};
-        }
-    }
-
-    int m_engine;
-    int m_camera;
-    std::atomic<bool> m_running{true};
-    Packet m_current;
-    std::mutex m_mutex;
-    std::vector<Packet> m_packets;
-    std::thread m_thread;
-};
-
-bool set_raw_9600(int fd)
-{
-    termios options = {};
-    if (::tcgetattr(fd, &options) != 0) {
-        return false;
-    }
-    ::cfmakeraw(&options);
-    ::cfsetispeed(&options, B9600);
-    ::cfsetospeed(&options, B9600);
-    options.c_cflag |= CLOCAL | CREAD;
-    options.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
-    return ::tcsetattr(fd, TCSANOW, &options) == 0;
-}
 
 }  // namespace
 
@@ -160,7 +65,7 @@ int main(int argc, char** argv)
     const vantor::UniqueFd camera(
         ::open((board / "/camera-line").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!sim.ready() || !master || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
-        !camera || !set_raw_9600(camera.get()) ||
+        !camera || !LineProbe::set_raw_9600(camera.get()) ||
         ::symlink(::ptsname(master.get()), (board / "/dev/ttyPS1").c_str()) != 0) {
         std::fprintf(stderr, "ptz_latency_bench: the line could not be set up\n");
         return 1;
@@ -215,6 +120,16 @@ int main(int argc, char** argv)
             NDIlib_recv_send_metadata(receiver, &frame);
             return sent;
         };
+        // When the first packet equal to `packet` reached the camera after `since`, if it did yet.
+        const auto reached = [&probe](const std::vector<uint8_t>& packet, Clock::time_point since,
+                                      Clock::time_point& at) {
+            LineProbe::Packet found;
+            if (!probe.find(LineProbe::Direction::ToCamera, packet, since, found)) {
+                return false;
+            }
+            at = found.first_byte;
+            return true;
+        };
         int missed = 0;
         int replaced = 0;
         if (open_loop) {
@@ -233,7 +148,7 @@ int main(int argc, char** argv)
                 const Command& command = kinds[i % kinds.size()];
                 Clock::time_point at;
                 const auto since = sent[static_cast<std::size_t>(i)];
-                if (!probe.find(command.packet, since, at)) {
+                if (!reached(command.packet, since, at)) {
                     ++missed;
                 } else if (i + cycle < commands &&
                            at >= sent[static_cast<std::size_t>(i + cycle)]) {
@@ -250,7 +165,7 @@ int main(int argc, char** argv)
                 Clock::time_point at;
                 const auto deadline = sent + std::chrono::seconds(2);
                 bool found = false;
-                while (!(found = probe.find(command.packet, sent, at)) && Clock::now() < deadline) {
+                while (!(found = reached(command.packet, sent, at)) && Clock::now() < deadline) {
                     std::this_thread::sleep_for(std::chrono::microseconds(200));
                 }
                 if (found) {

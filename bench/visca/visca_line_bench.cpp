@@ -1,6 +1,8 @@
 // Times VISCA transactions of the real engine against the camera-module simulator and sets each
-// against the time the 9600-baud line itself needs for the bytes exchanged, after taking off the
-// simulator's processing delay. The last kind sends a command while a long move
+// against the time the 9600-baud line itself needs for the bytes exchanged, plus the receive
+// time-outs of the module's UART FIFO (the simulator's default: a reply that does not fill the
+// 8-byte FIFO is handed over after 4 idle byte times), after taking off the simulator's
+// processing delay. The last kind sends a command while a long move
 // still runs on socket 1: it is answered on socket 2 and must complete without a resend.
 //
 //   visca_line_bench [rounds]     (default 200 per kind)
@@ -25,10 +27,13 @@ using vantor::bench::percentile;
 
 using Clock = std::chrono::steady_clock;
 constexpr double kByteMs = 10.0 / 9600.0 * 1000.0;  // 8N1: ten bits a byte
+constexpr int kFifoTimeoutBytes = 4;                // receive time-out: 4 idle byte times
 
 struct Kind {
     const char* name;
     int line_bytes;  // bytes out plus bytes back
+    int fifo_waits;  // receive time-outs before the answer is complete: one per burst that does
+                     // not fill the FIFO (acknowledgement and completion come as one burst)
     int delays;      // processing delays that lengthen it: one per transaction, as a
                      // completion's delay passes while the acknowledgement goes out
     std::function<bool(visca&)> run;
@@ -70,9 +75,9 @@ int main(int argc, char** argv)
     }
 
     const std::vector<Kind> kinds = {
-        {"command 81 01 04 07 00 FF + ack + completion", 12, 1,
+        {"command 81 01 04 07 00 FF + ack + completion", 12, 1, 1,
          [](visca& v) { return run_command(v, 0x04, 0x07, 0x00); }, nullptr, nullptr, nullptr},
-        {"inquiry 81 09 04 24 72 FF -> 5-byte reply", 11, 1,
+        {"inquiry 81 09 04 24 72 FF -> 5-byte reply", 11, 1, 1,
          [](visca& v) {
              visca_inq_command inq;
              visca::create_inqcommand(inq, 1, 0x04, 0x24, 0x72);
@@ -80,7 +85,7 @@ int main(int argc, char** argv)
              return inq.inq_fill;
          },
          nullptr, nullptr, nullptr},
-        {"version 81 09 00 02 FF -> 10-byte reply", 15, 1,
+        {"version 81 09 00 02 FF -> 10-byte reply", 15, 1, 1,
          [](visca& v) {
              visca_inq_command inq;
              visca::create_inqcommand(inq, 0, 0x00, 0x02, 0);
@@ -88,7 +93,7 @@ int main(int argc, char** argv)
              return inq.inq_fill;
          },
          nullptr, nullptr, nullptr},
-        {"block 81 09 7E 7E 10 FF -> 16-byte reply", 22, 1,
+        {"block 81 09 7E 7E 10 FF -> 16-byte reply", 22, 0, 1,
          [](visca& v) {
              visca_inq_command inq;
              visca::create_inqcommand(inq, 1, 0x7E, 0x7E, 0x10);
@@ -96,7 +101,7 @@ int main(int argc, char** argv)
              return inq.inq_fill;
          },
          nullptr, nullptr, nullptr},
-        {"zoom stop during a pan move: socket 2", 12, 1,
+        {"zoom stop during a pan move: socket 2", 12, 1, 1,
          [](visca& v) { return run_command(v, 0x04, 0x07, 0x00); },
          // A slow pan across the range holds socket 1 for the whole run; a stop ends it.
          [](visca& v) {
@@ -137,7 +142,7 @@ int main(int argc, char** argv)
         if (kind.after) {
             kind.after(engine);
         }
-        const double line = kind.line_bytes * kByteMs;
+        const double line = (kind.line_bytes + kind.fifo_waits * kFifoTimeoutBytes) * kByteMs;
         const double median = percentile(ms, 0.5);
         std::printf("%-46s %6d %8.2f %8.2f %8.2f %8.2f %7.3f %8s\n", kind.name, kind.line_bytes,
                     line, median, percentile(ms, 0.9), percentile(ms, 1.0),

@@ -16,6 +16,7 @@
 
 #include "camcontrol/camcontrol_ndi_handle.h"
 #include "camcontrol/voip_framing.h"
+#include "camcontrol/voip_rate_budget.h"
 #include "visca/visca.h"
 
 // The camera model, read once from the hardware-version file at start.
@@ -220,13 +221,25 @@ public:
     void camcontrol_init_voip();
     void camcontrol_deinit_voip();
     void camcontrol_voip();
-    // Acts on one datagram of `length` bytes that `client` sent to the socket `sockfd`.
-    void voip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
+    // Acts on one datagram of `length` bytes that `client` sent to the socket `sockfd`; true when
+    // it was acted on (a command executed, an inquiry answered).
+    bool voip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
                               int sockfd);
-    // Acknowledges the VISCA command `message` to `client` at once, executes it (unless a format
-    // change is in progress) and sends the completion when the camera completed it.
-    void write_voip_command(const uint8_t* message, int message_length, const sockaddr_in& client,
+    // Sends the inquiry (or IF_Clear) `message` to the camera and its reply or error to `client`;
+    // true when the camera replied.
+    bool voip_run_inquiry(const uint8_t* message, int message_length, const sockaddr_in& client,
+                          int sockfd);
+    // Acknowledges the VISCA command `message` to `client` at once and executes it; the
+    // completion or error follows whenever the camera sends it. During a format change it is not
+    // executed and the acknowledgement is followed by 90 61 41 FF (not executable). True when
+    // the camera acknowledged it.
+    bool write_voip_command(const uint8_t* message, int message_length, const sockaddr_in& client,
                             uint32_t sequence_number, int sockfd);
+    // Makes the engine relay late completions and errors as VISCA replies to their requesters.
+    void voip_install_reply_relay();
+    // Sends one VISCA reply datagram (the header with `sequence_number`, then `payload`).
+    void voip_send_reply(int sockfd, const sockaddr_in& client, uint32_t sequence_number,
+                         const uint8_t* payload, int payload_length);
     // Sends the 103-byte block-inquiry reply built from the current values.
     void res_voip_inq_blk(const sockaddr_in& client, uint32_t sequence_number, int sockfd);
     // Builds the 103-byte block-inquiry reply into `reply`.
@@ -238,8 +251,12 @@ public:
 
     // --- discovery (voip_search.cpp) ---
     void camcontrol_voip_search();
-    // 0 sent, 1 no socket, 2 bind failed, 3 broadcast refused, 4 no host name (not sent).
+    // 0 sent, 1 no socket, 2 bind failed, 3 broadcast refused, 4 no host name (not sent), 5 the
+    // broadcast budget of this second is spent (not sent).
     int camcontrol_voip_search_sendto(uint16_t srcPort);
+    // Reads the identity of the reply (host name, address, MAC, mask, gateway, version) when it
+    // was last read a second or more ago; false while the host name cannot be read.
+    bool voip_search_identity();
     int LocalIP_InfoGet();
     static int GetFWVersion(std::string& target);
     static int GetCmd(const char* cmd, std::string& target);
@@ -249,7 +266,7 @@ public:
     void camcontrol_deinit_vtip();
     void camcontrol_vtip();
     // Acts on one datagram of the proprietary channel, as voip_handle_datagram does.
-    void vtip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
+    bool vtip_handle_datagram(const uint8_t* datagram, int length, const sockaddr_in& client,
                               int sockfd);
 
     static constexpr uint16_t PORT = 52381;
@@ -258,6 +275,17 @@ public:
     static constexpr int MAXLINE = VOIP_DATAGRAM_MAX;
 
     std::mutex udp_send_mutex;
+    // Block-inquiry replies (both ports together) and discovery broadcasts per second.
+    static constexpr int kBlockRepliesPerSecond = 100;
+    static constexpr int kSearchRepliesPerSecond = 30;
+    voip_rate_budget voip_block_budget{kBlockRepliesPerSecond};
+    voip_rate_budget voip_search_budget{kSearchRepliesPerSecond};
+    // The identity of the discovery reply, as last read (discovery thread only).
+    std::string m_search_name;
+    std::string m_search_version;
+    bool m_search_identity_read = false;
+    bool m_search_identity_known = false;
+    std::chrono::steady_clock::time_point m_search_identity_time{};
     voip_control_command_str voip_control_command;
     std::atomic<bool> camcontrol_voip_Running{false};
     std::atomic<bool> camcontrol_voip_det_cmd{false};

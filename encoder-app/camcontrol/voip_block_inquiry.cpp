@@ -173,8 +173,21 @@ void Camcontrol::build_voip_inq_blk(uint32_t sequence_number, uint8_t (&reply)[1
     static_assert(sizeof(reply) == kReplyLength);
     std::memset(reply, 0, sizeof(reply));
     voip_write_header(VOIP_VISCA_REPLY, kWrittenLength, sequence_number, reply);
+    // The rows of one value (84/85, 45/46, 48/49, 96/97) follow each other: the value is loaded
+    // once for them, so a pair never mixes a value from before another thread's write with one
+    // after.
+    const reply_byte* previous = nullptr;
+    uint32_t value = 0;
     for (const reply_byte& row : kReplyBytes) {
-        uint32_t value = row.fixed;
+        const bool same_value = previous != nullptr && previous->source == row.source &&
+                                row.source != S::Fixed && previous->binding == row.binding &&
+                                previous->state == row.state;
+        previous = &row;
+        if (same_value) {
+            reply[row.byte] = transformed(value, row.transform);
+            continue;
+        }
+        value = row.fixed;
         switch (row.source) {
         case S::Binding:
             value = (this->*row.binding).sys_val;

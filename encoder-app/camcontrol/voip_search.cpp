@@ -37,6 +37,9 @@ constexpr int kFileLineLength = 99;
 constexpr std::size_t kNameLength = 8;
 constexpr std::size_t kVersionLength = 4;
 constexpr std::string::size_type kShortestCommandLine = 6;
+// The identity (six shell commands, dozens of processes on the camera) is read at most this often,
+// however many enquiries arrive.
+constexpr auto kIdentityPeriod = std::chrono::seconds(1);
 
 constexpr const char* kAddressCommand =
     "ifconfig eth0 | grep 'inet addr' | cut -d: -f2 | awk '{print $1}'";
@@ -115,8 +118,37 @@ int Camcontrol::LocalIP_InfoGet()
     return 1;
 }
 
+bool Camcontrol::voip_search_identity()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_search_identity_read && now - m_search_identity_time < kIdentityPeriod) {
+        return m_search_identity_known;
+    }
+    m_search_identity_read = true;
+    m_search_identity_time = now;
+    std::string name;
+    if (!command_last_read(cat_command("/etc/hostname").c_str(), kFileLineLength, name)) {
+        std::puts("discovery: cannot run the host-name command, reply skipped");
+        std::fflush(stdout);
+        m_search_identity_known = false;
+        return false;
+    }
+    // Only a line feed ends the name; a name without one keeps its last character.
+    drop_line_feed(name);
+    m_search_name = name.substr(0, kNameLength);
+    LocalIP_InfoGet();
+    std::replace(m_sMacAddr.begin(), m_sMacAddr.end(), ':', '-');
+    m_search_version.clear();
+    GetFWVersion(m_search_version);
+    m_search_identity_known = true;
+    return true;
+}
+
 int Camcontrol::camcontrol_voip_search_sendto(uint16_t srcPort)
 {
+    if (!voip_search_budget.take()) {
+        return 5;  // the broadcasts of this second are spent
+    }
     const vantor::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd) {
         std::printf("sock failed: %s\n", std::strerror(errno));
@@ -139,30 +171,18 @@ int Camcontrol::camcontrol_voip_search_sendto(uint16_t srcPort)
         return 3;
     }
 
-    std::string name;
-    if (!command_last_read(cat_command("/etc/hostname").c_str(), kFileLineLength, name)) {
-        std::puts("discovery: cannot run the host-name command, reply skipped");
-        std::fflush(stdout);
+    if (!voip_search_identity()) {
         return 4;
     }
-    // Only a line feed ends the name; a name without one keeps its last character.
-    drop_line_feed(name);
-    name = name.substr(0, kNameLength);
-
-    LocalIP_InfoGet();
-    std::replace(m_sMacAddr.begin(), m_sMacAddr.end(), ':', '-');
-    std::string version;
-    GetFWVersion(version);
-
     std::string reply(1, static_cast<char>(kStart));
     append_field(reply, "MAC:" + m_sMacAddr);
     append_field(reply, "INFO:network");
     append_field(reply, "MODEL:IPCARD");
-    append_field(reply, "SOFTVERSION:" + version);
+    append_field(reply, "SOFTVERSION:" + m_search_version);
     append_field(reply, "IPADR:" + m_sLocalIP);
     append_field(reply, "MASK:" + m_sNetMask);
     append_field(reply, "GATEWAY" + m_sGateway);
-    append_field(reply, "NAME:" + name);
+    append_field(reply, "NAME:" + m_search_name);
     append_field(reply, "WRITE:on");
     reply += static_cast<char>(kEnd);
 
@@ -206,7 +226,7 @@ void Camcontrol::camcontrol_voip_search()
         const uint16_t port = ntohs(cliaddr_search.sin_port);
         std::printf("client remote port: %i\n", static_cast<int>(port));
         std::fflush(stdout);
-        for (int i = 0; i < kReplies; ++i) {
+        for (int i = 0; i < kReplies && camcontrol_voip_Running; ++i) {
             camcontrol_voip_search_sendto(port);
             std::minstd_rand random(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
             std::this_thread::sleep_for(

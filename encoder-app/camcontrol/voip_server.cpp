@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "camcontrol/Camcontrol.h"
+#include "camcontrol/voip_receive_loop.h"
 #include "camcontrol/voip_socket.h"
 #include "vantor/bind_address.h"
 
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr auto kReceiveTimeout = std::chrono::milliseconds(50);
 constexpr uint8_t kCameraOne = 0x81;
 constexpr uint8_t kInquiry = 0x09;
 constexpr uint8_t kPanTiltPosition = 0x12;
@@ -23,6 +23,9 @@ constexpr uint8_t kZoomPosition = 0x47;
 constexpr int kZoomReplyLength = 7;
 constexpr uint8_t kAckPayload[] = {0x90, 0x41, 0xFF};
 constexpr uint8_t kCompletionPayload[] = {0x90, 0x51, 0xFF};
+// Not executable, on the socket the acknowledgement named: the camera is switching format.
+constexpr uint8_t kNotExecutablePayload[] = {0x90, 0x61, 0x41, 0xFF};
+constexpr uint8_t kCompletionKind = 0x5;
 constexpr uint8_t kControlReplyPayload = 0x01;
 
 // IF_Clear: the camera answers it with the reply packet 90 50 FF, neither acknowledgement nor
@@ -43,6 +46,8 @@ void Camcontrol::camcontrol_init_voip()
         return;
     }
     cliaddr = {};
+    // A restart after a stop: the old socket is closed first, so the port can be bound again.
+    sockfd_voip.reset();
     sockfd_voip = voip_open_service("VISCA over IP", PORT, servaddr);
     if (!sockfd_voip) {
         return;
@@ -52,6 +57,7 @@ void Camcontrol::camcontrol_init_voip()
     voip_write_header(VOIP_CONTROL_REPLY, 1, 0, voip_control_command.cmd);
     voip_control_command.cmd[VOIP_HEADER_LENGTH] = kControlReplyPayload;
     voip_control_command.cmd_length = sizeof(voip_control_command.cmd);
+    voip_install_reply_relay();
     camcontrol_voip_Running = true;
     camcontrol_voip_thread = std::thread(&Camcontrol::camcontrol_voip, this);
     if (vantor::is_loopback(voip_bind_address)) {
@@ -73,6 +79,19 @@ void Camcontrol::camcontrol_deinit_voip()
     if (camcontrol_voip_search_thread.joinable()) {
         camcontrol_voip_search_thread.join();
     }
+    m_visca.forget_late_replies();
+}
+
+void Camcontrol::voip_install_reply_relay()
+{
+    m_visca.set_reply_sink([this](const visca_command& origin, const uint8_t* packet, int length) {
+        // The completion as the acknowledgement announced it (socket 1, as 90 41 FF did); an error
+        // as the camera sent it.
+        const bool completion = (packet[1] >> 4U) == kCompletionKind;
+        voip_send_reply(origin.sockfd, origin.cliaddr, origin.sequence_number,
+                        completion ? kCompletionPayload : packet,
+                        completion ? static_cast<int>(sizeof(kCompletionPayload)) : length);
+    });
 }
 
 void Camcontrol::voip_send(int sockfd, const sockaddr_in& client, const uint8_t* bytes, int length)
@@ -82,12 +101,23 @@ void Camcontrol::voip_send(int sockfd, const sockaddr_in& client, const uint8_t*
                    reinterpret_cast<const sockaddr*>(&client), sizeof(client));
 }
 
-void Camcontrol::write_voip_command(const uint8_t* message, int message_length,
+void Camcontrol::voip_send_reply(int sockfd, const sockaddr_in& client, uint32_t sequence_number,
+                                 const uint8_t* payload, int payload_length)
+{
+    uint8_t reply[VOIP_HEADER_LENGTH + VISCA_PACKET_SIZE];
+    const int length = voip_build(VOIP_VISCA_REPLY, sequence_number, payload, payload_length, reply,
+                                  sizeof(reply));
+    if (length > 0) {
+        voip_send(sockfd, client, reply, length);
+    }
+}
+
+bool Camcontrol::write_voip_command(const uint8_t* message, int message_length,
                                     const sockaddr_in& client, uint32_t sequence_number, int sockfd)
 {
     visca_command command;
     if (message_length <= 0 || message_length > VISCA_PACKET_SIZE) {
-        return;
+        return false;
     }
     std::memcpy(command.cmd, message, static_cast<std::size_t>(message_length));
     command.cmd_length = message_length;
@@ -95,34 +125,35 @@ void Camcontrol::write_voip_command(const uint8_t* message, int message_length,
     command.sockfd = sockfd;
     command.sequence_number = sequence_number;
 
-    uint8_t reply[VOIP_HEADER_LENGTH + sizeof(kAckPayload)];
-    const int length = voip_build(VOIP_VISCA_REPLY, sequence_number, kAckPayload,
-                                  sizeof(kAckPayload), reply, sizeof(reply));
-    voip_send(sockfd, client, reply, length);
+    voip_send_reply(sockfd, client, sequence_number, kAckPayload, sizeof(kAckPayload));
     if (m_visca.vid_fmt_switch) {
-        return;  // acknowledged, but the camera is switching format: not executed
+        // Acknowledged, but the camera is switching format: not executed, and the controller is
+        // told so instead of waiting for a completion that never comes.
+        voip_send_reply(sockfd, client, sequence_number, kNotExecutablePayload,
+                        sizeof(kNotExecutablePayload));
+        return false;
     }
-    m_visca.visca_exec_cmd(command);
-    if (command.comp) {
-        voip_build(VOIP_VISCA_REPLY, sequence_number, kCompletionPayload,
-                   sizeof(kCompletionPayload), reply, sizeof(reply));
-        voip_send(sockfd, client, reply, length);
+    // The completion, or an error after the acknowledgement, is relayed by the engine whenever
+    // the camera sends it (voip_install_reply_relay).
+    visca_reply_packet refusal;
+    m_visca.visca_exec_relayed_cmd(command, refusal);
+    if (!command.ack && refusal.length > 0) {
+        voip_send_reply(sockfd, client, sequence_number, refusal.bytes, refusal.length);
     }
+    return command.ack;
 }
 
 void Camcontrol::sendto_res_voip_tx(visca_inq_command& inq)
 {
-    uint8_t reply[VOIP_HEADER_LENGTH + VISCA_PACKET_SIZE];
-    const int length = voip_build(VOIP_VISCA_REPLY, inq.sequence_number, inq.inq, inq.inq_length,
-                                  reply, sizeof(reply));
-    if (length > 0) {
-        voip_send(inq.sockfd, inq.cliaddr, reply, length);
-    }
+    voip_send_reply(inq.sockfd, inq.cliaddr, inq.sequence_number, inq.inq, inq.inq_length);
     inq.inq_fill = false;
 }
 
 void Camcontrol::res_voip_inq_blk(const sockaddr_in& client, uint32_t sequence_number, int sockfd)
 {
+    if (!voip_block_budget.take()) {
+        return;  // the block replies of this second are spent: not answered
+    }
     uint8_t reply[103];
     build_voip_inq_blk(sequence_number, reply);
     voip_send(sockfd, client, reply, sizeof(reply));
@@ -161,33 +192,44 @@ bool voip_reply_complete(const visca_inq_command& inq)
 
 void Camcontrol::camcontrol_voip()
 {
-    const int sockfd = sockfd_voip.get();
-    voip_set_receive_timeout(sockfd, kReceiveTimeout);
-    // The activity flag is this thread's: cleared after a receive time-out that follows traffic.
-    bool traffic = false;
-    while (camcontrol_voip_Running) {
-        cliaddr_len = sizeof(cliaddr);
-        recv_length =
-            static_cast<int>(::recvfrom(sockfd, recv_buffer, sizeof(recv_buffer), 0,
-                                        reinterpret_cast<sockaddr*>(&cliaddr), &cliaddr_len));
-        if (recv_length <= 0) {
-            if (traffic) {
-                camcontrol_voip_det_cmd = false;
-                traffic = false;
-            }
-            continue;
-        }
-        traffic = true;
-        voip_handle_datagram(recv_buffer, recv_length, cliaddr, sockfd);
-    }
+    voip_receiver receiver =
+        voip_receiver_on(sockfd_voip.get(), camcontrol_voip_Running, camcontrol_voip_det_cmd,
+                         recv_buffer, recv_length, cliaddr, cliaddr_len);
+    receiver.handle = [this, sockfd = receiver.sockfd](const uint8_t* datagram, int length,
+                                                       const sockaddr_in& client) {
+        return voip_handle_datagram(datagram, length, client, sockfd);
+    };
+    voip_receive_loop(receiver);
 }
 
-void Camcontrol::voip_handle_datagram(const uint8_t* datagram, int length,
+bool Camcontrol::voip_run_inquiry(const uint8_t* message, int message_length,
+                                  const sockaddr_in& client, int sockfd)
+{
+    camcontrol_voip_det_cmd = true;
+    if (m_visca.vid_fmt_switch) {
+        return false;  // no reply during a format change
+    }
+    visca_inq_command inq =
+        voip_inquiry_record(message, message_length, client, recv_sequence_number, sockfd);
+    visca_reply_packet refusal;
+    m_visca.visca_exec_relayed_inq_cmd(inq, refusal);
+    if (inq.inq_fill && voip_reply_complete(inq)) {
+        sendto_res_voip_tx(inq);
+        return true;
+    }
+    if (refusal.length > 0) {
+        // The camera's error, as it sent it, once: the controller need not wait for a time-out.
+        voip_send_reply(sockfd, client, recv_sequence_number, refusal.bytes, refusal.length);
+    }
+    return false;
+}
+
+bool Camcontrol::voip_handle_datagram(const uint8_t* datagram, int length,
                                       const sockaddr_in& client, int sockfd)
 {
     voip_header header;
     if (!voip_decode_header(datagram, length, header)) {
-        return;  // shorter than its header
+        return false;  // shorter than its header
     }
     recv_payload_type = header.payload_type;
     recv_payload_length = header.payload_length;
@@ -199,44 +241,30 @@ void Camcontrol::voip_handle_datagram(const uint8_t* datagram, int length,
         voip_control_command.cliaddr = client;
         voip_control_command.new_cmd = true;
         voip_send(sockfd, client, voip_control_command.cmd, voip_control_command.cmd_length);
-        return;
+        return false;
     }
     if (recv_payload_type != VOIP_VISCA_COMMAND && recv_payload_type != VOIP_VISCA_INQUIRY &&
         recv_payload_type != VOIP_DEVICE_SETTING) {
-        return;
+        return false;
     }
     // What is done depends on the payload, whichever of the three types carried it.
     uint8_t message[VOIP_MESSAGE_MAX];
     const int message_length = voip_visca_message(datagram, length, message);
     if (message_length == 0) {
-        return;
+        return false;
     }
-    if (is_if_clear(message, message_length)) {
+    const bool inquiry = message_length > 2 && message[0] == kCameraOne && message[1] == kInquiry;
+    if (is_if_clear(message, message_length) ||
+        (inquiry && !voip_is_block_inquiry(message, message_length))) {
+        return voip_run_inquiry(message, message_length, client, sockfd);
+    }
+    if (voip_is_camera_command(message, message_length)) {
         camcontrol_voip_det_cmd = true;
-        visca_inq_command inq =
-            voip_inquiry_record(message, message_length, client, recv_sequence_number, sockfd);
-        if (!m_visca.vid_fmt_switch) {
-            m_visca.visca_exec_inq_cmd(inq);
-            if (inq.inq_fill) {
-                sendto_res_voip_tx(inq);
-            }
-        }
-    } else if (voip_is_camera_command(message, message_length)) {
-        camcontrol_voip_det_cmd = true;
-        write_voip_command(message, message_length, client, recv_sequence_number, sockfd);
-    } else if (voip_is_block_inquiry(message, message_length)) {
+        return write_voip_command(message, message_length, client, recv_sequence_number, sockfd);
+    }
+    if (voip_is_block_inquiry(message, message_length)) {
         camcontrol_voip_det_cmd = false;
         res_voip_inq_blk(client, recv_sequence_number, sockfd);
-    } else if (message_length > 2 && message[0] == kCameraOne && message[1] == kInquiry) {
-        camcontrol_voip_det_cmd = true;
-        visca_inq_command inq =
-            voip_inquiry_record(message, message_length, client, recv_sequence_number, sockfd);
-        if (m_visca.vid_fmt_switch) {
-            return;  // no reply during a format change
-        }
-        m_visca.visca_exec_inq_cmd(inq);
-        if (inq.inq_fill && voip_reply_complete(inq)) {
-            sendto_res_voip_tx(inq);
-        }
     }
+    return false;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "visca/visca_late_replies.h"
 #include "visca/visca_line_mutex.h"
 #include "visca/visca_types.h"
 
@@ -73,6 +74,23 @@ public:
     void visca_exec_cmd(visca_command& exec_cmd);
     // One inquiry transaction; the outcome is left in inq_fill, inq and inq_length.
     void visca_exec_inq_cmd(visca_inq_command& exec_cmd);
+
+    // --- network controllers (visca_relay.cpp) ---
+
+    // As visca_exec_cmd, for a command of a network controller (its cliaddr, sockfd and
+    // sequence_number name the requester). Once the camera acknowledged it, its completion or
+    // error on that socket goes to the reply sink whenever it is read from the line: within the
+    // transaction, or later (until the socket is reused or cleared, or for
+    // visca_late_replies::kBound). When the camera refused it, its last error reply is left in
+    // `refusal` (length 0 when it answered nothing).
+    void visca_exec_relayed_cmd(visca_command& exec_cmd, visca_reply_packet& refusal);
+    // As visca_exec_inq_cmd, for a network controller's inquiry; an inquiry the camera answered
+    // with an error (90 6y zz FF) is not sent again: the error is left in `refusal`.
+    void visca_exec_relayed_inq_cmd(visca_inq_command& exec_cmd, visca_reply_packet& refusal);
+    // Where late completions and errors go; set before the first relayed command.
+    void set_reply_sink(visca_reply_sink sink);
+    // Forgets the answers owed (the sockets they would go out on are about to close).
+    void forget_late_replies();
 
     // The steps of a transaction. They talk to the line directly: call them only while holding
     // visca_uart_mutex (the transactions above do).
@@ -172,8 +190,20 @@ public:
     std::function<void()> before_wakeup_wait;
 
 private:
+    // The transactions; `refusal` non-null for a network controller's request.
+    void run_command(visca_command& exec_cmd, visca_reply_packet* refusal);
+    void run_inquiry_transaction(visca_inq_command& exec_cmd, visca_reply_packet* refusal);
+    // Started by init_visca: while an answer is owed, reads the line whenever no transaction
+    // holds it, so a late completion is relayed also when nothing else uses the line.
+    void listen_for_late_replies();
+    void start_late_reply_listener();
+    void stop_late_reply_listener();
+
     // Line helpers (visca_serial.cpp); callers hold visca_uart_mutex.
     int bytes_waiting() const;  // -1 when the line cannot be asked
+    // One poll period (1 ms) of waiting for input, ended early by the first byte that arrives, so
+    // an answer is read as soon as it is there, not at the next tick.
+    void wait_for_input() const;
     bool read_bytes(uint8_t* data, int count);
     // Writes the whole packet, giving up when the line does not take it within a bound.
     bool write_packet(const uint8_t* data, int length) const;
@@ -190,4 +220,10 @@ private:
     bool m_drain_unfinished = false;
     uint8_t m_last_rx_byte = 0xFF;  // last byte read from the line; guarded by visca_uart_mutex
     uint8_t m_ack_socket = 1;       // socket of the last acknowledgement; guarded likewise
+    // The error packet that ended the last wait for an acknowledgement or reply (length 0: none);
+    // guarded likewise.
+    visca_reply_packet m_refusal;
+    visca_late_replies m_late_replies;
+    std::atomic<bool> m_late_reply_listening{false};
+    std::thread m_late_reply_listener;
 };

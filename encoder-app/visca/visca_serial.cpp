@@ -98,11 +98,13 @@ int visca::init_visca()
         const SigintBlock engine_thread_without_sigint;
         exec_visca_thread = std::thread(&visca::exec_visca, this);
     }
+    start_late_reply_listener();
     return 1;
 }
 
 void visca::deinit_visca()
 {
+    stop_late_reply_listener();
     {
         const std::lock_guard<visca_line_mutex> lock(visca_uart_mutex);
         if (cam_fd != -1) {
@@ -128,6 +130,14 @@ int visca::bytes_waiting() const
     return waiting;
 }
 
+void visca::wait_for_input() const
+{
+    pollfd readable = {cam_fd, POLLIN, 0};
+    if (cam_fd < 0 || ::poll(&readable, 1, static_cast<int>(kPollPeriod.count())) < 0) {
+        std::this_thread::sleep_for(kPollPeriod);
+    }
+}
+
 bool visca::read_bytes(uint8_t* data, int count)
 {
     int done = 0;
@@ -138,6 +148,9 @@ bool visca::read_bytes(uint8_t* data, int count)
         }
         if (n <= 0) {
             return false;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            m_late_replies.on_byte(data[done + i]);
         }
         done += static_cast<int>(n);
         m_last_rx_byte = data[done - 1];

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 
 #include "visca/visca.h"
@@ -7,6 +8,8 @@ namespace {
 constexpr uint8_t kReplyAddress = 0x90;   // camera address 1 answering
 constexpr uint8_t kAckKind = 0x4;         // 90 4y FF: acknowledged on socket y
 constexpr uint8_t kCompletionKind = 0x5;  // 90 5y FF: completed on socket y
+constexpr uint8_t kErrorKind = 0x6;       // 90 6y zz FF: an error (y 0 for inquiries)
+constexpr int kErrorLength = 4;
 constexpr uint8_t kInquiryReply = 0x50;
 constexpr uint8_t kTerminator = 0xFF;
 constexpr uint8_t kSocketCount = 2;
@@ -27,6 +30,26 @@ bool is_socket_message(const visca_reply_packet& packet, uint8_t kind)
     return is_socket_message(packet.bytes, packet.length, kind);
 }
 
+// 90 6y zz FF, the module's error reply.
+bool is_error(const uint8_t* bytes, int length)
+{
+    return length == kErrorLength && (bytes[1] >> 4U) == kErrorKind;
+}
+
+// An error of a command socket: a running command's cancellation or failure, never an inquiry's.
+bool is_socket_error(const uint8_t* bytes, int length)
+{
+    const auto socket = static_cast<uint8_t>(bytes[1] & 0x0FU);
+    return is_error(bytes, length) && socket >= 1 && socket <= kSocketCount;
+}
+
+// IF_Clear, addressed or broadcast: the module drops every pending completion.
+bool is_if_clear(const uint8_t* bytes, int length)
+{
+    return length == 5 && bytes[1] == 0x01 && bytes[2] == 0x00 && bytes[3] == 0x01 &&
+           bytes[4] == kTerminator;
+}
+
 }  // namespace
 
 bool visca::read_packet(visca_reply_packet& packet, int& polls)
@@ -38,7 +61,11 @@ bool visca::read_packet(visca_reply_packet& packet, int& polls)
             return false;
         }
         --polls;
-        std::this_thread::sleep_for(kPollPeriod);
+        if (waiting == 0) {
+            wait_for_input();
+        } else {
+            std::this_thread::sleep_for(kPollPeriod);  // the rest of the packet is on its way
+        }
     }
     while (packet.length < VISCA_PACKET_SIZE) {
         const int waiting = bytes_waiting();
@@ -51,7 +78,7 @@ bool visca::read_packet(visca_reply_packet& packet, int& polls)
                 return false;
             }
             --polls;
-            std::this_thread::sleep_for(kPollPeriod);
+            wait_for_input();
             continue;
         }
         uint8_t& byte = packet.bytes[packet.length];
@@ -74,13 +101,18 @@ bool visca::visca_wait_for_ack()
 {
     int polls = kPollCount;
     visca_reply_packet packet;
+    m_refusal = visca_reply_packet{};
     while (read_packet(packet, polls)) {
         if (is_socket_message(packet, kAckKind)) {
             m_ack_socket = packet.socket();
             return true;
         }
         if (!is_socket_message(packet, kCompletionKind)) {
-            break;  // an error or garbage: not acknowledged
+            // An error or garbage: not acknowledged. An error is kept for a requester to see.
+            if (is_error(packet.bytes, packet.length)) {
+                m_refusal = packet;
+            }
+            break;
         }
         // The late completion of an earlier command (a move that has just ended): not an answer
         // to this one.
@@ -110,6 +142,11 @@ bool visca::visca_wait_for_cmp()
 
 void visca::visca_exec_cmd(visca_command& exec_cmd)
 {
+    run_command(exec_cmd, nullptr);
+}
+
+void visca::run_command(visca_command& exec_cmd, visca_reply_packet* refusal)
+{
     const std::lock_guard<visca_line_mutex> lock(visca_uart_mutex);
     exec_cmd.cmd[0] = static_cast<uint8_t>(0x80U | camAddress);
     visca_cls_rx();
@@ -117,6 +154,9 @@ void visca::visca_exec_cmd(visca_command& exec_cmd)
     exec_cmd.cmd_fill = false;
     exec_cmd.ack = false;
     exec_cmd.comp = false;
+    if (refusal != nullptr) {
+        *refusal = visca_reply_packet{};
+    }
     if (!written) {
         return;
     }
@@ -127,8 +167,16 @@ void visca::visca_exec_cmd(visca_command& exec_cmd)
         if (visca_wait_for_ack()) {
             // No retry after an acknowledgement: the camera has the command.
             exec_cmd.ack = true;
+            if (refusal != nullptr) {
+                // From here on its completion or error goes to the requester when it is read,
+                // now or after this transaction.
+                m_late_replies.expect(m_ack_socket, exec_cmd);
+            }
             exec_cmd.comp = visca_wait_for_cmp();
             return;
+        }
+        if (refusal != nullptr) {
+            *refusal = m_refusal;
         }
     }
 }
@@ -142,7 +190,7 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
             return false;
         }
         if (waiting == 0) {
-            std::this_thread::sleep_for(kPollPeriod);
+            wait_for_input();
             continue;
         }
         uint8_t byte = 0;
@@ -163,8 +211,10 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
             visca_cls_rx();
             return false;
         }
-        if (byte == kTerminator && is_socket_message(res_cmd.inq, idx, kCompletionKind)) {
-            // A running command's completion (90 5y FF) is not this inquiry's reply.
+        if (byte == kTerminator && (is_socket_message(res_cmd.inq, idx, kCompletionKind) ||
+                                    is_socket_error(res_cmd.inq, idx))) {
+            // A running command's completion (90 5y FF) or error (90 6y zz FF, y a command
+            // socket) is not this inquiry's reply.
             idx = 0;
             continue;
         }
@@ -175,7 +225,12 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
                 visca_cls_rx();
                 return true;
             }
-            // An acknowledgement or error packet instead of a reply.
+            // An acknowledgement or error packet instead of a reply; an error is kept for a
+            // requester to see.
+            if (is_error(res_cmd.inq, idx)) {
+                std::copy(res_cmd.inq, res_cmd.inq + idx, m_refusal.bytes);
+                m_refusal.length = idx;
+            }
             res_cmd.inq_fill = false;
             res_cmd.inq_length = 0;
             visca_cls_rx();
@@ -188,20 +243,41 @@ bool visca::visca_wait_for_res(visca_inq_command& res_cmd)
 
 void visca::visca_exec_inq_cmd(visca_inq_command& exec_cmd)
 {
+    run_inquiry_transaction(exec_cmd, nullptr);
+}
+
+void visca::run_inquiry_transaction(visca_inq_command& exec_cmd, visca_reply_packet* refusal)
+{
     const std::lock_guard<visca_line_mutex> lock(visca_uart_mutex);
     exec_cmd.cmd[0] = static_cast<uint8_t>(0x80U | camAddress);
     exec_cmd.cmd_fill = false;
     exec_cmd.inq_fill = false;
+    if (refusal != nullptr) {
+        *refusal = visca_reply_packet{};
+    }
     visca_cls_rx();
     if (!write_packet(exec_cmd.cmd, exec_cmd.cmd_length)) {
         return;
     }
+    if (is_if_clear(exec_cmd.cmd, exec_cmd.cmd_length)) {
+        m_late_replies.clear();  // the module forgets the completions it still owed
+    }
+    m_refusal = visca_reply_packet{};
     if (visca_wait_for_res(exec_cmd)) {
         return;
     }
+    if (refusal != nullptr && m_refusal.length > 0) {
+        // A definite answer: the camera does not know or cannot take this inquiry. Asking again
+        // would only repeat it.
+        *refusal = m_refusal;
+        return;
+    }
     visca_cls_rx();
     if (!write_packet(exec_cmd.cmd, exec_cmd.cmd_length)) {
         return;
     }
-    visca_wait_for_res(exec_cmd);
+    m_refusal = visca_reply_packet{};
+    if (!visca_wait_for_res(exec_cmd) && refusal != nullptr) {
+        *refusal = m_refusal;
+    }
 }

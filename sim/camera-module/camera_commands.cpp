@@ -1,5 +1,6 @@
 // The commands (8x 01 ...) the camera module knows: their parameter checks and what they do.
 #include <algorithm>
+#include <cmath>
 
 #include "camera_model.h"
 #include "visca_codes.h"
@@ -48,6 +49,12 @@ bool pan_speed(uint8_t b)
 bool tilt_speed(uint8_t b)
 {
     return b >= 0x01 && b <= kMaxTiltSpeed;
+}
+
+// Absolute and relative moves also take tilt speed 00: tilt synchronised with pan.
+bool move_tilt_speed(uint8_t b)
+{
+    return b == 0x00 || tilt_speed(b);
 }
 
 bool direction(uint8_t b)
@@ -131,8 +138,8 @@ const std::vector<CameraModel::CommandRow>& CameraModel::command_table()
 {
     using M = CameraModel;
     // Speeds, then pan and tilt as four nibbles each.
-    static const std::vector<ParamCheck> move{pan_speed, tilt_speed, nibble, nibble, nibble,
-                                              nibble,    nibble,     nibble, nibble, nibble};
+    static const std::vector<ParamCheck> move{pan_speed, move_tilt_speed, nibble, nibble, nibble,
+                                              nibble,    nibble,          nibble, nibble, nibble};
     static const std::vector<ParamCheck> lens_position(4, nibble);
     static const std::vector<CommandRow> table = {
         {{0x06, 0x01},
@@ -228,7 +235,9 @@ void CameraModel::write_setting(Setting& s, const Bytes& p)
 
 CameraModel::Motion CameraModel::drive_pan_tilt(const Bytes& p, TimePoint now)
 {
-    m_pan.drive(now, drive_velocity(p[4], p[6]));
+    // Direction A is left for pan, towards negative positions (a positive pan position is to the
+    // right), and up for tilt, towards positive ones.
+    m_pan.drive(now, -drive_velocity(p[4], p[6]));
     m_tilt.drive(now, drive_velocity(p[5], p[7]));
     return {0, now};
 }
@@ -240,8 +249,16 @@ CameraModel::Motion CameraModel::move_pan_tilt(const Bytes& p, TimePoint now)
     const auto tilt = static_cast<int16_t>(nibbles16(p, 10));
     const double base_pan = relative ? m_pan.at(now) : 0.0;
     const double base_tilt = relative ? m_tilt.at(now) : 0.0;
-    const TimePoint a = m_pan.move_to(now, base_pan + pan, p[4] * kPanUnitsPerSpeedStep);
-    const TimePoint b = m_tilt.move_to(now, base_tilt + tilt, p[5] * kPanUnitsPerSpeedStep);
+    const double pan_rate = p[4] * kPanUnitsPerSpeedStep;
+    double tilt_rate = p[5] * kPanUnitsPerSpeedStep;
+    if (p[5] == 0x00) {
+        // Synchronised: tilt takes as long as pan, or moves at the pan speed when pan stays.
+        const double pan_way = std::abs(base_pan + pan - m_pan.at(now));
+        const double tilt_way = std::abs(base_tilt + tilt - m_tilt.at(now));
+        tilt_rate = pan_way > 0.0 ? pan_rate * tilt_way / pan_way : pan_rate;
+    }
+    const TimePoint a = m_pan.move_to(now, base_pan + pan, pan_rate);
+    const TimePoint b = m_tilt.move_to(now, base_tilt + tilt, tilt_rate);
     return {axis_bit::pan_tilt, std::max(a, b)};
 }
 

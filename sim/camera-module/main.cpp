@@ -42,10 +42,11 @@ void usage(FILE* to)
         "  --completion-delay MS    completion MS ms after the acknowledgement (default 0)\n"
         "  --processing-delay MS    every reply is ready MS ms after what causes it\n"
         "                           (default 2)\n"
-        "  --strict                 the strict mode the firmware's tests use: replies reach\n"
-        "                           the firmware in the bursts of a UART receive FIFO (8\n"
-        "                           bytes, or what has come when the line has been idle for\n"
-        "                           4 byte times), not one byte at a time\n"
+        "  --lenient                replies reach the firmware one byte at a time, each when\n"
+        "                           its last bit has left the line (by default they come in\n"
+        "                           the bursts of a UART receive FIFO: 8 bytes, or what has\n"
+        "                           come when the line has been idle for 4 byte times)\n"
+        "  --strict                 the receive-FIFO bursts (the default)\n"
         "  --model-code N           model code of the version reply (default 0x0711)\n"
         "  --transcript             print every packet with its time from the start\n"
         "  --help                   this text\n"
@@ -94,6 +95,8 @@ int main(int argc, char** argv)
     std::string link;
     std::string control_path;
     camsim::Simulator sim(camsim::Clock::now());
+    // A module's UART hands bytes over in receive-FIFO bursts, as the firmware meets them.
+    sim.set_strict(true);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -109,6 +112,8 @@ int main(int argc, char** argv)
             control_path = argv[++i];
         } else if (arg == "--strict") {
             sim.set_strict(true);
+        } else if (arg == "--lenient") {
+            sim.set_strict(false);
         } else if (arg.rfind("--", 0) == 0 && camsim::is_delay_name(arg.substr(2)) && has_value) {
             if (!camsim::set_delay(sim.model(), arg.substr(2), argv[++i])) {
                 std::fprintf(stderr, "camera-sim: bad value for %s\n", arg.c_str());

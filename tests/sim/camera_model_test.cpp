@@ -98,6 +98,12 @@ TEST(CameraModelCommands, ParametersAreCheckedAndARejectedCommandChangesNothing)
         {"absolute, speed 0",
          {0x81, 0x01, 0x06, 0x02, 0x00, 0x01, 0, 0, 0, 1, 0, 0, 0, 1, 0xFF},
          syntax},
+        {"absolute, tilt speed 00 (synchronised)",
+         {0x81, 0x01, 0x06, 0x02, 0x01, 0x00, 0, 0, 0, 1, 0, 0, 0, 1, 0xFF},
+         ack},
+        {"relative, tilt speed 00 (synchronised)",
+         {0x81, 0x01, 0x06, 0x03, 0x01, 0x00, 0, 0, 0, 1, 0, 0, 0, 1, 0xFF},
+         ack},
         {"absolute, position byte 10",
          {0x81, 0x01, 0x06, 0x02, 0x01, 0x01, 0, 0x10, 0, 1, 0, 0, 0, 1, 0xFF},
          syntax},
@@ -301,6 +307,33 @@ TEST(CameraModelSockets, CommandsTakeAFreeSocketAndCompleteWhenTheyReallyEnd)
             EXPECT_EQ(state_value(model, name, collect), value) << name;
         }
         EXPECT_EQ(model.next_event().has_value(), sc.more_to_come);
+    }
+}
+
+// Drive direction 01 is left (towards negative pan positions) and up (positive tilt); a move with
+// tilt speed 00 brings tilt to its target when pan arrives at its own.
+TEST(CameraModelMotion, DirectionsAndSynchronisedTilt)
+{
+    struct Case {
+        const char* what;
+        Bytes packet;
+        const char* pan;  // 500 ms later
+        const char* tilt;
+    };
+    const Case cases[] = {
+        {"left and up", {0x81, 0x01, 0x06, 0x01, 0x10, 0x10, 0x01, 0x01, 0xFF}, "-800", "800"},
+        {"right and down", {0x81, 0x01, 0x06, 0x01, 0x10, 0x08, 0x02, 0x02, 0xFF}, "800", "-400"},
+        // To pan 2400, tilt 0x4B0 = 1200 at 2400 units/s: both arrive after 1 s.
+        {"synchronised move",
+         {0x81, 0x01, 0x06, 0x02, 0x18, 0x00, 0, 9, 6, 0, 0, 4, 0x0B, 0, 0xFF},
+         "1200",
+         "600"},
+    };
+    for (const Case& c : cases) {
+        CameraModel model;
+        model.handle_packet(c.packet, kT0);
+        EXPECT_EQ(state_value(model, "pan", kT0 + Millis(500)), c.pan) << c.what;
+        EXPECT_EQ(state_value(model, "tilt", kT0 + Millis(500)), c.tilt) << c.what;
     }
 }
 

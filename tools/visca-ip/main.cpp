@@ -59,9 +59,16 @@ Outcome exchange(int fd, const visca_ip::Options& options, uint16_t payload_type
         if (::poll(&waiting, 1, static_cast<int>(left.count()) + 1) <= 0) {
             continue;
         }
-        const ssize_t got = ::recv(fd, received, sizeof(received), 0);
+        sockaddr_in from{};
+        socklen_t from_length = sizeof(from);
+        const ssize_t got = ::recvfrom(fd, received, sizeof(received), 0,
+                                       reinterpret_cast<sockaddr*>(&from), &from_length);
+        // Only the camera's replies: a datagram from any other address or port is not one.
+        const bool from_camera = from.sin_family == AF_INET &&
+                                 from.sin_addr.s_addr == options.camera.sin_addr.s_addr &&
+                                 from.sin_port == options.camera.sin_port;
         visca_ip::Reply reply;
-        if (got <= 0 ||
+        if (got <= 0 || !from_camera ||
             !visca_ip::describe_reply(received, static_cast<int>(got), options.named, reply)) {
             continue;
         }

@@ -3,8 +3,10 @@
 // the simulator's record of the line shows the packets, in the engine's order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Processing.NDI.Lib.h"
@@ -110,6 +112,32 @@ TEST_F(PtzOnBoard, EveryElementReachesTheCameraInTheEnginesOrder)
     EXPECT_EQ(ptz_commands(board.camera), expected);
 
     EXPECT_EQ(board.stop_app(), 0) << board.app_output();
+}
+
+// VISCA-over-IP datagrams that are not acted on (junk), every 20 ms after one executed command,
+// do not hold the metadata back: a zoom drive sent meanwhile reaches the camera while the junk
+// goes on.
+TEST_F(PtzOnBoard, JunkOverIpDoesNotHoldTheMetadataBack)
+{
+    const vantor::test::VoipController controller(vantor::test::ipv4(address), 52381);
+    controller.send(vantor::test::hex("01 00 00 06 00 00 00 01 81 01 04 07 00 FF"));
+    ASSERT_TRUE(controller.receive(2s));  // acknowledged: the activity flag is set
+    ASSERT_TRUE(board.camera.ok("clear"));
+    const auto end = std::chrono::steady_clock::now() + 3s;
+    bool sent = false;
+    bool reached = false;
+    while (std::chrono::steady_clock::now() < end && !reached) {
+        controller.send(vantor::test::Bytes(40, 0x5A));
+        if (!sent && std::chrono::steady_clock::now() > end - 2500ms) {
+            send(R"(<ntk_ptz_zoom_speed zoom_speed="-0.5"/>)");
+            sent = true;
+        }
+        const auto commands = ptz_commands(board.camera);
+        reached =
+            std::find(commands.begin(), commands.end(), "81 01 04 07 33 FF") != commands.end();
+        std::this_thread::sleep_for(20ms);  // the junk's pace
+    }
+    EXPECT_TRUE(reached);
 }
 
 }  // namespace

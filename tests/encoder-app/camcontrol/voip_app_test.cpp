@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "camcontrol/Camcontrol.h"
 #include "camcontrol/voip_framing.h"
 #include "support/child_process.h"
 #include "support/temp_board_root.h"
@@ -91,6 +92,8 @@ TEST_F(VoipApp, AnswersCommandsControlAndBlockInquiryByteForByte)
 {
     EXPECT_NE(board.app_output().find("IP-setup discovery is off: the services listen on loopback"),
               std::string::npos);
+    // The camera delivers its replies in receive-FIFO bursts unless a test asks otherwise.
+    EXPECT_EQ(board.camera.state()["strict"], "1");
 
     controller.send(hex("01 00 00 05 00 00 00 2A 81 01 04 00 02 FF"));
     EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 2A 90 41 FF");
@@ -157,13 +160,21 @@ TEST_F(VoipApp, OtherCamerasAndMalformedDatagramsAreNotActedOn)
     }
 }
 
-// An acknowledged command that the camera does not complete gets no completion. The faults last
-// until "normal" (other threads' packets may come between), which follows once the camera has
-// seen every attempt: one when acknowledged, two when the first was not.
+// An acknowledged command that the camera does not complete gets no completion; one it refuses
+// gets its error. The faults last until "normal" (other threads' packets may come between), which
+// follows once the camera has seen every attempt: one when acknowledged, two when the first was
+// not.
 TEST_F(VoipApp, CommandIsNotCompletedWhenTheCameraDoesNotComplete)
 {
-    const std::pair<const char*, int> faults[] = {{"nocomp", 1}, {"error", 2}, {"silent", 2}};
-    for (const auto& [fault, attempts] : faults) {
+    struct Row {
+        const char* fault;
+        int attempts;
+        std::vector<std::string> after_ack;
+    };
+    const Row faults[] = {{"nocomp", 1, {}},
+                          {"error", 2, {"01 11 00 04 00 00 00 01 90 60 02 FF"}},
+                          {"silent", 2, {}}};
+    for (const auto& [fault, attempts, after_ack] : faults) {
         ASSERT_TRUE(board.camera.ok("clear"));
         ASSERT_TRUE(board.camera.ok(fault)) << fault;
         controller.send(framed(VOIP_VISCA_COMMAND, 1, "81 01 04 07 00 FF"));
@@ -174,8 +185,60 @@ TEST_F(VoipApp, CommandIsNotCompletedWhenTheCameraDoesNotComplete)
         ASSERT_TRUE(board.camera.ok("normal"));
         std::vector<Bytes> before;
         ASSERT_TRUE(controller.barrier(2, &before)) << fault;
-        EXPECT_EQ(texts(before), std::vector<std::string>{}) << fault;
+        EXPECT_EQ(texts(before), after_ack) << fault;
     }
+}
+
+// Every request gets its final answer from the camera, with its own sequence number: the
+// completion of a move that ends long after the acknowledgement, the error of a refused command
+// (after its acknowledgement) or inquiry (sent once: an error is not asked again).
+TEST_F(VoipApp, EveryRequestGetsTheCameraFinalAnswer)
+{
+    struct Row {
+        const char* request;
+        std::vector<std::string> replies;  // payloads, in order
+        int times_on_line;
+    };
+    const Row rows[] = {
+        // Direct zoom from 0 to 0x4000 takes the module about 2 s.
+        {"81 01 04 47 04 00 00 00 FF", {"90 41 FF", "90 51 FF"}, 1},
+        // Zoom drive speed 09 is refused; the command is written twice (no acknowledgement).
+        {"81 01 04 07 09 FF", {"90 41 FF", "90 60 02 FF"}, 2},
+        {"81 09 04 99 FF", {"90 60 02 FF"}, 1},
+    };
+    uint32_t sequence = 0x7000;
+    for (const Row& row : rows) {
+        ASSERT_TRUE(board.camera.ok("set zoom 0"));
+        board.camera.ok("clear");
+        controller.send(framed(VOIP_VISCA_COMMAND, ++sequence, row.request));
+        for (const std::string& reply : row.replies) {
+            EXPECT_EQ(text(controller.receive(4000ms)),
+                      hex(framed(VOIP_VISCA_REPLY, sequence, reply)))
+                << row.request;
+        }
+        std::vector<Bytes> before;
+        ASSERT_TRUE(controller.barrier(++sequence, &before));
+        EXPECT_EQ(texts(before), std::vector<std::string>{}) << row.request;
+        EXPECT_EQ(count_in_history(row.request), row.times_on_line) << row.request;
+    }
+}
+
+// Two controllers with long moves at the same time (the module runs them on its two sockets):
+// each gets its own completion.
+TEST_F(VoipApp, InterleavedLongMovesEachGetTheirOwnCompletion)
+{
+    ASSERT_TRUE(board.camera.ok("set zoom 0"));
+    ASSERT_TRUE(board.camera.ok("set pan 0"));
+    const VoipController other(camera_address, kVoipPort);
+    controller.send(framed(VOIP_VISCA_COMMAND, 11, "81 01 04 47 04 00 00 00 FF"));
+    EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 0B 90 41 FF");
+    // Pan to 1800 at speed 0x0C (1200 units/s): about 1.5 s.
+    other.send(framed(VOIP_VISCA_COMMAND, 22, "81 01 06 02 0C 0C 00 07 00 08 00 00 00 00 FF"));
+    EXPECT_EQ(text(other.receive(kReply)), "01 11 00 03 00 00 00 16 90 41 FF");
+    EXPECT_EQ(text(other.receive(4000ms)), "01 11 00 03 00 00 00 16 90 51 FF");
+    EXPECT_EQ(text(controller.receive(4000ms)), "01 11 00 03 00 00 00 0B 90 51 FF");
+    EXPECT_EQ(text(controller.receive(300ms)), "(nothing)");
+    EXPECT_EQ(text(other.receive(0ms)), "(nothing)");
 }
 
 // Inquiries get the camera's reply; the position inquiries only a reply of their full length.
@@ -254,8 +317,8 @@ protected:
     VoipAppSlowFormat() : VoipApp({"--format-delay", "3000"}) {}
 };
 
-// While the camera switches format a command is acknowledged but not executed, an inquiry is not
-// answered.
+// While the camera switches format a command is acknowledged, not executed, and answered not
+// executable (90 61 41 FF); an inquiry is not answered.
 TEST_F(VoipAppSlowFormat, CommandsDuringAFormatChangeAreAcknowledgedNotExecuted)
 {
     vantor::test::write_text(board.board / "/etc/vantor-enc1-settings.json",
@@ -264,6 +327,7 @@ TEST_F(VoipAppSlowFormat, CommandsDuringAFormatChangeAreAcknowledgedNotExecuted)
     board.camera.ok("clear");
     controller.send(framed(VOIP_VISCA_COMMAND, 1, "81 01 04 07 02 FF"));
     EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 01 90 41 FF");
+    EXPECT_EQ(text(controller.receive(kReply)), "01 11 00 04 00 00 00 01 90 61 41 FF");
     controller.send(framed(VOIP_VISCA_INQUIRY, 2, kZoomInquiry));
     ASSERT_TRUE(board.wait_output("START NDI Encode with format 2a", 30000ms));
     std::vector<Bytes> before;
@@ -338,7 +402,8 @@ TEST_F(VoipApp, ProprietaryChannelAnswersCommandsAndTheBlockInquiryOnly)
     EXPECT_EQ(count_in_history(kZoomInquiry), 0);
 }
 
-// A command on the proprietary channel waits in its socket while VISCA over IP is busy.
+// A command on the proprietary channel waits in its socket while VISCA over IP is busy, and is
+// run once VISCA over IP is idle, unless it waited longer than about a second (stale: dropped).
 TEST_F(VoipApp, ProprietaryChannelWaitsWhileViscaOverIpIsBusy)
 {
     if (::geteuid() != 0) {
@@ -346,15 +411,50 @@ TEST_F(VoipApp, ProprietaryChannelWaitsWhileViscaOverIpIsBusy)
     }
     const VoipController vtip(camera_address, kVtipPort);
     bool early = false;
-    stream_inquiries(controller, 1500ms, [&](int i) {
-        if (i == 20) {
+    bool stale_sent = false;
+    bool fresh_sent = false;
+    const auto start = std::chrono::steady_clock::now();
+    stream_inquiries(controller, 2000ms, [&](int) {
+        const auto into = std::chrono::steady_clock::now() - start;
+        if (!stale_sent && into >= 200ms) {
             vtip.send(framed(VOIP_VISCA_COMMAND, 1, "81 01 04 07 00 FF"));
+            stale_sent = true;
+        }
+        if (!fresh_sent && into >= 1700ms) {
+            vtip.send(framed(VOIP_VISCA_COMMAND, 2, "81 01 04 08 00 FF"));
+            fresh_sent = true;
         }
         early = early || vtip.receive(0ms).has_value();
     });
     EXPECT_FALSE(early);
-    EXPECT_EQ(text(vtip.receive(3000ms)), "01 11 00 03 00 00 00 01 90 41 FF");
-    EXPECT_EQ(text(vtip.receive(kReply)), "01 11 00 03 00 00 00 01 90 51 FF");
+    EXPECT_EQ(text(vtip.receive(3000ms)), "01 11 00 03 00 00 00 02 90 41 FF");
+    EXPECT_EQ(text(vtip.receive(kReply)), "01 11 00 03 00 00 00 02 90 51 FF");
+    EXPECT_EQ(count_in_history("81 01 04 07 00 FF"), 0);
+}
+
+// Datagrams that are not acted on (junk, other cameras, unknown types), every 20 ms, do not keep
+// the activity flag set: the web-UI loop, which stands aside while VISCA over IP is active, goes
+// on with its block inquiries meanwhile.
+TEST_F(VoipApp, JunkDoesNotHoldTheOtherSourcesOff)
+{
+    // An executed command first: the flag is set when the junk begins.
+    controller.send(framed(VOIP_VISCA_COMMAND, 1, "81 01 04 07 00 FF"));
+    ASSERT_EQ(text(controller.receive(kReply)), "01 11 00 03 00 00 00 01 90 41 FF");
+    board.camera.ok("clear");
+    const std::vector<Bytes> junk = {
+        Bytes(40, 0x5A),
+        framed(VOIP_VISCA_COMMAND, 2, "82 01 04 07 00 FF"),
+        framed(0x0300, 3, "81 01 04 07 00 FF"),
+        hex("01 00 00 05 00 00 00 04"),
+    };
+    const auto end = std::chrono::steady_clock::now() + 2500ms;
+    for (std::size_t i = 0; std::chrono::steady_clock::now() < end; ++i) {
+        controller.send(junk[i % junk.size()]);
+        std::this_thread::sleep_for(20ms);  // the junk's pace
+    }
+    const auto history = board.camera.history();
+    EXPECT_TRUE(std::any_of(history.begin(), history.end(),
+                            [](const std::string& p) { return p.rfind("81 09 7E 7E 1", 0) == 0; }));
 }
 
 // The visca-ip client against the camera: replies decoded, figures for --repeat, bad arguments.
@@ -387,6 +487,35 @@ TEST_F(VoipApp, ViscaIpClientDecodesRepliesAndRefusesBadArguments)
         EXPECT_EQ(run(bad), 1) << bad.back();
         const std::string err = vantor::test::read_text(board.board / "/tool.err");
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The services bind again after they were stopped: VISCA over IP and the proprietary channel,
+// started, stopped and started once more, answer each time.
+TEST(VoipServices, RestartBindsAgain)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "binding UDP port 420 needs root";
+    }
+    const std::string address = vantor::test::own_loopback_address();
+    const vantor::test::ScopedEnv bind_address{"VANTOR_BIND_ADDRESS", address};
+    Camcontrol control;
+    const VoipController voip(vantor::test::ipv4(address), kVoipPort);
+    const VoipController vtip(vantor::test::ipv4(address), kVtipPort);
+    for (int round = 1; round <= 2; ++round) {
+        control.camcontrol_init_voip();
+        control.camcontrol_init_vtip();
+        voip.send(hex("02 00 00 01 00 00 00 07 01"));
+        EXPECT_EQ(text(voip.receive(kReply)), "02 01 00 01 00 00 00 07 01") << round;
+        vtip.send(framed(VOIP_VISCA_INQUIRY, 8, "81 09 7E 7E EE FF"));
+        const auto block = vtip.receive(kReply);
+        EXPECT_TRUE(block && block->size() == 103U) << round;
+        control.camcontrol_deinit_vtip();
+        control.camcontrol_deinit_voip();
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include "support/child_process.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 #include "voip_board.h"
 
 namespace {
@@ -229,9 +230,13 @@ TEST_F(DiscoveryInNamespaces, AnswersEnquiriesWithTheIdentityOfTheBoard)
     };
     for (const Row& row : rows) {
         set_identity(row.firmware, row.hostname);
-        EXPECT_EQ(three_replies(kEnquiry + row.extra),
-                  std::vector<std::string>(3, reply_text(row.version, row.name)))
-            << row.firmware << " / " << row.hostname;
+        // The identity is read at most once a second: the new one is in the replies within one.
+        const std::vector<std::string> expected(3, reply_text(row.version, row.name));
+        std::vector<std::string> replies;
+        EXPECT_TRUE(vantor::test::wait_until(
+            [&] { return (replies = three_replies(kEnquiry + row.extra)) == expected; }, 10000ms,
+            200ms))
+            << row.firmware << " / " << row.hostname << ": " << replies.size();
     }
     EXPECT_NE(board->app_output().find("client remote port: "), std::string::npos);
 }
@@ -242,6 +247,34 @@ TEST_F(DiscoveryInNamespaces, FailingGatewayCommandKeepsThePreviousGateway)
     EXPECT_EQ(three_replies(), expected);
     write_text(gateway_off(), "");
     EXPECT_EQ(three_replies(), expected);
+}
+
+// A host-name file that is a FIFO nobody writes: the command reading it is ended after its
+// time-out, the reply is skipped, discovery goes on once the file is a file again, and the
+// program still ends on SIGINT (TearDown).
+TEST_F(DiscoveryInNamespaces, FifoAsHostNameHoldsNeitherDiscoveryNorShutdown)
+{
+    const std::string hostname = board->board / "/etc/hostname";
+    ASSERT_EQ(::unlink(hostname.c_str()), 0);
+    ASSERT_EQ(::mkfifo(hostname.c_str(), 0644), 0);
+    const vantor::UniqueFd fd = studio_socket(studio_ns);
+    ASSERT_TRUE(vantor::test::wait_until(
+        [&] {
+            send(fd.get(), kEnquiry);
+            return board->wait_output("cannot run the host-name command", 500ms);
+        },
+        10000ms))
+        << board->app_output();
+    ASSERT_EQ(::unlink(hostname.c_str()), 0);
+    write_text(hostname, "camera\n");
+    std::vector<std::string> replies;
+    EXPECT_TRUE(vantor::test::wait_until(
+        [&] {
+            return (replies = three_replies()) ==
+                   std::vector<std::string>(3, reply_text("0042", "camera"));
+        },
+        10000ms))
+        << replies.size();
 }
 
 }  // namespace
