@@ -2,7 +2,7 @@
 
 // A sender's mDNS announcement through the avahi daemon: service type kMdnsServiceType, instance
 // "<host> (<name>)", the sender's port, and a TXT record with its groups ("groups=a,b") and the
-// framing's version ("proto=1"). Renamed with avahi's alternative name on a collision (one line);
+// framing's version ("proto=2"). Renamed with avahi's alternative name on a collision (one line);
 // published again whenever the daemon comes back; withdrawn when destroyed.
 
 #include <avahi-client/publish.h>

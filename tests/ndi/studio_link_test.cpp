@@ -232,7 +232,7 @@ TEST_F(StudioLink, CameraFoundByMdnsAcrossTheLinkWithGroupsHonouredAndWithdrawnW
     EXPECT_TRUE(contains(browsed.output, "\\040comms\\041;_vantor-ndi._tcp;local;"))
         << browsed.output;
     EXPECT_TRUE(contains(browsed.output, "\"groups=Vantor-Comms\"")) << browsed.output;
-    EXPECT_TRUE(contains(browsed.output, "\"proto=1\"")) << browsed.output;
+    EXPECT_TRUE(contains(browsed.output, "\"proto=2\"")) << browsed.output;
 
     const std::string watched = monitor_from_studio("CAM");
     EXPECT_TRUE(contains(watched, "connected to 'CAM' at " + camera)) << watched;
