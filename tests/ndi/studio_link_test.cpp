@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <csignal>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,15 @@ constexpr auto kDeadline = std::chrono::milliseconds(20s);
 bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+std::size_t count(const std::string& text, const std::string& part)
+{
+    std::size_t found = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
 }
 
 // True once the file at `log` contains `part`; false at the deadline.
@@ -112,6 +123,7 @@ protected:
     {
         if (pid > 0) {
             ::kill(pid, signo);
+            ::kill(pid, SIGCONT);  // a stopped child takes the signal only once it runs again
             ::waitpid(pid, nullptr, 0);
             pid = -1;
         }
@@ -313,6 +325,82 @@ TEST_F(StudioLink, CutLinkDropsTheReceiverAndItsTallyAndMovesTheReceiverToTheFai
     EXPECT_TRUE(shows(camera_log, "tally CAM program=0 connections=0")) << read_text(camera_log);
     EXPECT_TRUE(shows(monitor_log, "connected to 'BACKUP'")) << read_text(monitor_log);
     EXPECT_TRUE(contains(read_text(backup_log), "tally BACKUP program=1")) << read_text(backup_log);
+}
+
+TEST_F(StudioLink, ReceiverByNameGoesToTheFailoverWhileTheCameraRestartsAndComesBack)
+{
+    for (Side* side : {&m_camera, &m_studio}) {
+        start_bus(*side);
+        start_daemon(*side);
+    }
+    const std::string backup_log = m_dir / "backup.log";
+    start_senders(m_studio, {"BACKUP"}, backup_log);
+    const std::vector<std::string> camera_args = {"--failover", address_in(backup_log, "BACKUP"),
+                                                  "CAM"};
+    pid_t camera = start_senders(m_camera, camera_args, m_dir / "camera.log");
+    const std::string monitor_log = m_dir / "monitor.log";
+    start(inside(m_studio, {kBin + "/ndi-monitor", "CAM", "--connect-timeout", "20"}), monitor_log);
+    ASSERT_TRUE(shows(monitor_log, "connected to 'CAM'")) << read_text(monitor_log);
+
+    stop(camera);
+    EXPECT_TRUE(shows(monitor_log, "connected to 'BACKUP'")) << read_text(monitor_log);
+    start_senders(m_camera, camera_args, m_dir / "camera-again.log");
+    EXPECT_TRUE(wait_until([&] { return count(read_text(monitor_log), "connected to 'CAM'") == 2; },
+                           kDeadline))
+        << read_text(monitor_log);
+    EXPECT_TRUE(shows(backup_log, "tally BACKUP program=0 connections=0")) << read_text(backup_log);
+}
+
+TEST_F(StudioLink, CameraWhoseAddressComesLateIsAnnouncedAndFound)
+{
+    for (Side* side : {&m_camera, &m_studio}) {
+        start_bus(*side);
+        start_daemon(*side);
+    }
+    const std::string address = "10.77.0.2/24";
+    ASSERT_EQ(
+        run_command({"ip", "-n", m_camera.ns, "addr", "del", address, "dev", "eth0"}, 30s).status,
+        0);
+    start_senders(m_camera, {"CAM"}, m_dir / "camera.log");
+    // DHCP answers after the program started.
+    ASSERT_EQ(
+        run_command({"ip", "-n", m_camera.ns, "addr", "add", address, "dev", "eth0"}, 30s).status,
+        0);
+    const std::string watched = monitor_from_studio("CAM");
+    EXPECT_TRUE(contains(watched, "video program: 640x360 SHQ2")) << watched;
+}
+
+// Both ends of a connection whose peer's program hangs (SIGSTOP) while its machine answers TCP:
+// the heartbeat bound, measured.
+TEST_F(StudioLink, HungSenderAndHungReceiverAreGivenUpWithinFiveSeconds)
+{
+    constexpr auto kBound = std::chrono::milliseconds(5s);
+    const std::string backup_log = m_dir / "backup.log";
+    start_senders(m_studio, {"BACKUP"}, backup_log);
+    const std::string camera_log = m_dir / "camera.log";
+    const pid_t camera = start_senders(
+        m_camera, {"--failover", address_in(backup_log, "BACKUP"), "CAM"}, camera_log);
+    const std::string monitor_log = m_dir / "monitor.log";
+    const pid_t monitor =
+        start(inside(m_studio, {kBin + "/ndi-monitor", address_in(camera_log, "CAM"), "--tally",
+                                "program", "--connect-timeout", "20"}),
+              monitor_log);
+    ASSERT_TRUE(shows(camera_log, "tally CAM program=1 connections=1")) << read_text(monitor_log);
+
+    const auto measure = [&](pid_t hung, const std::string& log, const std::string& part) {
+        const auto start = std::chrono::steady_clock::now();
+        ::kill(hung, SIGSTOP);
+        EXPECT_TRUE(wait_until([&] { return contains(read_text(log), part); }, kBound))
+            << read_text(log);
+        std::cout << "given up after "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - start)
+                         .count()
+                  << " ms: " << part << std::endl;
+    };
+    measure(camera, monitor_log, "connected to 'BACKUP'");
+    ASSERT_TRUE(shows(backup_log, "tally BACKUP program=1 connections=1")) << read_text(backup_log);
+    measure(monitor, backup_log, "tally BACKUP program=0 connections=0");
 }
 
 }  // namespace
