@@ -190,8 +190,8 @@ protected:
     static std::string alsa_config(const std::string& root)
     {
         const std::string command = "bash -c 'source \"$0\"/scripts/lib/board-audio.sh && "
-                                    "board_audio_config \"$1\"' '" +
-                                    kSource + "' '" + root + "' >/dev/null";
+                                    "board_audio_config \"$1\" \"$2\"' '" +
+                                    kSource + "' '" + root + "' '" + kBin + "' >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0);
         std::filesystem::create_directories(root + "/dev");
         std::filesystem::create_directories(root + "/run");
