@@ -34,6 +34,7 @@ public:
     // one of these commands, or empty for any other line.
     std::string card_command(const std::string& line);
     static const char* card_help();
+
 private:
     std::string m_path;
     bool m_created = false;

@@ -157,6 +157,8 @@ int headset_poll_revents(snd_pcm_ioplug_t* io, struct pollfd* /*pfds*/, unsigned
     Headset& h = *headset_of(io);
     take_in(h);
     if (h.lost || h.overrun) {
+        // The state first, so that the waiting reader gets the error of it: -ENODEV or -EPIPE.
+        snd_pcm_ioplug_set_state(io, h.lost ? SND_PCM_STATE_DISCONNECTED : SND_PCM_STATE_XRUN);
         *revents = POLLIN | POLLERR;
     } else {
         // Readable once a whole period has come in: the reader wakes per period.
