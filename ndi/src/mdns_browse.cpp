@@ -126,11 +126,10 @@ void MdnsBrowser::resolved(AvahiServiceResolver* resolver, AvahiIfIndex interfac
     if (event == AVAHI_RESOLVER_FAILURE) {
         // Not resolvable (any more): closed, and opened again should the browser list it anew.
         auto& resolvers = owner->m_resolvers;
-        resolvers.erase(std::remove_if(resolvers.begin(), resolvers.end(),
-                                       [resolver](const auto& entry) {
-                                           return entry.second == resolver;
-                                       }),
-                        resolvers.end());
+        resolvers.erase(
+            std::remove_if(resolvers.begin(), resolvers.end(),
+                           [resolver](const auto& entry) { return entry.second == resolver; }),
+            resolvers.end());
         avahi_service_resolver_free(resolver);
     }
 }

@@ -141,11 +141,14 @@ protected:
 
     void start_daemon(Side& side)
     {
-        side.daemon =
-            start({"/bin/bash", "-c", shell("board_avahi_exec_daemon " + side.ns + " " + side.dir)},
-                  side.dir + "/avahi-daemon.log");
-        ASSERT_TRUE(shows(side.dir + "/avahi-daemon.log", "startup complete"))
-            << read_text(side.dir + "/avahi-daemon.log");
+        const std::string log = side.dir + "/avahi-daemon.log";
+        // The log is appended to: this start's own line is the one more.
+        const std::size_t before = count(read_text(log), "startup complete");
+        side.daemon = start(
+            {"/bin/bash", "-c", shell("board_avahi_exec_daemon " + side.ns + " " + side.dir)}, log);
+        ASSERT_TRUE(wait_until([&] { return count(read_text(log), "startup complete") > before; },
+                               kDeadline))
+            << read_text(log);
     }
 
     // argv run inside the side's namespace, on its bus, listening on every interface there.
@@ -284,7 +287,7 @@ TEST_F(StudioLink, SecondSenderOfTheSameNameIsAnnouncedUnderAvahisAlternativeNam
         << listed;
 }
 
-TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRuns)
+TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRunsAndAfterItRestarts)
 {
     start_bus(m_camera);
     start_bus(m_studio);
@@ -305,6 +308,21 @@ TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRuns)
     const std::string printed = read_text(log);
     EXPECT_TRUE(contains(printed, "mDNS daemon not running")) << printed;
     EXPECT_TRUE(contains(printed, "mDNS daemon reachable again")) << printed;
+
+    // Restarted as a service manager does (its goodbye withdraws the announcement from the
+    // studio's cache): announced again by the new daemon.
+    start_daemon(m_camera);
+    ASSERT_TRUE(wait_until(
+        [&] { return count(read_text(log), "mDNS daemon reachable again") == 2; }, kDeadline))
+        << read_text(log);
+    stop(m_camera.daemon, SIGTERM);
+    EXPECT_TRUE(
+        wait_until([&] { return !contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+        << listed;
+    start_daemon(m_camera);
+    EXPECT_TRUE(
+        wait_until([&] { return contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+        << listed;
 }
 
 TEST_F(StudioLink, CutLinkDropsTheReceiverAndItsTallyAndMovesTheReceiverToTheFailover)

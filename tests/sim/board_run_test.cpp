@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "board_script.h"
-#include "support/wait_until.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 
 namespace {
 
