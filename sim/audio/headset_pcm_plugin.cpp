@@ -189,6 +189,21 @@ const snd_pcm_ioplug_callback_t kCallbacks = [] {
     return callbacks;
 }();
 
+// The ranges the device takes, as a codec's DMA: periods of 1 ms to 1 s, a buffer of 2 to 64
+// periods and at most 2 s.
+struct Range {
+    int parameter;
+    unsigned int min;
+    unsigned int max;
+};
+constexpr Range kRanges[] = {
+    {SND_PCM_IOPLUG_HW_CHANNELS, kChannels, kChannels},
+    {SND_PCM_IOPLUG_HW_RATE, kRate, kRate},
+    {SND_PCM_IOPLUG_HW_PERIOD_BYTES, 48 * kFrameBytes, kRate* kFrameBytes},
+    {SND_PCM_IOPLUG_HW_PERIODS, 2, 64},
+    {SND_PCM_IOPLUG_HW_BUFFER_BYTES, 96 * kFrameBytes, 2 * kRate* kFrameBytes},
+};
+
 int set_constraints(snd_pcm_ioplug_t* io)
 {
     const unsigned int access[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
@@ -197,23 +212,10 @@ int set_constraints(snd_pcm_ioplug_t* io)
     if (rc >= 0) {
         rc = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 1, formats);
     }
-    if (rc >= 0) {
-        rc = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, kChannels, kChannels);
-    }
-    if (rc >= 0) {
-        rc = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_RATE, kRate, kRate);
-    }
-    // Periods of 1 ms to 1 s, a buffer of 2 to 64 periods and at most 2 s, as a codec's DMA.
-    if (rc >= 0) {
-        rc = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 48 * kFrameBytes,
-                                             kRate * kFrameBytes);
-    }
-    if (rc >= 0) {
-        rc = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIODS, 2, 64);
-    }
-    if (rc >= 0) {
-        rc = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_BUFFER_BYTES, 96 * kFrameBytes,
-                                             2 * kRate * kFrameBytes);
+    for (const Range& range : kRanges) {
+        if (rc >= 0) {
+            rc = snd_pcm_ioplug_set_param_minmax(io, range.parameter, range.min, range.max);
+        }
     }
     return rc;
 }
