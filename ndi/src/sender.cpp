@@ -105,6 +105,7 @@ std::unique_ptr<Sender> Sender::create(const NDIlib_send_create_t& settings,
     sender->m_listen_address = address;
     sender->m_port = port;
     sender->m_full_name = host_name() + " (" + sender->m_name + ")";
+    sender->m_announced_name = sender->m_name;
     // On the same machine the address of the moment serves: 127.0.0.1 reaches every address.
     sender->m_registry = std::make_unique<RegistryEntry>(sender->m_name, sender->m_groups,
                                                          reachable + ":" + std::to_string(port));
@@ -112,9 +113,12 @@ std::unique_ptr<Sender> Sender::create(const NDIlib_send_create_t& settings,
     // listening on every address is, also before any interface has one (DHCP late, cable out):
     // the daemon publishes the host's addresses as they come and go.
     if (address == kEveryAddress || !is_loopback(reachable)) {
+        Sender* raw = sender.get();
         sender->m_announcement = std::make_unique<MdnsAnnouncement>(
-            "sender '" + sender->m_name + "'", sender->m_full_name, port, sender->m_groups,
-            interface_index);
+            "sender '" + sender->m_name + "'", host_name(), sender->m_name, port, sender->m_groups,
+            interface_index, [raw](const std::string& name, const std::string& full_name) {
+                raw->renamed(name, full_name);
+            });
     }
     sender->m_thread = std::thread([raw = sender.get()] { raw->io_loop(); });
     return sender;
@@ -126,14 +130,25 @@ const NDIlib_source_t* Sender::source() const
     const std::string address =
         reachable_address(m_listen_address, interface_index) + ":" + std::to_string(m_port);
     const std::lock_guard<std::mutex> lock(m_source_mutex);
-    auto it = std::find_if(m_published.begin(), m_published.end(),
-                           [&address](const Published& entry) { return entry.address == address; });
+    auto it = std::find_if(m_published.begin(), m_published.end(), [&](const Published& entry) {
+        return entry.full_name == m_full_name && entry.address == address;
+    });
     if (it == m_published.end()) {
-        m_published.push_back({address, NDIlib_source_t(m_full_name.c_str(), nullptr)});
+        m_published.push_back({m_full_name, address, NDIlib_source_t()});
         it = std::prev(m_published.end());
-        it->source.p_url_address = it->address.c_str();
+        it->source = NDIlib_source_t(it->full_name.c_str(), it->address.c_str());
     }
     return &it->source;
+}
+
+void Sender::renamed(const std::string& name, const std::string& full_name)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_announced_name = name;
+    }
+    const std::lock_guard<std::mutex> lock(m_source_mutex);
+    m_full_name = full_name;
 }
 
 Sender::~Sender()
@@ -628,8 +643,9 @@ bool Sender::handle(Connection& connection, Message& message, std::string& reaso
         const std::lock_guard<std::mutex> lock(m_mutex);
         connection.greeted = true;
         connection.streams = streams;
-        enqueue_locked(connection, std::make_shared<OutMessage>(OutMessage::Kind::Control,
-                                                                encode_source(m_name, m_vendor)));
+        enqueue_locked(connection,
+                       std::make_shared<OutMessage>(OutMessage::Kind::Control,
+                                                    encode_source(m_announced_name, m_vendor)));
         if (m_failover) {
             enqueue_locked(connection, m_failover);
         }

@@ -139,14 +139,18 @@ private:
     std::string m_vendor;
     std::string m_listen_address;
     std::uint16_t m_port = 0;
-    std::string m_full_name;  // "<host> (<name>)"
-    // Every address source() reported, each with its record; only ever appended to, so a record
-    // handed out stays valid (an address changes seldom, so the list stays short).
+    // Called on avahi's thread when the announced name changes (a collision, a name too long).
+    void renamed(const std::string& name, const std::string& full_name);
+
+    // Every full name and address source() reported, each with its record; only ever appended
+    // to, so a record handed out stays valid (both change seldom, so the list stays short).
     struct Published {
+        std::string full_name;
         std::string address;
         NDIlib_source_t source;
     };
     mutable std::mutex m_source_mutex;
+    std::string m_full_name;  // "<host> (<name>)", as announced; guarded by m_source_mutex
     mutable std::deque<Published> m_published;
     UniqueFd m_listen;
     WakeFd m_wake;
@@ -166,6 +170,7 @@ private:
     const std::shared_ptr<OutMessage> m_heartbeat =
         std::make_shared<OutMessage>(OutMessage::Kind::Control, encode_heartbeat());
     std::deque<Captured> m_captured;
+    std::string m_announced_name;  // the name the sender introduces itself with
     bool m_reported_capture_loss = false;
     NDIlib_tally_t m_tally;
     bool m_tally_changed = false;

@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -273,18 +274,33 @@ TEST_F(StudioLink, SecondSenderOfTheSameNameIsAnnouncedUnderAvahisAlternativeNam
     std::array<char, 256> host{};
     ASSERT_EQ(::gethostname(host.data(), host.size() - 1), 0);
     const std::string taken = std::string(host.data()) + " (CAM)";
-    EXPECT_TRUE(shows(second_log,
-                      "the mDNS name '" + taken + "' is taken; announced as '" + taken + " #2'"))
-        << read_text(second_log);
-
-    // Both stay reachable, each at its own port.
-    const std::string second = taken + " #2  " + address_in(second_log, "CAM") + "  groups: public";
-    std::string listed;
+    const std::string renamed = std::string(host.data()) + " (CAM #2)";
     EXPECT_TRUE(
-        wait_until([&] { return contains(listed = list_from_studio(), second); }, kDeadline))
+        shows(second_log, "the mDNS name '" + taken + "' is taken; announced as '" + renamed + "'"))
+        << read_text(second_log);
+    // A name too long for an mDNS instance (63 bytes) is shortened, not left unannounced.
+    const std::string long_name(80, 'L');
+    const std::string long_log = m_dir / "long.log";
+    start_senders(m_camera, {long_name}, long_log);
+    const std::string shortened =
+        std::string(host.data()) + " (" + long_name.substr(0, 60 - std::strlen(host.data())) + ")";
+
+    // All stay reachable, each at its own port, and the renamed one introduces itself and is
+    // found under the name announced.
+    const std::string second = renamed + "  " + address_in(second_log, "CAM") + "  groups: public";
+    std::string listed;
+    EXPECT_TRUE(wait_until(
+        [&] {
+            listed = list_from_studio();
+            return contains(listed, second) && contains(listed, shortened + "  ");
+        },
+        kDeadline))
         << listed;
     EXPECT_TRUE(contains(listed, taken + "  " + address_in(first_log, "CAM") + "  groups: public"))
         << listed;
+    const std::string watched = monitor_from_studio("CAM #2");
+    EXPECT_TRUE(contains(watched, "connected to 'CAM #2' at " + address_in(second_log, "CAM")))
+        << watched;
 }
 
 TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRunsAndAfterItRestarts)
