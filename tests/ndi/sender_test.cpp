@@ -310,7 +310,8 @@ TEST_F(SenderSemantics, ReceiverThatEndsTheConnectionItselfTriesTheSameSourceBef
     std::string error;
     const UniqueFd listening = ndi::listen_tcp("127.0.0.1", port, error);
     ASSERT_TRUE(listening) << error;
-    const NDIlib_source_t source(nullptr, ("127.0.0.1:" + std::to_string(port)).c_str());
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const NDIlib_source_t source(nullptr, address.c_str());
     const NDIlib_recv_create_v3_t settings(source, NDIlib_recv_bandwidth_highest, "test receiver");
     ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
     const auto accept_one = [&] {
