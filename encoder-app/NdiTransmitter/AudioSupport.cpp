@@ -4,6 +4,7 @@
 #include "NdiTransmitter/AudioSupport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,11 @@ constexpr double kUnityGainSetting = 50.0;
 constexpr double kMinGainSetting = 0.0;
 constexpr double kMaxGainSetting = 100.0;
 
-// The period asked for: the driver picks the nearest it supports.
-constexpr snd_pcm_uframes_t kPeriodFrames = 2880;
+// The period asked for (the driver picks the nearest it supports): one read's block, so that a
+// driver, which wakes its reader once per period, hands over each 10 ms block as it is complete.
+// A period of 2880 frames (60 ms) makes six blocks leave at once every 60 ms, 50 ms later on
+// average (measured on the virtual board's driver-like device: see the module's README).
+constexpr snd_pcm_uframes_t kPeriodFrames = AudioFramesPerRead;
 
 // One step of the capture device's configuration: the ALSA call it makes, by name for the message.
 struct ConfigStep {
@@ -175,6 +179,10 @@ bool AudioSupport::recover_after_read(snd_pcm_sframes_t error)
         // Errors the recovery call does not handle (a device left unprepared): prepare afresh.
         rc = snd_pcm_prepare(m_pHeadsetAudioCaptureHandle);
     }
+    if (rc >= 0 && snd_pcm_state(m_pHeadsetAudioCaptureHandle) == SND_PCM_STATE_PREPARED) {
+        // Prepared again: capture starts anew (a non-blocking reader does not start it).
+        rc = snd_pcm_start(m_pHeadsetAudioCaptureHandle);
+    }
     if (!m_read_failing) {
         m_read_failing = true;
         if (rc < 0) {
@@ -186,6 +194,64 @@ bool AudioSupport::recover_after_read(snd_pcm_sframes_t error)
         }
     }
     return rc >= 0;
+}
+
+int AudioSupport::open_device()
+{
+    int rc = snd_pcm_open(&m_pHeadsetAudioCaptureHandle, AlsaSndCardDeviceName,
+                          SND_PCM_STREAM_CAPTURE, 0);
+    if (rc < 0) {
+        m_pHeadsetAudioCaptureHandle = nullptr;
+        return rc;
+    }
+    if (initialiseAudioDevice(m_pHeadsetAudioCaptureHandle) != 0) {
+        (void)close_device();
+        return -EINVAL;
+    }
+    rc = start_capture();
+    if (rc < 0) {
+        (void)close_device();
+    }
+    return rc;
+}
+
+int AudioSupport::start_capture()
+{
+    snd_pcm_t* handle = m_pHeadsetAudioCaptureHandle;
+    // Non-blocking reads after waiting with a time-out: the thread sees its stop flag within one
+    // wait whatever the device does (a blocked read retries its poll after a signal).
+    int rc = snd_pcm_nonblock(handle, 1);
+    snd_pcm_sw_params_t* params = nullptr;
+    if (rc >= 0) {
+        rc = snd_pcm_sw_params_malloc(&params);
+    }
+    if (rc >= 0) {
+        // Woken only for a whole block, so a read never returns part of one.
+        rc = snd_pcm_sw_params_current(handle, params);
+        if (rc >= 0) {
+            rc = snd_pcm_sw_params_set_avail_min(handle, params, AudioFramesPerRead);
+        }
+        if (rc >= 0) {
+            rc = snd_pcm_sw_params(handle, params);
+        }
+        snd_pcm_sw_params_free(params);
+    }
+    if (rc >= 0 && snd_pcm_state(handle) != SND_PCM_STATE_RUNNING) {
+        rc = snd_pcm_start(handle);
+    }
+    return rc;
+}
+
+snd_pcm_sframes_t AudioSupport::read_block(unsigned char* raw, int wait_ms)
+{
+    const int ready = snd_pcm_wait(m_pHeadsetAudioCaptureHandle, wait_ms);
+    if (ready <= 0) {
+        return ready;
+    }
+    const snd_pcm_sframes_t frames =
+        snd_pcm_readi(m_pHeadsetAudioCaptureHandle, raw, AudioFramesPerRead);
+    // Woken, yet nothing to read: said as -EAGAIN, apart from a wait that timed out.
+    return frames == 0 ? -EAGAIN : frames;
 }
 
 int AudioSupport::close_device()

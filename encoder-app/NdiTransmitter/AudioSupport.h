@@ -49,6 +49,16 @@ public:
     bool recover_after_read(snd_pcm_sframes_t error);
     // Notes a read of a whole block, so that the next failure is reported again.
     void read_succeeded() { m_read_failing = false; }
+    // Opens AlsaSndCardDeviceName, configures it (initialiseAudioDevice) and starts capture; 0, or
+    // the negative error with the device closed again (-EINVAL when it cannot be configured).
+    int open_device();
+    // Sets the open device up for reading with a time-out (non-blocking, woken for whole blocks)
+    // and starts capture; 0 or ALSA's error.
+    int start_capture();
+    // Waits at most `wait_ms` for a block and reads it: the frames read, 0 when the wait timed out,
+    // -EAGAIN when the device woke the reader without a block, or another negative error (-EPIPE
+    // an overrun, -ENODEV a lost device, ...).
+    snd_pcm_sframes_t read_block(unsigned char* raw, int wait_ms);
     // Closes the capture handle; 0 or ALSA's error.
     int close_device();
 

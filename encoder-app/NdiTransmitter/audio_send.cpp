@@ -3,10 +3,15 @@
 //
 // A device that opens but cannot be configured is closed and the thread ends: the capture format
 // is fixed by the hardware, so a retry would fail the same way and only repeat the message; the
-// next start of encoding (a format change) tries again. After a failed read the device is brought
-// back with ALSA's recovery call and capture goes on; when even that fails the thread pauses one
-// block before the next read, so that a device that went away does not spin a core.
+// next start of encoding (a format change) tries again. Each read waits at most kReadWait for a
+// block, so a stop is seen within that whatever the device does. After a failed read (an overrun's
+// -EPIPE, say) the device is brought back with ALSA's recovery call and capture goes on; when that
+// fails, or reads keep failing or returning nothing, the device is closed and opened again after
+// a pause that doubles up to kReopenLast, so a device that went away (or a source at its end)
+// never spins a core nor rereads the settings file at the read rate.
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -20,7 +25,13 @@ namespace {
 constexpr const char* kAudioSettingsPath = "/etc/vantor-audio-settings.json";
 constexpr const char* kGainKey = "AnalogAudioInGain";
 
-constexpr std::chrono::milliseconds kBlockPeriod{10};
+// The longest one read waits for a block before the stop flag is looked at again.
+constexpr int kReadWaitMs = 100;
+// Failed or empty reads in a row after which the device is taken as lost, and the pauses before
+// opening it again.
+constexpr int kFailuresBeforeReopen = 3;
+constexpr std::chrono::milliseconds kReopenFirst{100};
+constexpr std::chrono::milliseconds kReopenLast{2000};
 // How often a stop interrupts a read that is still blocked: a signal that arrives just before the
 // thread enters the read is lost, the next one is not.
 constexpr std::chrono::milliseconds kWakePeriod{5};
@@ -137,19 +148,52 @@ void NdiTransmitter::send_audio_frame()
     }
     std::printf("initialiseAudioDevice(%s) done\n", audio.AlsaSndCardDeviceName);
     std::fflush(stdout);
+    rc = audio.start_capture();
+    if (rc < 0) {
+        std::fprintf(stderr, "headset audio capture does not start: %s\n", snd_strerror(rc));
+    }
 
     AudioEncGain.store(1.0F);
+    int failures = rc < 0 ? kFailuresBeforeReopen : 0;
+    std::chrono::milliseconds reopen_pause = kReopenFirst;
     while (audio_en.load()) {
-        AudioEncGain.store(audio.gain_for_setting(GetJsonString(kAudioSettingsPath, kGainKey),
-                                                  AudioEncGain.load()));
-        audio.numAudioFrames =
-            snd_pcm_readi(audio.m_pHeadsetAudioCaptureHandle, raw.get(), AudioFramesPerRead);
-        if (audio.numAudioFrames < 0) {
-            if (!audio.recover_after_read(audio.numAudioFrames)) {
-                pause_while_audio(kBlockPeriod);
+        if (failures >= kFailuresBeforeReopen) {
+            // Lost (or never started): closed, and opened again after a pause growing each time.
+            if (audio.m_pHeadsetAudioCaptureHandle != nullptr) {
+                std::printf("headset audio device '%s' lost: opening it again\n",
+                            audio.AlsaSndCardDeviceName);
+                std::fflush(stdout);
+                (void)audio.close_device();
             }
+            if (!pause_while_audio(reopen_pause)) {
+                break;
+            }
+            reopen_pause = std::min(reopen_pause * 2, kReopenLast);
+            if (audio.open_device() < 0) {
+                continue;
+            }
+            std::printf("headset audio device '%s' open again\n", audio.AlsaSndCardDeviceName);
+            std::fflush(stdout);
+            failures = 0;
+            reopen_pause = kReopenFirst;
+        }
+        audio.numAudioFrames = audio.read_block(raw.get(), kReadWaitMs);
+        if (audio.numAudioFrames == 0) {
+            continue;  // no block within the wait: the stop flag is looked at again
+        }
+        if (audio.numAudioFrames < 0 && audio.numAudioFrames != -EAGAIN) {
+            failures = audio.recover_after_read(audio.numAudioFrames) ? failures + 1
+                                                                      : kFailuresBeforeReopen;
             continue;
         }
+        if (audio.numAudioFrames != AudioFramesPerRead) {
+            // Woken without a whole block, as a source at its end does at once, again and again.
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        AudioEncGain.store(audio.gain_for_setting(GetJsonString(kAudioSettingsPath, kGainKey),
+                                                  AudioEncGain.load()));
         if (!audio.convert_block(raw.get(), audio.numAudioFrames, AudioEncGain.load())) {
             continue;
         }

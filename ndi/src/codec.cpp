@@ -152,6 +152,11 @@ std::vector<std::uint8_t> encode_tally(const NDIlib_tally_t& tally)
                                         static_cast<std::uint8_t>(tally.on_preview ? 1 : 0)});
 }
 
+std::vector<std::uint8_t> encode_heartbeat()
+{
+    return message(MessageType::Heartbeat, {});
+}
+
 std::vector<std::uint8_t> encode_source(const std::string& name, const std::string& vendor)
 {
     std::vector<std::uint8_t> payload;

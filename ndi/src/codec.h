@@ -38,6 +38,7 @@ std::vector<std::uint8_t> encode_audio(const NDIlib_audio_frame_interleaved_32f_
 std::vector<std::uint8_t> encode_metadata(const std::string& text, std::int64_t timecode);
 std::vector<std::uint8_t> encode_hello(std::uint32_t streams, const std::string& name);
 std::vector<std::uint8_t> encode_tally(const NDIlib_tally_t& tally);
+std::vector<std::uint8_t> encode_heartbeat();
 std::vector<std::uint8_t> encode_source(const std::string& name, const std::string& vendor);
 std::vector<std::uint8_t> encode_failover(const std::string& name, const std::string& address);
 

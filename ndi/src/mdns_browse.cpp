@@ -33,6 +33,7 @@ MdnsBrowser::MdnsBrowser()
         "receiver", [this](AvahiClient* client) { browse(client); },
         [this] {
             m_browser = nullptr;
+            m_resolvers.clear();  // gone with the client
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_found.clear();
         });
@@ -80,12 +81,26 @@ void MdnsBrowser::browsed(AvahiServiceBrowser* browser, AvahiIfIndex interface,
                           void* self)
 {
     auto* owner = static_cast<MdnsBrowser*>(self);
-    if (event == AVAHI_BROWSER_NEW) {
-        // Freed in its callback, once it has resolved or failed.
-        avahi_service_resolver_new(avahi_service_browser_get_client(browser), interface, protocol,
-                                   name, type, domain, AVAHI_PROTO_INET,
-                                   static_cast<AvahiLookupFlags>(0), resolved, owner);
+    if ((event != AVAHI_BROWSER_NEW && event != AVAHI_BROWSER_REMOVE) || name == nullptr) {
+        return;  // the other events carry no instance
+    }
+    auto& resolvers = owner->m_resolvers;
+    const auto key = std::make_pair(static_cast<int>(interface), std::string(name));
+    const auto open = std::find_if(resolvers.begin(), resolvers.end(),
+                                   [&key](const auto& entry) { return entry.first == key; });
+    if (event == AVAHI_BROWSER_NEW && open == resolvers.end()) {
+        // Kept open while the instance is listed: it reports the records again when they change.
+        AvahiServiceResolver* resolver = avahi_service_resolver_new(
+            avahi_service_browser_get_client(browser), interface, protocol, name, type, domain,
+            AVAHI_PROTO_INET, static_cast<AvahiLookupFlags>(0), resolved, owner);
+        if (resolver != nullptr) {
+            resolvers.emplace_back(key, resolver);
+        }
     } else if (event == AVAHI_BROWSER_REMOVE) {
+        if (open != resolvers.end()) {
+            avahi_service_resolver_free(open->second);
+            resolvers.erase(open);
+        }
         owner->forget(interface, name);
     }
 }
@@ -106,8 +121,17 @@ void MdnsBrowser::resolved(AvahiServiceResolver* resolver, AvahiIfIndex interfac
         owner->forget(interface, name);
         const std::lock_guard<std::mutex> lock(owner->m_mutex);
         owner->m_found.push_back(std::move(found));
+        return;
     }
-    avahi_service_resolver_free(resolver);
+    if (event == AVAHI_RESOLVER_FAILURE) {
+        // Not resolvable (any more): closed, and opened again should the browser list it anew.
+        auto& resolvers = owner->m_resolvers;
+        resolvers.erase(
+            std::remove_if(resolvers.begin(), resolvers.end(),
+                           [resolver](const auto& entry) { return entry.second == resolver; }),
+            resolvers.end());
+        avahi_service_resolver_free(resolver);
+    }
 }
 
 }  // namespace vantor::ndi

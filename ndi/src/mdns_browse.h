@@ -2,13 +2,16 @@
 
 // Senders seen by mDNS: browses kMdnsServiceType through the avahi daemon and keeps every
 // resolved instance (name, IPv4 address and port, groups from the TXT record) until the daemon
-// says it is gone, or the daemon itself goes away.
+// says it is gone, or the daemon itself goes away. Each instance's resolver stays open while the
+// instance is listed, so a sender that restarts under the same name within the records' goodbye
+// time (the instance never leaves the list) is followed to its new port.
 
 #include <avahi-client/lookup.h>
 
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mdns_client.h"
@@ -44,6 +47,8 @@ private:
     void forget(int interface, const std::string& name);
 
     AvahiServiceBrowser* m_browser = nullptr;  // on avahi's thread only
+    // The open resolvers by interface and instance name; on avahi's thread only.
+    std::vector<std::pair<std::pair<int, std::string>, AvahiServiceResolver*>> m_resolvers;
     mutable std::mutex m_mutex;
     std::vector<Found> m_found;
     std::unique_ptr<MdnsClient> m_client;

@@ -17,8 +17,8 @@ namespace vantor::ndi {
 // This runtime's own service type: its framing is its own, so receivers of other runtimes must
 // not be led to connect.
 constexpr const char* kMdnsServiceType = "_vantor-ndi._tcp";
-// Told in the announcement's TXT record ("proto=1"); raised when the framing changes.
-constexpr int kProtocolVersion = 1;
+// Told in the announcement's TXT record ("proto=2"); raised when the framing changes.
+constexpr int kProtocolVersion = 2;
 
 class MdnsClient {
 public:

@@ -63,7 +63,7 @@ UniqueFd listen_tcp(const std::string& address, std::uint16_t& port, std::string
     return fd;
 }
 
-UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& error)
+UniqueFd connect_tcp_start(const std::string& host_port, std::string& error)
 {
     std::string host;
     std::uint16_t port = 0;
@@ -89,30 +89,49 @@ UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& 
         error = std::string("socket: ") + std::strerror(errno);
         return fd;
     }
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS) {
-            error = "connect to " + host_port + ": " + std::strerror(errno);
-            return {};
-        }
-        pollfd waiting{fd.get(), POLLOUT, 0};
-        int ready = 0;
-        do {
-            ready = ::poll(&waiting, 1, timeout_ms);
-        } while (ready < 0 && errno == EINTR);
-        int failure = 0;
-        socklen_t length = sizeof failure;
-        ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &failure, &length);
-        if (ready <= 0 || failure != 0) {
-            error = "connect to " + host_port + ": " +
-                    (ready <= 0 ? std::string("timed out") : std::strerror(failure));
-            return {};
-        }
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 &&
+        errno != EINPROGRESS) {
+        error = "connect to " + host_port + ": " + std::strerror(errno);
+        return {};
     }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+bool connect_tcp_finish(int fd, const std::string& host_port, std::string& error)
+{
+    int failure = 0;
+    socklen_t length = sizeof failure;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length);
+    if (failure != 0) {
+        error = "connect to " + host_port + ": " + std::strerror(failure);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     const int on = 1;
-    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    set_liveness(fd.get());
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    set_liveness(fd);
+    return true;
+}
+
+UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& error)
+{
+    UniqueFd fd = connect_tcp_start(host_port, error);
+    if (!fd) {
+        return fd;
+    }
+    pollfd waiting{fd.get(), POLLOUT, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&waiting, 1, timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) {
+        error = "connect to " + host_port + ": timed out";
+        return {};
+    }
+    if (!connect_tcp_finish(fd.get(), host_port, error)) {
+        return {};
+    }
     return fd;
 }
 

@@ -22,6 +22,11 @@ UniqueFd listen_tcp(const std::string& address, std::uint16_t& port, std::string
 // TCP_NODELAY set. Returns an invalid descriptor (and `error`) on failure.
 UniqueFd connect_tcp(const std::string& host_port, int timeout_ms, std::string& error);
 
+// The same in two steps, for a poll loop: a non-blocking socket whose connection is under way
+// (it polls writable once settled), then the check of the outcome that leaves it as above.
+UniqueFd connect_tcp_start(const std::string& host_port, std::string& error);
+bool connect_tcp_finish(int fd, const std::string& host_port, std::string& error);
+
 // The IPv4 address a socket listening on `listen` can be reached at from elsewhere: `listen`
 // itself, or for "0.0.0.0" the first address of an interface that is up and not loopback
 // ("127.0.0.1" when there is none). `interface_index` is the index of the interface holding it

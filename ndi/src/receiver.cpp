@@ -49,8 +49,10 @@ Receiver::Receiver(const NDIlib_recv_create_v3_t& settings)
       m_streams(streams_for(settings.bandwidth))
 {
     const NDIlib_source_t& source = settings.source_to_connect_to;
-    m_target_name = source.p_ndi_name != nullptr ? source.p_ndi_name : "";
-    m_target_address = source.p_url_address != nullptr ? source.p_url_address : "";
+    m_original_name = source.p_ndi_name != nullptr ? source.p_ndi_name : "";
+    m_original_address = source.p_url_address != nullptr ? source.p_url_address : "";
+    m_target_name = m_original_name;
+    m_target_address = m_original_address;
     m_thread = std::thread([this] { run(); });
 }
 
@@ -111,9 +113,59 @@ bool Receiver::find_by_name(const std::string& name, std::string& address)
     return m_finder->find(name, address);
 }
 
+bool Receiver::greet(int fd, bool use)
+{
+    const std::lock_guard<std::mutex> lock(m_write_mutex);
+    // An application write never waits long for a sender that does not read.
+    timeval limit{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    const std::vector<std::uint8_t> hello = encode_hello(m_streams, m_name);
+    bool greeted = send_all(fd, hello.data(), hello.size());
+    if (greeted && m_tally_set) {
+        const std::vector<std::uint8_t> tally = encode_tally(m_tally);
+        greeted = send_all(fd, tally.data(), tally.size());
+    }
+    if (greeted && use) {
+        m_fd = fd;
+    }
+    return greeted;
+}
+
+bool Receiver::adopt(int fd)
+{
+    const std::lock_guard<std::mutex> lock(m_write_mutex);
+    // Said again: the tally may have changed since the probe's hello.
+    if (m_tally_set) {
+        const std::vector<std::uint8_t> tally = encode_tally(m_tally);
+        if (!send_all(fd, tally.data(), tally.size())) {
+            return false;
+        }
+    }
+    m_fd = fd;
+    return true;
+}
+
+void Receiver::move_to_failover_locked()
+{
+    if (m_fallback_name.empty() && m_fallback_address.empty()) {
+        return;
+    }
+    m_target_name = m_fallback_name;
+    m_target_address = m_fallback_address;
+    m_on_failover = true;
+}
+
+void Receiver::return_to_original_locked()
+{
+    m_target_name = m_original_name;
+    m_target_address = m_original_address;
+    m_on_failover = false;
+}
+
 void Receiver::run()
 {
     std::chrono::milliseconds retry = kRetryFirst;
+    Probe handed;  // a connection to the original source that already answered
     while (!m_stop.load()) {
         std::string name;
         std::string address;
@@ -122,36 +174,35 @@ void Receiver::run()
             name = m_target_name;
             address = m_target_address;
         }
-        if (address.empty() && !find_by_name(name, address)) {
-            pause(kRetryFirst);
-            continue;
-        }
-        std::string error;
-        UniqueFd fd = connect_tcp(address, 1000, error);
-        if (!fd) {
-            pause_after_refusal(retry);
-            continue;
-        }
-        // An application write never waits long for a sender that does not read.
-        timeval limit{1, 0};
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        UniqueFd fd;
         bool greeted = false;
-        {
-            const std::lock_guard<std::mutex> lock(m_write_mutex);
-            const std::vector<std::uint8_t> hello = encode_hello(m_streams, m_name);
-            greeted = send_all(fd.get(), hello.data(), hello.size());
-            if (greeted && m_tally_set) {
-                const std::vector<std::uint8_t> tally = encode_tally(m_tally);
-                greeted = send_all(fd.get(), tally.data(), tally.size());
-            }
-            if (greeted) {
-                m_fd = fd.get();
-            }
+        if (handed.fd) {
+            fd = std::move(handed.fd);
+            address = handed.address;
+            greeted = adopt(fd.get());
+            handed = Probe();
+        } else if (!address.empty() || find_by_name(name, address)) {
+            std::string error;
+            fd = connect_tcp(address, 1000, error);
+            greeted = fd && greet(fd.get(), true);
         }
         if (!greeted) {
-            // Outside the write lock: application writes do not wait for the pause.
             fd.reset();
-            pause_after_refusal(retry);
+            const bool found = !address.empty();
+            // Outside the write lock: application writes do not wait for the pause.
+            if (found) {
+                pause_after_refusal(retry);
+            } else {
+                pause(kRetryFirst);
+            }
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_retry_same || (!m_on_failover && found)) {
+                // The same source once more did not answer, or the original one refuses.
+                m_retry_same = false;
+                move_to_failover_locked();
+            } else if (m_on_failover) {
+                return_to_original_locked();
+            }
             continue;
         }
         {
@@ -160,7 +211,8 @@ void Receiver::run()
             m_source_address = address;
             std::fill(std::begin(m_have_sequence), std::end(m_have_sequence), false);
         }
-        const bool answered = serve(fd.get(), address);
+        m_own_ending.store(false);
+        const Ending ending = serve(fd.get(), address, handed);
         {
             const std::lock_guard<std::mutex> lock(m_write_mutex);
             m_fd = -1;
@@ -169,41 +221,123 @@ void Receiver::run()
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_connected = false;
-            // The sender went away: move to the source it named for this case.
-            if (!m_failover_name.empty() || !m_failover_address.empty()) {
-                m_target_name = m_failover_name;
-                m_target_address = m_failover_address;
-                m_failover_name.clear();
-                m_failover_address.clear();
+            m_retry_same = false;
+            if (ending == Ending::Original) {
+                return_to_original_locked();
+            } else if (ending == Ending::Own) {
+                // The receiver ended it: the same source first, the failover if that fails.
+                m_retry_same = true;
+            } else {
+                // The sender went away: move to the source it named for this case.
+                move_to_failover_locked();
             }
         }
-        if (answered) {
+        if (ending == Ending::Answered || ending == Ending::Original || ending == Ending::Own) {
             retry = kRetryFirst;
         }
-        if (!m_stop.load()) {
+        if (!m_stop.load() && ending != Ending::Original) {
             pause_after_refusal(retry);
         }
     }
 }
 
-bool Receiver::serve(int fd, const std::string& address)
+void Receiver::start_probe(Probe& probe)
 {
+    std::string address = m_original_address;
+    if (address.empty() && !find_by_name(m_original_name, address)) {
+        return;
+    }
+    std::string error;
+    probe.fd = connect_tcp_start(address, error);
+    probe.address = address;
+    probe.greeted = false;
+    probe.started = std::chrono::steady_clock::now();
+}
+
+bool Receiver::advance_probe(Probe& probe, short revents)
+{
+    std::string error;
+    if (!probe.greeted) {
+        if ((revents & (POLLOUT | POLLERR | POLLHUP)) == 0) {
+            return false;
+        }
+        probe.greeted = connect_tcp_finish(probe.fd.get(), probe.address, error) &&
+                        greet(probe.fd.get(), false);
+        if (!probe.greeted) {
+            probe.fd.reset();
+        }
+        return false;
+    }
+    if ((revents & (POLLIN | POLLERR | POLLHUP)) == 0) {
+        return false;
+    }
+    // The sender's answer has begun to arrive: left in the socket for the connection to read.
+    std::uint8_t first = 0;
+    if (::recv(probe.fd.get(), &first, 1, MSG_PEEK | MSG_DONTWAIT) == 1) {
+        return true;
+    }
+    probe.fd.reset();
+    return false;
+}
+
+Receiver::Ending Receiver::serve(int fd, const std::string& address, Probe& probe)
+{
+    using Clock = std::chrono::steady_clock;
     MessageReader reader(Direction::ToReceiver);
-    pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake.fd(), POLLIN, 0}};
+    const std::vector<std::uint8_t> heartbeat = encode_heartbeat();
     bool answered = false;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point last_heard = start;
+    Clock::time_point heartbeat_sent = start;
+    Clock::time_point next_probe = start + kProbeInterval;
+    const auto ended = [&] { return answered ? Ending::Answered : Ending::Closed; };
+    const auto give_up = [&](const std::string& error) {
+        m_peer_lines.line("receiver: sender " + address + " disconnected: " + error);
+    };
     while (!m_stop.load()) {
-        if (::poll(fds, 2, -1) < 0) {
+        Clock::time_point now = Clock::now();
+        if (now - heartbeat_sent >= kHeartbeatInterval) {
+            write_message(heartbeat);
+            heartbeat_sent = now;
+        }
+        if (now - last_heard > kSilenceLimit) {
+            give_up("nothing heard for " + std::to_string(kSilenceLimit.count()) + " ms");
+            return ended();
+        }
+        Clock::time_point wake_at =
+            std::min(heartbeat_sent + kHeartbeatInterval, last_heard + kSilenceLimit);
+        if (m_on_failover) {
+            if (probe.fd && now - probe.started > kProbeTimeout) {
+                probe.fd.reset();  // the original source does not answer (yet)
+            }
+            if (!probe.fd && now >= next_probe) {
+                next_probe = now + kProbeInterval;
+                start_probe(probe);
+            }
+            wake_at = std::min(wake_at, probe.fd ? probe.started + kProbeTimeout : next_probe);
+        }
+        const auto timeout =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wake_at - now).count() + 1;
+        pollfd fds[3] = {{fd, POLLIN, 0},
+                         {m_wake.fd(), POLLIN, 0},
+                         {probe.fd ? probe.fd.get() : -1,
+                          static_cast<short>(probe.greeted ? POLLIN : POLLOUT), 0}};
+        if (::poll(fds, 3, static_cast<int>(std::max<long long>(timeout, 0))) < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return answered;
+            return ended();
         }
         if ((fds[1].revents & POLLIN) != 0) {
             m_wake.drain();
         }
+        if (probe.fd && advance_probe(probe, fds[2].revents)) {
+            return Ending::Original;
+        }
         if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
             continue;
         }
+        last_heard = Clock::now();
         for (;;) {
             Message message;
             std::string error;
@@ -212,18 +346,17 @@ bool Receiver::serve(int fd, const std::string& address)
                 break;
             }
             if (status == MessageReader::Status::Closed) {
-                return answered;
+                return m_own_ending.load() ? Ending::Own : ended();
             }
             if (status == MessageReader::Status::Failed || !handle(message, error)) {
-                std::string line = "receiver: sender " + address;
-                line.append(" disconnected: ").append(error);
-                m_peer_lines.line(line);
-                return answered;
+                give_up(error);
+                // A broken stream the receiver refuses to read on: its own ending.
+                return Ending::Own;
             }
             answered = answered || message.type == MessageType::Source;
         }
     }
-    return answered;
+    return Ending::Stopped;
 }
 
 bool Receiver::handle(Message& message, std::string& error)
@@ -248,11 +381,18 @@ bool Receiver::handle(Message& message, std::string& error)
         if (!decode_failover(message.payload, name, address, error)) {
             return false;
         }
+        if (!m_on_failover) {
+            // What the original source names is where to go when it stops.
+            m_fallback_name = name;
+            m_fallback_address = address;
+        }
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_failover_name = std::move(name);
         m_failover_address = std::move(address);
         return true;
     }
+    case MessageType::Heartbeat:
+        return true;  // its arrival is all it says
     case MessageType::Metadata: {
         std::string text;
         std::int64_t timecode = 0;
@@ -393,6 +533,7 @@ bool Receiver::write_message(const std::vector<std::uint8_t>& bytes)
     }
     if (!send_all(m_fd, bytes.data(), bytes.size())) {
         // The connection thread notices the broken connection on its side.
+        m_own_ending.store(true);
         ::shutdown(m_fd, SHUT_RDWR);
         return false;
     }

@@ -62,12 +62,14 @@ std::int64_t timecode_of(std::int64_t requested)
     return requested == NDIlib_send_timecode_synthesize ? now_100ns() : requested;
 }
 
+constexpr const char* kEveryAddress = "0.0.0.0";
+
 // The address the sender listens on: $VANTOR_NDI_ADDRESS (an IPv4 address, "127.0.0.1" for the
 // loopback interface only), or every interface, as a camera on a studio network needs.
 std::string listen_address()
 {
     const char* chosen = std::getenv("VANTOR_NDI_ADDRESS");
-    return (chosen != nullptr && *chosen != '\0') ? chosen : "0.0.0.0";
+    return (chosen != nullptr && *chosen != '\0') ? chosen : kEveryAddress;
 }
 
 }  // namespace
@@ -100,19 +102,53 @@ std::unique_ptr<Sender> Sender::create(const NDIlib_send_create_t& settings,
     }
     int interface_index = 0;
     const std::string reachable = reachable_address(address, interface_index);
-    sender->m_address = reachable + ":" + std::to_string(port);
+    sender->m_listen_address = address;
+    sender->m_port = port;
     sender->m_full_name = host_name() + " (" + sender->m_name + ")";
-    sender->m_source = NDIlib_source_t(sender->m_full_name.c_str(), sender->m_address.c_str());
-    sender->m_registry =
-        std::make_unique<RegistryEntry>(sender->m_name, sender->m_groups, sender->m_address);
-    // Nobody elsewhere can reach a sender on the loopback interface: it is not announced.
-    if (!is_loopback(reachable)) {
+    sender->m_announced_name = sender->m_name;
+    // On the same machine the address of the moment serves: 127.0.0.1 reaches every address.
+    sender->m_registry = std::make_unique<RegistryEntry>(sender->m_name, sender->m_groups,
+                                                         reachable + ":" + std::to_string(port));
+    // Nobody elsewhere can reach a sender on the loopback interface: it is not announced. One
+    // listening on every address is, also before any interface has one (DHCP late, cable out):
+    // the daemon publishes the host's addresses as they come and go.
+    if (address == kEveryAddress || !is_loopback(reachable)) {
+        Sender* raw = sender.get();
         sender->m_announcement = std::make_unique<MdnsAnnouncement>(
-            "sender '" + sender->m_name + "'", sender->m_full_name, port, sender->m_groups,
-            interface_index);
+            "sender '" + sender->m_name + "'", host_name(), sender->m_name, port, sender->m_groups,
+            interface_index, [raw](const std::string& name, const std::string& full_name) {
+                raw->renamed(name, full_name);
+            });
     }
     sender->m_thread = std::thread([raw = sender.get()] { raw->io_loop(); });
     return sender;
+}
+
+const NDIlib_source_t* Sender::source() const
+{
+    int interface_index = 0;
+    const std::string address =
+        reachable_address(m_listen_address, interface_index) + ":" + std::to_string(m_port);
+    const std::lock_guard<std::mutex> lock(m_source_mutex);
+    auto it = std::find_if(m_published.begin(), m_published.end(), [&](const Published& entry) {
+        return entry.full_name == m_full_name && entry.address == address;
+    });
+    if (it == m_published.end()) {
+        m_published.push_back({m_full_name, address, NDIlib_source_t()});
+        it = std::prev(m_published.end());
+        it->source = NDIlib_source_t(it->full_name.c_str(), it->address.c_str());
+    }
+    return &it->source;
+}
+
+void Sender::renamed(const std::string& name, const std::string& full_name)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_announced_name = name;
+    }
+    const std::lock_guard<std::mutex> lock(m_source_mutex);
+    m_full_name = full_name;
 }
 
 Sender::~Sender()
@@ -407,6 +443,7 @@ void Sender::io_loop()
         auto wake_at = std::chrono::steady_clock::time_point::max();
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
+            wake_at = keep_alive_locked(before);
             for (const auto& connection : m_connections) {
                 const bool paused = reading_paused(*connection, before);
                 if (paused) {
@@ -446,6 +483,9 @@ void Sender::io_loop()
             const short revents = fds[i + 2].revents;
             std::string reason;
             bool keep = true;
+            if ((revents & POLLIN) != 0) {
+                connection->last_heard = now;
+            }
             if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
                 // A connection not being read that fails is closed (poll reports it until then).
                 keep = !reading_paused(*connection, now) && read_from(*connection, reason);
@@ -457,6 +497,11 @@ void Sender::io_loop()
                 keep = false;
                 reason = "no hello within " + std::to_string(kHelloTimeout.count()) + " s";
             }
+            if (keep && connection->greeted && now - connection->last_heard > kSilenceLimit) {
+                // Its program hangs, or the path to it is gone: TCP may not see either for long.
+                keep = false;
+                reason = "nothing heard for " + std::to_string(kSilenceLimit.count()) + " ms";
+            }
             if (!keep) {
                 close_connection(connection, reason);
             }
@@ -465,6 +510,25 @@ void Sender::io_loop()
             accept_all();
         }
     }
+}
+
+std::chrono::steady_clock::time_point
+Sender::keep_alive_locked(std::chrono::steady_clock::time_point now)
+{
+    auto next = std::chrono::steady_clock::time_point::max();
+    for (const auto& connection : m_connections) {
+        if (!connection->greeted) {
+            continue;
+        }
+        // Anything queued goes out anyway; a heartbeat only fills a quiet interval.
+        if (connection->queue.empty() && now - connection->heartbeat_queued >= kHeartbeatInterval) {
+            enqueue_locked(*connection, m_heartbeat);
+            connection->heartbeat_queued = now;
+        }
+        next = std::min({next, connection->heartbeat_queued + kHeartbeatInterval,
+                         connection->last_heard + kSilenceLimit});
+    }
+    return next;
 }
 
 void Sender::accept_all()
@@ -494,6 +558,8 @@ void Sender::accept_all()
         connection->host = connection->peer.substr(0, connection->peer.rfind(':'));
         connection->fd = std::move(fd);
         connection->accepted = std::chrono::steady_clock::now();
+        connection->last_heard = connection->accepted;
+        connection->heartbeat_queued = connection->accepted;
         const std::lock_guard<std::mutex> lock(m_mutex);
         const std::string refusal = refusal_locked(connection->host);
         if (!refusal.empty()) {
@@ -577,8 +643,9 @@ bool Sender::handle(Connection& connection, Message& message, std::string& reaso
         const std::lock_guard<std::mutex> lock(m_mutex);
         connection.greeted = true;
         connection.streams = streams;
-        enqueue_locked(connection, std::make_shared<OutMessage>(OutMessage::Kind::Control,
-                                                                encode_source(m_name, m_vendor)));
+        enqueue_locked(connection,
+                       std::make_shared<OutMessage>(OutMessage::Kind::Control,
+                                                    encode_source(m_announced_name, m_vendor)));
         if (m_failover) {
             enqueue_locked(connection, m_failover);
         }
@@ -591,6 +658,9 @@ bool Sender::handle(Connection& connection, Message& message, std::string& reaso
     if (!greeted) {
         reason = type_name(static_cast<std::uint8_t>(message.type)) + " message before hello";
         return false;
+    }
+    if (message.type == MessageType::Heartbeat) {
+        return true;  // its arrival is all it says
     }
     if (message.type == MessageType::Metadata) {
         std::string text;

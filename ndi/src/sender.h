@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Processing.NDI.Lib.h"
+#include "codec.h"
 #include "log.h"
 #include "mdns_announce.h"
 #include "message_reader.h"
@@ -48,7 +49,10 @@ public:
     void add_connection_metadata(const NDIlib_metadata_frame_t& frame);
     void clear_connection_metadata();
     void set_failover(const NDIlib_source_t* source);
-    const NDIlib_source_t* source() const { return &m_source; }
+    // The full name and the address the sender can be reached at now, worked out on each call (an
+    // interface may get its address after the sender was created). The record stays valid until
+    // the sender is destroyed.
+    const NDIlib_source_t* source() const;
     // Borrowed pictures copied because a connection still had one queued or half sent.
     std::int64_t copies() const { return m_copies.load(); }
 
@@ -84,6 +88,10 @@ private:
         std::chrono::steady_clock::time_point interval_start;
         std::uint32_t messages_in_interval = 0;
         bool reported_pause = false;
+        // The I/O thread's only: when anything last arrived from the receiver, and when the last
+        // heartbeat was queued for it.
+        std::chrono::steady_clock::time_point last_heard;
+        std::chrono::steady_clock::time_point heartbeat_queued;
         // Guarded by Sender::m_mutex:
         bool greeted = false;
         std::uint32_t streams = 0;
@@ -112,6 +120,9 @@ private:
     void capture_locked(Captured captured);
 
     void io_loop();
+    // Queues the heartbeats due and returns when the next one is due or a receiver falls silent.
+    std::chrono::steady_clock::time_point
+    keep_alive_locked(std::chrono::steady_clock::time_point now);
     void accept_all();
     bool read_from(Connection& connection, std::string& reason);
     static bool reading_paused(const Connection& connection,
@@ -126,9 +137,21 @@ private:
     std::string m_name;
     std::string m_groups;
     std::string m_vendor;
-    std::string m_address;
-    std::string m_full_name;  // "<host> (<name>)"
-    NDIlib_source_t m_source;
+    std::string m_listen_address;
+    std::uint16_t m_port = 0;
+    // Called on avahi's thread when the announced name changes (a collision, a name too long).
+    void renamed(const std::string& name, const std::string& full_name);
+
+    // Every full name and address source() reported, each with its record; only ever appended
+    // to, so a record handed out stays valid (both change seldom, so the list stays short).
+    struct Published {
+        std::string full_name;
+        std::string address;
+        NDIlib_source_t source;
+    };
+    mutable std::mutex m_source_mutex;
+    std::string m_full_name;  // "<host> (<name>)", as announced; guarded by m_source_mutex
+    mutable std::deque<Published> m_published;
     UniqueFd m_listen;
     WakeFd m_wake;
     std::unique_ptr<RegistryEntry> m_registry;
@@ -144,7 +167,10 @@ private:
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::shared_ptr<OutMessage>> m_connection_metadata;
     std::shared_ptr<OutMessage> m_failover;
+    const std::shared_ptr<OutMessage> m_heartbeat =
+        std::make_shared<OutMessage>(OutMessage::Kind::Control, encode_heartbeat());
     std::deque<Captured> m_captured;
+    std::string m_announced_name;  // the name the sender introduces itself with
     bool m_reported_capture_loss = false;
     NDIlib_tally_t m_tally;
     bool m_tally_changed = false;

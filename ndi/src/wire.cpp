@@ -14,6 +14,7 @@ bool known_type(std::uint8_t type, Direction direction)
     case MessageType::Tally:
         return direction == Direction::ToSender;
     case MessageType::Metadata:
+    case MessageType::Heartbeat:
         return true;
     case MessageType::Source:
     case MessageType::Video:
@@ -175,6 +176,8 @@ std::string type_name(std::uint8_t type)
         return "tally";
     case MessageType::Metadata:
         return "metadata";
+    case MessageType::Heartbeat:
+        return "heartbeat";
     case MessageType::Source:
         return "source";
     case MessageType::Video:

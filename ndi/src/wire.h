@@ -3,6 +3,7 @@
 // The framing between senders and receivers: every message is an 8-byte header followed by its
 // payload. All integers are little-endian, floats IEEE-754 binary32; see ndi/README.md.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,12 +20,20 @@ inline constexpr std::uint32_t kMaxPayloadFromReceiver = 64 * 1024;
 // Largest payload a receiver accepts from a sender (a 4K uncompressed picture fits).
 inline constexpr std::uint32_t kMaxPayloadFromSender = 64 * 1024 * 1024;
 
+// Liveness of a connection whatever TCP sees: each end sends a heartbeat (empty payload) every
+// interval, and gives its peer up when nothing at all has arrived from it for the limit. A peer
+// whose program hangs while its host still answers TCP is so given up within the limit plus one
+// pass of the poll loop.
+inline constexpr std::chrono::milliseconds kHeartbeatInterval{1000};
+inline constexpr std::chrono::milliseconds kSilenceLimit{3000};
+
 enum class MessageType : std::uint8_t {
     // receiver -> sender
     Hello = 0x01,
     Tally = 0x03,
     // both directions
     Metadata = 0x02,
+    Heartbeat = 0x04,
     // sender -> receiver
     Source = 0x10,
     Video = 0x11,

@@ -4,25 +4,27 @@
 # blocks through a FIFO. Sourced by scripts/run (and by tests, for the configuration).
 #
 # ALSA_CONFIG_PATH names the configuration instead of the machine's own. Its "default" device takes
-# the CARD argument of the firmware's device name and is ALSA's file plugin over a null device,
-# reading its samples from the FIFO; nothing in ALSA paces that, so audio-sim writes exactly one
-# block of 480 frames every 10 ms.
+# the CARD argument of the firmware's device name and is the board's own ALSA I/O plugin
+# (sim/audio/headset_pcm_plugin.cpp, BIN_DIR/libasound_module_pcm_vtrheadset.so), which behaves
+# as a capture driver: it hands samples over per period, overruns when the reader falls behind
+# the buffer, and loses the device when audio-sim is told "unplug". audio-sim writes exactly one
+# block of 480 frames every 10 ms into the FIFO the plugin reads.
 
-# board_audio_config ROOT: writes ROOT/etc/alsa/asound.conf naming ROOT/dev/vtrheadsetsnd as the
-# capture input; prints the configuration's path.
+# board_audio_config ROOT BIN_DIR: writes ROOT/etc/alsa/asound.conf naming ROOT/dev/vtrheadsetsnd as
+# the capture input and BIN_DIR's plugin; prints the configuration's path.
 board_audio_config() {
-  local root=$1 config=$1/etc/alsa/asound.conf
+  local root=$1 bin=$2 config=$1/etc/alsa/asound.conf
   mkdir -p "$root/etc/alsa" || return 1
   cat >"$config" <<CONF || return 1
 # The virtual board's headset input (written by scripts/lib/board-audio.sh).
+pcm_type.vtrheadset {
+  lib "$bin/libasound_module_pcm_vtrheadset.so"
+}
 pcm.default {
   @args [ CARD ]
   @args.CARD { type string default "vtrheadsetsnd" }
-  type file
-  slave.pcm { type null }
-  file "/dev/null"
-  infile "$root/dev/vtrheadsetsnd"
-  format "raw"
+  type vtrheadset
+  fifo "$root/dev/vtrheadsetsnd"
 }
 CONF
   printf '%s\n' "$config"
@@ -39,7 +41,7 @@ audio_config=""
 board_audio_start() {
   local root=$1 bin=$2 log=$3 tries=0
   # shellcheck disable=SC2034 # read by scripts/run
-  audio_config=$(board_audio_config "$root") || return 1
+  audio_config=$(board_audio_config "$root" "$bin") || return 1
   audio_control=$root/run/audio-sim.control
   setsid "$bin/audio-sim" --fifo "$root/dev/vtrheadsetsnd" --control "$audio_control" \
     </dev/null >"$log/audio-sim.log" 2>&1 &

@@ -107,7 +107,9 @@ std::string AudioSource::command(const std::string& line)
                std::to_string(m_dropped);
     }
     if (name == "help" && args == 0) {
-        return "ok tone HZ DBFS | silence | stop | resume | underrun N | status | help";
+        return "ok tone HZ DBFS | silence | stop | resume | underrun N | unplug | replug | overrun "
+               "| "
+               "status | help";
     }
     return "error unknown command or wrong arguments: '" + line + "' (try help)";
 }

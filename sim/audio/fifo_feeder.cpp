@@ -1,5 +1,7 @@
 #include "fifo_feeder.h"
 
+#include "vantor/file_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +38,9 @@ FifoFeeder::~FifoFeeder()
 
 bool FifoFeeder::write_block(const std::uint8_t* block, std::size_t size)
 {
+    if (m_unplugged) {
+        return false;
+    }
     if (!m_fd) {
         // Fails with ENXIO while no reader has the FIFO open.
         m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
@@ -52,4 +57,37 @@ bool FifoFeeder::write_block(const std::uint8_t* block, std::size_t size)
         m_fd.reset();
     }
     return false;
+}
+
+std::string FifoFeeder::card_command(const std::string& line)
+{
+    const std::string unplugged = m_path + ".unplugged";
+    if (line == "unplug") {
+        m_unplugged = true;
+        m_fd.reset();  // the reader sees the end of its input: the card is gone
+        if (!vantor::replace_file_atomically(unplugged, "")) {
+            return "error cannot write " + unplugged;
+        }
+        return "ok unplugged";
+    }
+    if (line == "replug") {
+        m_unplugged = false;
+        ::unlink(unplugged.c_str());
+        return "ok plugged in";
+    }
+    if (line == "overrun") {
+        const std::string overrun = m_path + ".overrun";
+        if (!vantor::replace_file_atomically(overrun, "")) {
+            return "error cannot write " + overrun;
+        }
+        return "ok overrun at the next period";
+    }
+    return {};
+}
+
+const char* FifoFeeder::card_help()
+{
+    return "  unplug         the card goes away: the device's reads fail and it cannot be opened\n"
+           "  replug         the card is back: the device opens again\n"
+           "  overrun        the device overruns at its next period (the next read: -EPIPE)\n";
 }

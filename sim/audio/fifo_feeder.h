@@ -28,8 +28,16 @@ public:
     bool write_block(const std::uint8_t* block, std::size_t size);
     bool has_reader() const { return m_fd.valid(); }
 
+    // The card as its driver sees it (the board's ALSA plugin reads these markers next to the
+    // FIFO): "unplug" closes the FIFO and keeps it closed, with "<fifo>.unplugged" present, until
+    // "replug"; "overrun" has the plugin report an overrun at its next period. The reply line of
+    // one of these commands, or empty for any other line.
+    std::string card_command(const std::string& line);
+    static const char* card_help();
+
 private:
     std::string m_path;
     bool m_created = false;
+    bool m_unplugged = false;
     vantor::UniqueFd m_fd;
 };

@@ -51,10 +51,10 @@ void print_help(std::FILE* out)
         "                  one reply line each ('ok ...' or 'error ...')\n"
         "  --help          this text\n"
         "\n"
-        "Commands:\n%s"
+        "Commands:\n%s%s"
         "\n"
         "SIGINT or SIGTERM ends the simulator; it removes its socket and the FIFO it made.\n",
-        AudioSource::help());
+        AudioSource::help(), FifoFeeder::card_help());
 }
 
 timespec until(Clock::time_point deadline)
@@ -119,7 +119,10 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     AudioSource source;
-    const auto handler = [&source](const std::string& line) { return source.command(line); };
+    const auto handler = [&source, &feeder](const std::string& line) {
+        std::string reply = feeder.card_command(line);
+        return reply.empty() ? source.command(line) : reply;
+    };
     std::uint8_t block[TestSignal::kBlockBytes];
     std::vector<pollfd> fds;
     auto next = Clock::now();

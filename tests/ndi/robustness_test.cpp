@@ -47,8 +47,12 @@ TEST_F(SenderRobustness, StuckReceiverDoesNotStallAnother)
     std::vector<std::uint8_t> b(std::size_t{512} * 1024);
     int received = 0;
     int last = -1;
+    // The stuck reader's program still lives: its heartbeats keep it connected (a slow sanitizer
+    // build takes longer than the silence limit).
+    const std::vector<std::uint8_t> heartbeat = vantor::ndi::encode_heartbeat();
     for (int n = 0; n < kPictures; ++n) {
         send_numbered(sender.get(), n % 2 == 0 ? a : b, n);
+        stuck.send_bytes(heartbeat);
         // The healthy receiver keeps up (it may lose pictures only if this machine is very slow).
         NDIlib_video_frame_v2_t frame;
         while (NDIlib_recv_capture_v2(healthy.get(), &frame, nullptr, nullptr, 0) ==
@@ -61,6 +65,7 @@ TEST_F(SenderRobustness, StuckReceiverDoesNotStallAnother)
     NDIlib_send_send_video_async_v2(sender.get(), nullptr);
     // The last picture always arrives: nothing waits for the stuck connection.
     EXPECT_TRUE(wait_until([&] {
+        stuck.send_bytes(heartbeat);
         NDIlib_video_frame_v2_t frame;
         while (NDIlib_recv_capture_v2(healthy.get(), &frame, nullptr, nullptr, 10) ==
                NDIlib_frame_type_video) {

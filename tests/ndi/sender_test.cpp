@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,9 @@
 #include <fstream>
 #include <thread>
 
+#include "codec.h"
 #include "ndi_test_util.h"
+#include "net.h"
 #include "registry.h"
 #include "vantor_ndi_test_hook.h"
 
@@ -118,9 +121,13 @@ TEST_F(SenderSemantics, PictureBufferIsFreeOnceTheNextSendReturns)
     frame.p_data = first;
     frame.data_size_in_bytes = static_cast<int>(kSize);
     NDIlib_send_send_video_async_v2(sender.get(), &frame);
-    // Started on the connection: most of it is still to go when the next send comes.
-    std::uint8_t video_header[8];
-    ASSERT_TRUE(slow.read_exact(video_header, sizeof video_header));
+    // Started on the connection: most of it is still to go when the next send comes. (The
+    // sender's heartbeats fill a quiet second before it; the reader's own keep it connected.)
+    ASSERT_TRUE(slow.send_bytes(ndi::encode_heartbeat()));
+    std::uint8_t video_header[8] = {};
+    do {
+        ASSERT_TRUE(slow.read_exact(video_header, sizeof video_header));
+    } while (video_header[2] == 0x04 && video_header[4] == 0);
     ASSERT_EQ(video_header[2], 0x11);
     std::vector<std::uint8_t> second = pattern(1000, 3);
     NDIlib_video_frame_v2_t next = program_frame(second);
@@ -261,7 +268,7 @@ TEST_F(SenderSemantics, MetadataTravelsBothWays)
     EXPECT_EQ(next_metadata(viewer.get()), reply);
 }
 
-TEST_F(SenderSemantics, FailoverSourceIsToldAndUsedWhenTheSenderStops)
+TEST_F(SenderSemantics, FailoverSourceIsUsedWhileTheSenderIsGoneAndLeftWhenItIsBack)
 {
     SenderPtr backup = make_sender("backup camera");
     char backup_text[] = "<backup/>";
@@ -279,11 +286,60 @@ TEST_F(SenderSemantics, FailoverSourceIsToldAndUsedWhenTheSenderStops)
     }));
     EXPECT_STREQ(info.name, "main camera");
 
+    // The program restarts: gone (to the backup) and back under the same name.
     main_sender.reset();
     EXPECT_EQ(next_metadata(receiver.get()), "<backup/>");
     NDIlib_recv_get_source_info(receiver.get(), &info);
     EXPECT_STREQ(info.name, "backup camera");
     EXPECT_EQ(NDIlib_send_get_no_connections(backup.get(), 0), 1);
+
+    main_sender = make_sender("main camera");
+    char main_text[] = "<main/>";
+    NDIlib_metadata_frame_t main_frame(0, 0, main_text);
+    NDIlib_send_add_connection_metadata(main_sender.get(), &main_frame);
+    EXPECT_EQ(next_metadata(receiver.get()), "<main/>");
+    NDIlib_recv_get_source_info(receiver.get(), &info);
+    EXPECT_STREQ(info.name, "main camera");
+    EXPECT_TRUE(wait_for_connections(backup.get(), 0));
+}
+
+TEST_F(SenderSemantics, ReceiverThatEndsTheConnectionItselfTriesTheSameSourceBeforeTheFailover)
+{
+    SenderPtr backup = make_sender("backup camera");
+    std::uint16_t port = 0;
+    std::string error;
+    const UniqueFd listening = ndi::listen_tcp("127.0.0.1", port, error);
+    ASSERT_TRUE(listening) << error;
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const NDIlib_source_t source(nullptr, address.c_str());
+    const NDIlib_recv_create_v3_t settings(source, NDIlib_recv_bandwidth_highest, "test receiver");
+    ReceiverPtr receiver(NDIlib_recv_create_v3(&settings));
+    const auto accept_one = [&] {
+        UniqueFd accepted;
+        wait_until([&] {
+            accepted = UniqueFd(::accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            return accepted.valid();
+        });
+        return accepted;
+    };
+    const UniqueFd first = accept_one();
+    ASSERT_TRUE(first);
+    // A sender naming its failover, then a message only a receiver may send: the receiver ends
+    // the connection itself.
+    std::vector<std::uint8_t> bytes = ndi::encode_source("odd sender", "");
+    const std::vector<std::uint8_t> named = ndi::encode_failover("backup camera", "");
+    bytes.insert(bytes.end(), named.begin(), named.end());
+    ASSERT_TRUE(send_all(first.get(), bytes.data(), bytes.size()));
+    NDIlib_recv_source_info_t info;
+    ASSERT_TRUE(wait_until([&] {
+        NDIlib_recv_get_source_info(receiver.get(), &info);
+        return std::string(info.failover_name) == "backup camera";
+    }));
+    const std::vector<std::uint8_t> wrong = ndi::encode_tally(NDIlib_tally_t(true, false));
+    ASSERT_TRUE(send_all(first.get(), wrong.data(), wrong.size()));
+
+    EXPECT_TRUE(accept_one());
+    EXPECT_EQ(NDIlib_send_get_no_connections(backup.get(), 0), 0);
 }
 
 TEST_F(SenderSemantics, SendersAreFoundByNameAndStaleEntriesAreSkipped)

@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <csignal>
+#include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,15 @@ constexpr auto kDeadline = std::chrono::milliseconds(20s);
 bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+std::size_t count(const std::string& text, const std::string& part)
+{
+    std::size_t found = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
 }
 
 // True once the file at `log` contains `part`; false at the deadline.
@@ -112,6 +124,7 @@ protected:
     {
         if (pid > 0) {
             ::kill(pid, signo);
+            ::kill(pid, SIGCONT);  // a stopped child takes the signal only once it runs again
             ::waitpid(pid, nullptr, 0);
             pid = -1;
         }
@@ -129,11 +142,14 @@ protected:
 
     void start_daemon(Side& side)
     {
-        side.daemon =
-            start({"/bin/bash", "-c", shell("board_avahi_exec_daemon " + side.ns + " " + side.dir)},
-                  side.dir + "/avahi-daemon.log");
-        ASSERT_TRUE(shows(side.dir + "/avahi-daemon.log", "startup complete"))
-            << read_text(side.dir + "/avahi-daemon.log");
+        const std::string log = side.dir + "/avahi-daemon.log";
+        // The log is appended to: this start's own line is the one more.
+        const std::size_t before = count(read_text(log), "startup complete");
+        side.daemon = start(
+            {"/bin/bash", "-c", shell("board_avahi_exec_daemon " + side.ns + " " + side.dir)}, log);
+        ASSERT_TRUE(wait_until([&] { return count(read_text(log), "startup complete") > before; },
+                               kDeadline))
+            << read_text(log);
     }
 
     // argv run inside the side's namespace, on its bus, listening on every interface there.
@@ -232,7 +248,7 @@ TEST_F(StudioLink, CameraFoundByMdnsAcrossTheLinkWithGroupsHonouredAndWithdrawnW
     EXPECT_TRUE(contains(browsed.output, "\\040comms\\041;_vantor-ndi._tcp;local;"))
         << browsed.output;
     EXPECT_TRUE(contains(browsed.output, "\"groups=Vantor-Comms\"")) << browsed.output;
-    EXPECT_TRUE(contains(browsed.output, "\"proto=1\"")) << browsed.output;
+    EXPECT_TRUE(contains(browsed.output, "\"proto=2\"")) << browsed.output;
 
     const std::string watched = monitor_from_studio("CAM");
     EXPECT_TRUE(contains(watched, "connected to 'CAM' at " + camera)) << watched;
@@ -258,21 +274,36 @@ TEST_F(StudioLink, SecondSenderOfTheSameNameIsAnnouncedUnderAvahisAlternativeNam
     std::array<char, 256> host{};
     ASSERT_EQ(::gethostname(host.data(), host.size() - 1), 0);
     const std::string taken = std::string(host.data()) + " (CAM)";
-    EXPECT_TRUE(shows(second_log,
-                      "the mDNS name '" + taken + "' is taken; announced as '" + taken + " #2'"))
-        << read_text(second_log);
-
-    // Both stay reachable, each at its own port.
-    const std::string second = taken + " #2  " + address_in(second_log, "CAM") + "  groups: public";
-    std::string listed;
+    const std::string renamed = std::string(host.data()) + " (CAM #2)";
     EXPECT_TRUE(
-        wait_until([&] { return contains(listed = list_from_studio(), second); }, kDeadline))
+        shows(second_log, "the mDNS name '" + taken + "' is taken; announced as '" + renamed + "'"))
+        << read_text(second_log);
+    // A name too long for an mDNS instance (63 bytes) is shortened, not left unannounced.
+    const std::string long_name(80, 'L');
+    const std::string long_log = m_dir / "long.log";
+    start_senders(m_camera, {long_name}, long_log);
+    const std::string shortened =
+        std::string(host.data()) + " (" + long_name.substr(0, 60 - std::strlen(host.data())) + ")";
+
+    // All stay reachable, each at its own port, and the renamed one introduces itself and is
+    // found under the name announced.
+    const std::string second = renamed + "  " + address_in(second_log, "CAM") + "  groups: public";
+    std::string listed;
+    EXPECT_TRUE(wait_until(
+        [&] {
+            listed = list_from_studio();
+            return contains(listed, second) && contains(listed, shortened + "  ");
+        },
+        kDeadline))
         << listed;
     EXPECT_TRUE(contains(listed, taken + "  " + address_in(first_log, "CAM") + "  groups: public"))
         << listed;
+    const std::string watched = monitor_from_studio("CAM #2");
+    EXPECT_TRUE(contains(watched, "connected to 'CAM #2' at " + address_in(second_log, "CAM")))
+        << watched;
 }
 
-TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRuns)
+TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRunsAndAfterItRestarts)
 {
     start_bus(m_camera);
     start_bus(m_studio);
@@ -293,6 +324,21 @@ TEST_F(StudioLink, CameraStreamsWithoutTheDaemonAndIsAnnouncedOnceItRuns)
     const std::string printed = read_text(log);
     EXPECT_TRUE(contains(printed, "mDNS daemon not running")) << printed;
     EXPECT_TRUE(contains(printed, "mDNS daemon reachable again")) << printed;
+
+    // Restarted as a service manager does (its goodbye withdraws the announcement from the
+    // studio's cache): announced again by the new daemon.
+    start_daemon(m_camera);
+    ASSERT_TRUE(wait_until(
+        [&] { return count(read_text(log), "mDNS daemon reachable again") == 2; }, kDeadline))
+        << read_text(log);
+    stop(m_camera.daemon, SIGTERM);
+    EXPECT_TRUE(
+        wait_until([&] { return !contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+        << listed;
+    start_daemon(m_camera);
+    EXPECT_TRUE(
+        wait_until([&] { return contains(listed = list_from_studio(), "(CAM)"); }, kDeadline))
+        << listed;
 }
 
 TEST_F(StudioLink, CutLinkDropsTheReceiverAndItsTallyAndMovesTheReceiverToTheFailover)
@@ -312,7 +358,83 @@ TEST_F(StudioLink, CutLinkDropsTheReceiverAndItsTallyAndMovesTheReceiverToTheFai
     ASSERT_EQ(run_command({"ip", "-n", m_camera.ns, "link", "set", "eth0", "down"}, 30s).status, 0);
     EXPECT_TRUE(shows(camera_log, "tally CAM program=0 connections=0")) << read_text(camera_log);
     EXPECT_TRUE(shows(monitor_log, "connected to 'BACKUP'")) << read_text(monitor_log);
-    EXPECT_TRUE(contains(read_text(backup_log), "tally BACKUP program=1")) << read_text(backup_log);
+    EXPECT_TRUE(shows(backup_log, "tally BACKUP program=1")) << read_text(backup_log);
+}
+
+TEST_F(StudioLink, ReceiverByNameGoesToTheFailoverWhileTheCameraRestartsAndComesBack)
+{
+    for (Side* side : {&m_camera, &m_studio}) {
+        start_bus(*side);
+        start_daemon(*side);
+    }
+    const std::string backup_log = m_dir / "backup.log";
+    start_senders(m_studio, {"BACKUP"}, backup_log);
+    const std::vector<std::string> camera_args = {"--failover", address_in(backup_log, "BACKUP"),
+                                                  "CAM"};
+    pid_t camera = start_senders(m_camera, camera_args, m_dir / "camera.log");
+    const std::string monitor_log = m_dir / "monitor.log";
+    start(inside(m_studio, {kBin + "/ndi-monitor", "CAM", "--connect-timeout", "20"}), monitor_log);
+    ASSERT_TRUE(shows(monitor_log, "connected to 'CAM'")) << read_text(monitor_log);
+
+    stop(camera);
+    EXPECT_TRUE(shows(monitor_log, "connected to 'BACKUP'")) << read_text(monitor_log);
+    start_senders(m_camera, camera_args, m_dir / "camera-again.log");
+    EXPECT_TRUE(wait_until([&] { return count(read_text(monitor_log), "connected to 'CAM'") == 2; },
+                           kDeadline))
+        << read_text(monitor_log);
+    EXPECT_TRUE(shows(backup_log, "tally BACKUP program=0 connections=0")) << read_text(backup_log);
+}
+
+TEST_F(StudioLink, CameraWhoseAddressComesLateIsAnnouncedAndFound)
+{
+    for (Side* side : {&m_camera, &m_studio}) {
+        start_bus(*side);
+        start_daemon(*side);
+    }
+    const std::string address = "10.77.0.2/24";
+    ASSERT_EQ(
+        run_command({"ip", "-n", m_camera.ns, "addr", "del", address, "dev", "eth0"}, 30s).status,
+        0);
+    start_senders(m_camera, {"CAM"}, m_dir / "camera.log");
+    // DHCP answers after the program started.
+    ASSERT_EQ(
+        run_command({"ip", "-n", m_camera.ns, "addr", "add", address, "dev", "eth0"}, 30s).status,
+        0);
+    const std::string watched = monitor_from_studio("CAM");
+    EXPECT_TRUE(contains(watched, "video program: 640x360 SHQ2")) << watched;
+}
+
+// Both ends of a connection whose peer's program hangs (SIGSTOP) while its machine answers TCP:
+// the heartbeat bound, measured.
+TEST_F(StudioLink, HungSenderAndHungReceiverAreGivenUpWithinFiveSeconds)
+{
+    constexpr auto kBound = std::chrono::milliseconds(5s);
+    const std::string backup_log = m_dir / "backup.log";
+    start_senders(m_studio, {"BACKUP"}, backup_log);
+    const std::string camera_log = m_dir / "camera.log";
+    const pid_t camera = start_senders(
+        m_camera, {"--failover", address_in(backup_log, "BACKUP"), "CAM"}, camera_log);
+    const std::string monitor_log = m_dir / "monitor.log";
+    const pid_t monitor =
+        start(inside(m_studio, {kBin + "/ndi-monitor", address_in(camera_log, "CAM"), "--tally",
+                                "program", "--connect-timeout", "20"}),
+              monitor_log);
+    ASSERT_TRUE(shows(camera_log, "tally CAM program=1 connections=1")) << read_text(monitor_log);
+
+    const auto measure = [&](pid_t hung, const std::string& log, const std::string& part) {
+        const auto start = std::chrono::steady_clock::now();
+        ::kill(hung, SIGSTOP);
+        EXPECT_TRUE(wait_until([&] { return contains(read_text(log), part); }, kBound))
+            << read_text(log);
+        std::cout << "given up after "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - start)
+                         .count()
+                  << " ms: " << part << std::endl;
+    };
+    measure(camera, monitor_log, "connected to 'BACKUP'");
+    ASSERT_TRUE(shows(backup_log, "tally BACKUP program=1 connections=1")) << read_text(backup_log);
+    measure(monitor, backup_log, "tally BACKUP program=0 connections=0");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "board_script.h"
 #include "support/temp_board_root.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -147,6 +148,20 @@ TEST_F(BoardRunTest, CameraStreamsAcrossTheStudioLinkAndCtrlCStopsEverything)
                     kMonitorDeadline);
     EXPECT_EQ(monitor.status, 0) << monitor.output;
     EXPECT_TRUE(contains(monitor.output, "connected to 'CAM' at 10.77.0.2:")) << monitor.output;
+    // Announced under the camera's own host name (the board root's /etc/hostname).
+    std::string listed;
+    EXPECT_FALSE(facts["BOARD_STUDIO_DBUS"].empty()) << "no mDNS daemons on the board";
+    EXPECT_TRUE(vantor::test::wait_until(
+        [&] {
+            listed = run_command({"ip", "netns", "exec", studio_ns, "env",
+                                  "DBUS_SYSTEM_BUS_ADDRESS=" + facts["BOARD_STUDIO_DBUS"],
+                                  kBin + "/ndi-monitor", "--list", "--seconds", "1"},
+                                 30s)
+                         .output;
+            return contains(listed, "vtrcam01 (CAM)  10.77.0.2:");
+        },
+        30s))
+        << listed;
     EXPECT_TRUE(contains(monitor.output, "1280x720 SHQ2)")) << monitor.output;
     EXPECT_GT(best_program_rate(monitor.output, "1280x720"), 0.0) << monitor.output;
     EXPECT_FALSE(read_text(picture).empty());

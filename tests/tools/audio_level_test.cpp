@@ -41,7 +41,8 @@ TEST(AudioLevel, PeakAndRmsPerChannelOverTheInterval)
               "audio level: ch1 peak -20.0 dBFS rms -23.0 dBFS, ch2 peak -inf dBFS rms -inf dBFS");
     EXPECT_EQ(level.report(), "");
 
-    // Samples that are not finite count as silence; a constant 0.5 has peak and RMS alike.
+    // Samples that are not finite have no level and are counted, not taken for silence; a
+    // constant 0.5 has peak and RMS alike.
     auto odd = block(
         [](int i) {
             return i % 2 == 0 ? std::numeric_limits<float>::quiet_NaN()
@@ -50,7 +51,8 @@ TEST(AudioLevel, PeakAndRmsPerChannelOverTheInterval)
         [](int) { return -0.5F; });
     level.add(frame_of(odd));
     EXPECT_EQ(level.report(),
-              "audio level: ch1 peak -inf dBFS rms -inf dBFS, ch2 peak -6.0 dBFS rms -6.0 dBFS");
+              "audio level: ch1 peak -inf dBFS rms -inf dBFS (480 samples not finite), ch2 peak "
+              "-6.0 dBFS rms -6.0 dBFS");
 
     // Blocks that describe no usable samples are passed over.
     std::vector<float> samples(std::size_t{480} * 17, 0.25F);

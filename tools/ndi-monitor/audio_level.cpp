@@ -36,7 +36,10 @@ void AudioLevel::add(const NDIlib_audio_frame_interleaved_32f_t& frame)
     const float* sample = frame.p_data;
     for (int i = 0; i < frame.no_samples; ++i) {
         for (Channel& channel : m_channels) {
-            const double value = std::isfinite(*sample) ? std::fabs(*sample) : 0.0;
+            // NaN or infinity: no level, but counted and shown, never taken for silence.
+            const bool finite = std::isfinite(*sample);
+            channel.not_finite += finite ? 0 : 1;
+            const double value = finite ? std::fabs(*sample) : 0.0;
             channel.peak = std::fmax(channel.peak, value);
             channel.sum_of_squares += value * value;
             ++sample;
@@ -56,6 +59,9 @@ std::string AudioLevel::report()
         const double rms = std::sqrt(channel.sum_of_squares / static_cast<double>(m_samples));
         line += (c == 0 ? " ch" : ", ch") + std::to_string(c + 1) + " peak " +
                 dbfs_text(channel.peak) + " dBFS rms " + dbfs_text(rms) + " dBFS";
+        if (channel.not_finite > 0) {
+            line += " (" + std::to_string(channel.not_finite) + " samples not finite)";
+        }
         channel = Channel{};
     }
     m_samples = 0;

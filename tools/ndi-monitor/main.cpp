@@ -109,6 +109,7 @@ private:
         Clock::time_point last_report;
         bool ever_connected = false;
         bool connected = false;
+        std::string connected_source;
         bool metadata_sent = false;
         std::string failover;
         int status = 0;
@@ -116,8 +117,13 @@ private:
             NDIlib_recv_source_info_t info;
             NDIlib_recv_get_source_info(m_receiver, &info);
             const auto now = Clock::now();
-            if (info.connected && !connected && info.name[0] != '\0') {
+            // A receiver moving between sources (failover and back) may do so between two looks:
+            // a new source counts as a new connection.
+            const std::string source = std::string(info.name) + " " + info.address;
+            if (info.connected && info.name[0] != '\0' &&
+                (!connected || source != connected_source)) {
                 connected = true;
+                connected_source = source;
                 if (!ever_connected) {
                     ever_connected = true;
                     connected_at = now;

@@ -190,8 +190,8 @@ protected:
     static std::string alsa_config(const std::string& root)
     {
         const std::string command = "bash -c 'source \"$0\"/scripts/lib/board-audio.sh && "
-                                    "board_audio_config \"$1\"' '" +
-                                    kSource + "' '" + root + "' >/dev/null";
+                                    "board_audio_config \"$1\" \"$2\"' '" +
+                                    kSource + "' '" + root + "' '" + kBin + "' >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0);
         std::filesystem::create_directories(root + "/dev");
         std::filesystem::create_directories(root + "/run");
@@ -270,13 +270,21 @@ TEST_F(AudioOnBoard, MainSenderGetsTheAudioWhileTheSettingsRouteItThere)
     EXPECT_TRUE(take_blocks(m_main_receiver.get(), main, 20));
 }
 
-TEST_F(AudioOnBoard, CaptureGoesOnAfterAnUnderrunAndAStopEndsAReadTheSourceNeverAnswers)
+TEST_F(AudioOnBoard, CaptureGoesOnAfterAnUnderrunAndAnOverrunAndAStopEndsAReadTheSourceNeverAnswers)
 {
     m_tx.start_audio();
     Received received;
     ASSERT_TRUE(take_blocks(m_comms_receiver.get(), received, 10));
     ASSERT_EQ(m_sim.command("underrun 50"), "ok skipping 50 blocks");
     EXPECT_TRUE(take_blocks(m_comms_receiver.get(), received, 100));
+    // The device's next read returns -EPIPE: recovered in place, not by opening it again.
+    {
+        const vantor::test::StdoutCapture printed;
+        ASSERT_EQ(m_sim.command("overrun"), "ok overrun at the next period");
+        EXPECT_TRUE(take_blocks(m_comms_receiver.get(), received, 100));
+        EXPECT_EQ(printed.lines_with("opening it again").size(), 0U) << printed.text();
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_root / "/dev/vtrheadsetsnd.overrun"));
 
     // The source stops delivering: the thread's read blocks for good; the stop still ends it.
     ASSERT_EQ(m_sim.command("stop"), "ok stopped");
@@ -285,13 +293,38 @@ TEST_F(AudioOnBoard, CaptureGoesOnAfterAnUnderrunAndAStopEndsAReadTheSourceNever
         m_tx.stop_audio();
         stopped.store(true);
     });
-    const bool ended = wait_until([&] { return stopped.load(); }, 10s);
+    // Within one wait of the read and the stop's grace, with room for a loaded machine.
+    const bool ended = wait_until([&] { return stopped.load(); }, 2s);
     EXPECT_TRUE(ended) << "the stop waited on the source";
     if (!ended) {
         m_sim.command("resume");
     }
     stopper.join();
     EXPECT_FALSE(m_tx.send_audio_frame_thread.joinable());
+}
+
+// Whether this process has `path` open.
+bool holds_open(const std::string& path)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(AudioOnBoard, LostDeviceIsClosedAndOpenedAgainOnceItIsBack)
+{
+    m_tx.start_audio();
+    Received received;
+    ASSERT_TRUE(take_blocks(m_comms_receiver.get(), received, 10));
+    const std::string fifo = m_root / "/dev/vtrheadsetsnd";
+    ASSERT_EQ(m_sim.command("unplug"), "ok unplugged");
+    EXPECT_TRUE(wait_until([&] { return !holds_open(fifo); }));
+    ASSERT_EQ(m_sim.command("replug"), "ok plugged in");
+    EXPECT_TRUE(take_blocks(m_comms_receiver.get(), received, 50));
 }
 
 // The board's device (a file plugin over a null device) would otherwise take its largest buffer,
