@@ -150,8 +150,8 @@ int main(int argc, char** argv)
                 const auto since = sent[static_cast<std::size_t>(i)];
                 if (!reached(command.packet, since, at)) {
                     ++missed;
-                } else if (i + cycle < commands &&
-                           at >= sent[static_cast<std::size_t>(i + cycle)]) {
+                } else if (i + cycle < commands && at >= sent[static_cast<std::size_t>(i) +
+                                                              static_cast<std::size_t>(cycle)]) {
                     ++replaced;  // the packet found is that of the next command of its kind
                 } else {
                     latencies.push_back(
