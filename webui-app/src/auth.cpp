@@ -126,7 +126,7 @@ long LoginLimiter::wait_seconds(webui_clock::time_point now)
         return 0;
     }
     const auto left = kWindow - (now - m_failures.front());
-    return std::chrono::duration_cast<std::chrono::seconds>(left).count() + 1;
+    return std::chrono::ceil<std::chrono::seconds>(left).count();
 }
 
 void LoginLimiter::failed(webui_clock::time_point now)
