@@ -52,6 +52,21 @@ TEST(WebUiDashboard, ReadsWhatEncoderAppWritesIntoItsPipe)
     (void)feed.status(last);
     EXPECT_EQ(last, first + 3);
     EXPECT_FALSE(feed.wait_newer(last, std::chrono::milliseconds(10)));
+    // A writer that raced the start and put a plain file in the FIFO's place: its object is
+    // taken and the FIFO comes back.
+    write_text(root / kDashboardPipe, R"({"dashboard_vid_input":"720p50-422"})");
+    EXPECT_TRUE(wait_until([&] {
+        uint64_t sequence = 0;
+        struct stat now {};
+        return feed.status(sequence) == "720p50-422" &&
+               ::stat((root / kDashboardPipe).c_str(), &now) == 0 && S_ISFIFO(now.st_mode);
+    }));
+    ASSERT_TRUE(write_webui_status("1080p59.94-422"));
+    EXPECT_TRUE(wait_until([&] {
+        uint64_t sequence = 0;
+        return feed.status(sequence) == "1080p59.94-422";
+    }));
+    (void)feed.status(last);
     // A malformed object changes nothing.
     feed.take("{\"other\":\"x\"}");
     EXPECT_EQ(feed.status(last), "1080p59.94-422");

@@ -25,34 +25,53 @@ DashboardFeed::~DashboardFeed()
     stop();
 }
 
-bool DashboardFeed::start()
+// Makes the path a FIFO of this reader and opens it; -1 on failure. A plain file found there (an
+// object encoder-app wrote while no reader was up) is taken first. The FIFO is made under a
+// temporary name and renamed into place, so a writer never finds the path missing.
+int DashboardFeed::install_pipe(ino_t& inode)
 {
     const std::string path = vantor::board_path(kDashboardPipe);
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !S_ISFIFO(st.st_mode)) {
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         std::string text;
-        if (S_ISREG(st.st_mode) && vantor::read_file(path, text)) {
+        if (vantor::read_file(path, text)) {
             take(text);
         }
-        ::unlink(path.c_str());
     }
-    if (::mkfifo(path.c_str(), 0622) != 0 && errno != EEXIST) {
+    const std::string temporary = path + ".webui-new";
+    ::unlink(temporary.c_str());
+    if (::mkfifo(temporary.c_str(), 0622) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
         std::printf("webui-app: cannot make the dashboard pipe %s: %s\n", path.c_str(),
                     std::strerror(errno));
-        return false;
+        ::unlink(temporary.c_str());
+        return -1;
     }
     // Read and write: the FIFO never reports end-of-file between writers, and opening never blocks.
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
         std::printf("webui-app: cannot open the dashboard pipe %s: %s\n", path.c_str(),
                     std::strerror(errno));
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    inode = st.st_ino;
+    return fd;
+}
+
+bool DashboardFeed::start()
+{
+    ino_t inode = 0;
+    const int fd = install_pipe(inode);
+    if (fd < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0) {
         if (fd >= 0) {
             ::close(fd);
         }
         return false;
     }
     m_running = true;
-    m_thread = std::thread([this, fd] { run(fd); });
+    m_thread = std::thread([this, fd, inode] { run(fd, inode); });
     return true;
 }
 
@@ -72,13 +91,27 @@ void DashboardFeed::stop()
     }
 }
 
-void DashboardFeed::run(int raw_fd)
+void DashboardFeed::run(int raw_fd, ino_t inode)
 {
-    const vantor::UniqueFd fd(raw_fd);
+    vantor::UniqueFd fd(raw_fd);
     std::string pending;
     while (m_running) {
         pollfd fds[2] = {{fd.get(), POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, 1000) <= 0 || (fds[1].revents & POLLIN) != 0) {
+        const int ready = ::poll(fds, 2, 1000);
+        if (ready == 0) {
+            // A writer that found no FIFO (a race with the start) replaced it with a plain file:
+            // take its object and put the FIFO back.
+            struct stat st {};
+            const std::string path = vantor::board_path(kDashboardPipe);
+            if (::lstat(path.c_str(), &st) != 0 || st.st_ino != inode || !S_ISFIFO(st.st_mode)) {
+                const int replaced = install_pipe(inode);
+                if (replaced >= 0) {
+                    fd.reset(replaced);
+                }
+            }
+            continue;
+        }
+        if (ready < 0 || (fds[1].revents & POLLIN) != 0) {
             continue;
         }
         char buffer[512];

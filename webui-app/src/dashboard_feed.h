@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -35,7 +37,8 @@ public:
     void take(const std::string& object);
 
 private:
-    void run(int fd);
+    int install_pipe(ino_t& inode);
+    void run(int fd, ino_t inode);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
