@@ -141,8 +141,9 @@ TEST_F(WebUiHandler, RefusesRequestsWithoutSessionOrToken)
     EXPECT_EQ(call("GET", "/api/values/camera").status, 401);
     EXPECT_EQ(call("GET", "/api/events").status, 401);
     cookies = session_cookies;
-    EXPECT_EQ(call("POST", "/api/values/camera", std::string(kMaxRequestBody + 1, 'x'), csrf).status,
-              413);
+    EXPECT_EQ(
+        call("POST", "/api/values/camera", std::string(kMaxRequestBody + 1, 'x'), csrf).status,
+        413);
     EXPECT_EQ(call("POST", "/api/values/camera", "%zz=1", csrf).status, 400);
     EXPECT_EQ(call("DELETE", "/api/state").status, 405);
     // Logged out, the same cookie opens nothing.
@@ -179,10 +180,9 @@ TEST_F(WebUiHandler, ServesOnlyPlainFilesOfThePageFolder)
         const char* path;
         int status;
     } cases[] = {
-        {"/", 200},           {"/app.js", 200},         {"/index.html", 200},
-        {"/link.js", 404},    {"/pipe.js", 404},        {"/sub/app.js", 404},
-        {"/../app.js", 404},  {"/..%2fapp.js", 404},    {"/APP.js", 404},
-        {"/app.js.bak", 404}, {"/.app.js", 404},        {"app.js", 404},
+        {"/", 200},           {"/app.js", 200},      {"/index.html", 200}, {"/link.js", 404},
+        {"/pipe.js", 404},    {"/sub/app.js", 404},  {"/../app.js", 404},  {"/..%2fapp.js", 404},
+        {"/APP.js", 404},     {"/app.js.bak", 404},  {"/.app.js", 404},    {"app.js", 404},
         {"/missing.js", 404}, {"//etc/passwd", 404},
     };
     for (const auto& c : cases) {

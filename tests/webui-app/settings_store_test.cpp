@@ -64,7 +64,8 @@ TEST(WebUiCatalog, OffersExactlyWhatTheCodecsAccept)
     }
     // The combined-only labels are never offered.
     EXPECT_EQ(find_control("camera", "/etc/vantor-pic-setup.json", "Picture_TWOTHREEDNR"), nullptr);
-    EXPECT_EQ(control("video", "/etc/vantor-enc1-settings.json", "VideoFormat").choices.size(), 19U);
+    EXPECT_EQ(control("video", "/etc/vantor-enc1-settings.json", "VideoFormat").choices.size(),
+              19U);
 }
 
 TEST(WebUiCatalog, RefusesValuesOutsideTheBinding)
@@ -77,15 +78,19 @@ TEST(WebUiCatalog, RefusesValuesOutsideTheBinding)
         const char* value;
         bool accepted;
     } cases[] = {
-        {red, "255", true},  {red, "256", false},   {red, "-1", false},  {red, "07", false},
-        {red, "7x", false},  {red, "", false},      {red, " 7", false},  {mode, "ATW", true},
-        {mode, "atw", false}, {mode, "NULL", false}, {name, "Studio A", true},
-        {name, "a\"b", false}, {name, "a\\b", false}, {name, std::string(64, 'x').c_str(), false},
+        {red, "255", true},       {red, "256", false},
+        {red, "-1", false},       {red, "07", false},
+        {red, "7x", false},       {red, "", false},
+        {red, " 7", false},       {mode, "ATW", true},
+        {mode, "atw", false},     {mode, "NULL", false},
+        {name, "Studio A", true}, {name, "a\"b", false},
+        {name, "a\\b", false},    {name, std::string(64, 'x').c_str(), false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(check_control_value(c.control, c.value).empty(), c.accepted) << c.value;
     }
-    EXPECT_EQ(check_control_value(red, "300"), "RedGain: \"300\" is not a whole number from 0 to 255");
+    EXPECT_EQ(check_control_value(red, "300"),
+              "RedGain: \"300\" is not a whole number from 0 to 255");
 }
 
 TEST(WebUiSettingsWrite, ChangesOnlyItsKeysOrNothing)
@@ -99,7 +104,9 @@ TEST(WebUiSettingsWrite, ChangesOnlyItsKeysOrNothing)
         const char* page;
         setting_pairs values;
     } refused[] = {
-        {"a bad value among good ones", "camera", {{wb + "WbMode", "ATW"}, {wb + "RedGain", "999"}}},
+        {"a bad value among good ones",
+         "camera",
+         {{wb + "WbMode", "ATW"}, {wb + "RedGain", "999"}}},
         {"a key of no control", "camera", {{wb + "Extra", "x"}}},
         {"a key of another page", "video", {{wb + "WbMode", "ATW"}}},
         {"a file of no control", "camera", {{"/etc/passwd|WbMode", "ATW"}}},

@@ -100,9 +100,11 @@ TEST(WebUiPtz, PressMovesReleaseStopsSilenceStops)
 
     PtzDriver ptz;
     ASSERT_TRUE(ptz.drive({-1, 1, 0, 0}));
-    EXPECT_EQ(next_message(), (std::vector<uint8_t>{0x81, 0x01, 0x06, 0x01, 20, 9, 0x01, 0x01, 0xFF}));
+    EXPECT_EQ(next_message(),
+              (std::vector<uint8_t>{0x81, 0x01, 0x06, 0x01, 20, 9, 0x01, 0x01, 0xFF}));
     ASSERT_TRUE(ptz.drive({0, 0, 0, 0}));
-    EXPECT_EQ(next_message(), (std::vector<uint8_t>{0x81, 0x01, 0x06, 0x01, 20, 9, 0x03, 0x03, 0xFF}));
+    EXPECT_EQ(next_message(),
+              (std::vector<uint8_t>{0x81, 0x01, 0x06, 0x01, 20, 9, 0x03, 0x03, 0xFF}));
     ASSERT_TRUE(ptz.drive({0, 0, 1, 0}));
     EXPECT_EQ(next_message(), (std::vector<uint8_t>{0x81, 0x01, 0x04, 0x07, 0x25, 0xFF}));
     // No refresh: the page is gone, the zoom stops by itself.

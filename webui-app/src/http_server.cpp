@@ -76,9 +76,8 @@ MHD_Result queue(MHD_Connection* connection, HttpServer& server, const http_resp
         response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 1024, &read_events,
                                                      new event_stream(&server), &free_events);
     } else {
-        response = MHD_create_response_from_buffer(head ? 0 : out.body.size(),
-                                                   const_cast<char*>(out.body.data()),
-                                                   MHD_RESPMEM_MUST_COPY);
+        response = MHD_create_response_from_buffer(
+            head ? 0 : out.body.size(), const_cast<char*>(out.body.data()), MHD_RESPMEM_MUST_COPY);
     }
     if (response == nullptr) {
         return MHD_NO;

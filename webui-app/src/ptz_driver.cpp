@@ -82,14 +82,15 @@ bool PtzDriver::send(const std::string& message)
         return false;
     }
     uint8_t datagram[VOIP_HEADER_LENGTH + VOIP_MESSAGE_MAX];
-    const int length =
-        voip_build(VOIP_VISCA_COMMAND, ++m_sequence, reinterpret_cast<const uint8_t*>(message.data()),
-                   static_cast<int>(message.size()), datagram, sizeof datagram);
+    const int length = voip_build(VOIP_VISCA_COMMAND, ++m_sequence,
+                                  reinterpret_cast<const uint8_t*>(message.data()),
+                                  static_cast<int>(message.size()), datagram, sizeof datagram);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(kViscaOverIpPort);
     const auto bound = vantor::bind_address();
-    to.sin_addr.s_addr = bound && vantor::is_loopback(*bound) ? bound->s_addr : htonl(INADDR_LOOPBACK);
+    to.sin_addr.s_addr =
+        bound && vantor::is_loopback(*bound) ? bound->s_addr : htonl(INADDR_LOOPBACK);
     // The camera's acknowledgements are not needed: drain them so the buffer never fills.
     char reply[64];
     while (::recv(m_socket, reply, sizeof reply, 0) > 0) {

@@ -1,7 +1,7 @@
 #include "request_handler.h"
 
-#include <ifaddrs.h>
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 
 #include <cstdlib>
@@ -144,7 +144,8 @@ std::string RequestHandler::dashboard_json() const
            ",\"format\":" + json_string(GetJsonString(enc, "VideoFormat")) +
            ",\"sampling\":" + json_string(GetJsonString(enc, "VideoSampleRate")) +
            ",\"sourceName\":" + json_string(GetJsonString(enc, "StreamName")) +
-           ",\"failoverSource\":" + json_string(first_line_of("/etc/vantor-source1-name-encfailover")) +
+           ",\"failoverSource\":" +
+           json_string(first_line_of("/etc/vantor-source1-name-encfailover")) +
            ",\"hostName\":" + json_string(first_line_of("/etc/hostname")) +
            ",\"address\":" + json_string(own_address()) +
            ",\"firmware\":" + json_string(first_line_of("/etc/vantor-firmware-version")) + "}";
@@ -183,7 +184,8 @@ http_response RequestHandler::login(const http_request& request, bool first)
         }
     }
     const std::string id = m_sessions.create(now);
-    http_response response = json_response(200, "{\"csrf\":" + json_string(m_sessions.touch(id, now)) + "}");
+    http_response response =
+        json_response(200, "{\"csrf\":" + json_string(m_sessions.touch(id, now)) + "}");
     response.headers.emplace_back("Set-Cookie", cookie_header(kSessionCookie, id, false));
     return response;
 }
@@ -205,9 +207,11 @@ http_response RequestHandler::api(const http_request& request)
         http_response response;
         if (login_token.size() != 64) {
             login_token = random_token(32);
-            response.headers.emplace_back("Set-Cookie", cookie_header(kLoginCookie, login_token, false));
+            response.headers.emplace_back("Set-Cookie",
+                                          cookie_header(kLoginCookie, login_token, false));
         }
-        response.body = std::string("{\"passwordSet\":") + (m_password.is_set() ? "true" : "false") +
+        response.body = std::string("{\"passwordSet\":") +
+                        (m_password.is_set() ? "true" : "false") +
                         ",\"loggedIn\":" + (logged_in ? "true" : "false") +
                         ",\"csrf\":" + json_string(logged_in ? session_csrf : login_token) + "}";
         return response;

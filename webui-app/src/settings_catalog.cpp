@@ -117,8 +117,7 @@ bool combined_round_trip(int part, long number)
 
 // The largest n >= 0 (or smallest n <= 0 with `step` -1) for which `ok` holds, searched by
 // doubling then halving: the accepted numbers of every codec are one run around 0.
-template <typename Ok>
-long run_end(Ok ok, long step)
+template <typename Ok> long run_end(Ok ok, long step)
 {
     long good = 0;
     long bad = step;
@@ -194,14 +193,15 @@ std::vector<page_control> build_controls()
     }
     controls.push_back(format);
     for (const plain_control& plain : kPlainControls) {
-        page_control control = make_control(plain.page, plain.group, plain.file, plain.key, plain.kind);
+        page_control control =
+            make_control(plain.page, plain.group, plain.file, plain.key, plain.kind);
         for (const char* choice : plain.choices) {
             control.choices.emplace_back(choice);
         }
         control.min = plain.min;
         control.max = plain.max;
-        control.max_length = plain.kind == control_kind::Text ? static_cast<std::size_t>(plain.max)
-                                                              : 0;
+        control.max_length =
+            plain.kind == control_kind::Text ? static_cast<std::size_t>(plain.max) : 0;
         if (std::string_view(plain.page) != "ptz") {
             controls.push_back(control);
         }
@@ -220,14 +220,16 @@ std::vector<page_control> build_controls()
             control.write = row.write;
             control.width = row.width;
             control.byte_mode = row.byte_mode;
-            control.combined_part = row.sync == webui_sync::FileOnly ? combined_part_of(row.key) : 0;
+            control.combined_part =
+                row.sync == webui_sync::FileOnly ? combined_part_of(row.key) : 0;
             describe_binding(control);
             controls.push_back(control);
         }
     }
     for (const plain_control& plain : kPlainControls) {
         if (std::string_view(plain.page) == "ptz") {
-            page_control control = make_control(plain.page, plain.group, plain.file, plain.key, plain.kind);
+            page_control control =
+                make_control(plain.page, plain.group, plain.file, plain.key, plain.kind);
             control.min = plain.min;
             control.max = plain.max;
             controls.push_back(control);
@@ -318,7 +320,8 @@ std::string page_controls_json()
     for (const page_control& control : page_controls()) {
         out += first ? "{" : ",{";
         first = false;
-        out += "\"page\":" + json_string(control.page) + ",\"group\":" + json_string(control.group) +
+        out += "\"page\":" + json_string(control.page) +
+               ",\"group\":" + json_string(control.group) +
                ",\"file\":" + json_string(control.file) + ",\"key\":" + json_string(control.key) +
                ",\"kind\":\"" + kind_name(control.kind) + "\"";
         if (control.kind == control_kind::Choice) {

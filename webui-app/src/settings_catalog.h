@@ -13,9 +13,9 @@
 enum class control_kind : uint8_t { Choice, Number, Text };
 
 struct page_control {
-    std::string page;  // "video", "audio", "camera", "ptz"
-    std::string group; // a heading on the page ("Exposure", "NDI", ...)
-    std::string file;  // the system path of the settings file
+    std::string page;   // "video", "audio", "camera", "ptz"
+    std::string group;  // a heading on the page ("Exposure", "NDI", ...)
+    std::string file;   // the system path of the settings file
     std::string key;
     control_kind kind = control_kind::Text;
     std::vector<std::string> choices;  // Choice: every text the firmware reads
