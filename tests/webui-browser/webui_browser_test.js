@@ -4,108 +4,20 @@
 // puppeteer-core.
 'use strict';
 
-const { spawn, execFileSync } = require('child_process');
-const fs = require('fs');
-const net = require('net');
-const os = require('os');
-const path = require('path');
+const { puppeteerOrSkip, sleep, waitFor, startBoard, launchBrowser, setFirstPassword } = require('./board');
 
-const here = __dirname;
-const sourceDir = process.env.VANTOR_SOURCE_DIR || path.resolve(here, '../..');
-const binDir = process.env.VANTOR_BIN_DIR || path.join(sourceDir, 'build/host/bin');
-const chromium = '/usr/bin/chromium';
+const puppeteer = puppeteerOrSkip();
 const password = 'studio-camera-1';
 
-function skip(reason) {
-  console.log('skipped: ' + reason);
-  process.exit(77);
-}
-
-if (!fs.existsSync(chromium)) skip('no ' + chromium + ' (scripts/setup installs chromium)');
-let puppeteer;
-try {
-  puppeteer = require('puppeteer-core');
-} catch (e) {
-  skip('puppeteer-core is not installed (scripts/setup runs npm ci in tests/webui-browser)');
-}
-
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-async function waitFor(what, check, deadlineMs = 20000) {
-  const end = Date.now() + deadlineMs;
-  let last;
-  for (;;) {
-    last = await check();
-    if (last) return last;
-    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
-    await sleep(100);
-  }
-}
-
-function readFacts(file) {
-  const facts = {};
-  if (!fs.existsSync(file)) return facts;
-  for (const line of fs.readFileSync(file, 'utf8').split('\n')) {
-    const eq = line.indexOf('=');
-    if (eq > 0) facts[line.slice(0, eq)] = line.slice(eq + 1).replace(/^'(.*)'$/, '$1');
-  }
-  return facts;
-}
-
-// One command to a simulator's control socket; resolves with its answer.
-function control(socketPath, command) {
-  return new Promise((resolve, reject) => {
-    const socket = net.createConnection(socketPath);
-    let answer = '';
-    socket.on('data', (data) => {
-      answer += data.toString();
-      if (/(^|\n)(ok|error: [^\n]*)\n$/.test(answer)) {
-        socket.end();
-        resolve(answer);
-      }
-    });
-    socket.on('error', reject);
-    socket.write(command + '\n');
-  });
-}
-
-const hex = (text) => text.replace(/\s+/g, ' ').trim().toUpperCase();
-
 async function main() {
-  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'vantor-webui-test.'));
-  const log = fs.openSync(path.join(root, 'run.log'), 'w');
-  const board = spawn(path.join(sourceDir, 'scripts/run'),
-    ['--bin', binDir, '--no-status', '--root', path.join(root, 'board'), '--duration', '600'],
-    { stdio: ['ignore', log, log], detached: true });
-  let boardEnded = false;
-  board.on('exit', () => { boardEnded = true; });
+  const board = await startBoard();
+  const { url } = board;
+  const history = board.history;
+  const visca = board.visca;
   let browser;
   const results = [];
   try {
-    const envFile = path.join(root, 'board/run/board.env');
-    const facts = await waitFor('the board and its web page', () => {
-      if (boardEnded) throw new Error('scripts/run ended early: ' + fs.readFileSync(path.join(root, 'run.log'), 'utf8').slice(-2000));
-      const f = readFacts(envFile);
-      return f.BOARD_WEBUI_URL && f.BOARD_NDI_ADDRESS !== undefined ? f : null;
-    }, 120000);
-    const url = facts.BOARD_WEBUI_URL;
-    const studio = facts.BOARD_STUDIO_NETNS || '';
-    const camera = facts.BOARD_CAMERA_SIM_CONTROL;
-    const history = async () => hex(await control(camera, 'history'));
-    const visca = (bytes) => {
-      const argv = [path.join(binDir, 'visca-ip'), facts.BOARD_CAMERA_ADDRESS, bytes];
-      return studio ? execFileSync('ip', ['netns', 'exec', studio, ...argv]) : execFileSync(argv[0], argv.slice(1));
-    };
-
-    browser = await puppeteer.launch({
-      executablePath: path.join(here, 'chromium-in-netns'),
-      pipe: true,
-      headless: true,
-      env: Object.assign({}, process.env, { WEBUI_TEST_NETNS: studio }),
-      userDataDir: fs.mkdtempSync(path.join(root, 'chromium.')),
-      args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-        '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    });
+    browser = await launchBrowser(puppeteer, board);
     const page = await browser.newPage();
     const step = async (name, body) => {
       const started = Date.now();
@@ -123,13 +35,7 @@ async function main() {
     const wb = '[data-key="/etc/vantor-wb-setup.json|WbMode"]';
 
     await step('first visit sets the password and logs in', async () => {
-      await page.goto(url);
-      await page.waitForSelector('#login:not([hidden])');
-      if (!(await message('login-title')).includes('Set the administrator password')) throw new Error('no first-visit form');
-      await page.type('#password', password);
-      await page.type('#password2', password);
-      await page.click('#login-button');
-      await page.waitForSelector('body[data-ready="1"]');
+      await setFirstPassword(page, url, password);
     });
 
     await step('log out, then log in with the password', async () => {
@@ -157,11 +63,10 @@ async function main() {
 
     await step('white balance from the page reaches the camera', async () => {
       // Until its first synchronisation the camera overwrites the files: wait for it.
-      const appLog = path.join(root, 'board/var/log/encoder-app.log');
-      await waitFor('the first synchronisation', () => fs.readFileSync(appLog, 'utf8').includes('over write UI WbMode'), 30000);
+      await waitFor('the first synchronisation', () => board.appLog().includes('over write UI WbMode'), 30000);
       await page.click('nav [data-page="camera"]');
       await page.waitForSelector(wb);
-      await control(camera, 'clear');
+      await board.camera('clear');
       await page.select(wb, 'INDOOR');
       await page.click('#save-camera');
       await waitFor('"saved"', async () => (await message('message-camera')) === 'saved');
@@ -187,7 +92,7 @@ async function main() {
 
     await step('joystick: press moves, release stops', async () => {
       await page.click('nav [data-page="ptz"]');
-      await control(camera, 'clear');
+      await board.camera('clear');
       const button = await page.$('#ptz-right');
       const box = await button.boundingBox();
       await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
@@ -198,7 +103,7 @@ async function main() {
     });
 
     await step('preset store and recall', async () => {
-      await control(camera, 'clear');
+      await board.camera('clear');
       await page.select('#preset', '2');
       await page.click('#preset-store');
       await waitFor('preset 2 stored', async () => (await history()).includes('81 01 04 3F 01 01 FF'));
@@ -235,15 +140,7 @@ async function main() {
     });
   } finally {
     if (browser) await browser.close();
-    if (!boardEnded) {
-      board.kill('SIGTERM');
-      const end = Date.now() + 90000;
-      while (!boardEnded && Date.now() < end) await sleep(100);
-      if (!boardEnded) process.kill(-board.pid, 'SIGKILL');
-    }
-    fs.closeSync(log);
-    if (results.every((r) => r.ok) && results.length > 0) fs.rmSync(root, { recursive: true, force: true });
-    else console.log('board log: ' + path.join(root, 'run.log'));
+    await board.stop(!(results.length > 0 && results.every((r) => r.ok)));
   }
   const failed = results.filter((r) => !r.ok).length;
   console.log('webui-browser: ' + (results.length - failed) + ' passed, ' + failed + ' failed');
