@@ -75,7 +75,7 @@ TEST(WebUiCatalog, RefusesValuesOutsideTheBinding)
     const page_control& name = control("video", "/etc/vantor-enc1-settings.json", "StreamName");
     const struct {
         const page_control& control;
-        const char* value;
+        std::string value;
         bool accepted;
     } cases[] = {
         {red, "255", true},       {red, "256", false},
@@ -84,7 +84,7 @@ TEST(WebUiCatalog, RefusesValuesOutsideTheBinding)
         {red, " 7", false},       {mode, "ATW", true},
         {mode, "atw", false},     {mode, "NULL", false},
         {name, "Studio A", true}, {name, "a\"b", false},
-        {name, "a\\b", false},    {name, std::string(64, 'x').c_str(), false},
+        {name, "a\\b", false},    {name, std::string(64, 'x'), false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(check_control_value(c.control, c.value).empty(), c.accepted) << c.value;

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "HelperLib/HelperLib.h"
@@ -62,10 +63,11 @@ std::string own_address()
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
             continue;
         }
-        const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        sockaddr_in address{};
+        std::memcpy(&address, entry->ifa_addr, sizeof address);
         char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
-        const bool loopback = (ntohl(address->sin_addr.s_addr) >> 24) == 127;
+        ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+        const bool loopback = (ntohl(address.sin_addr.s_addr) >> 24) == 127;
         if (chosen.empty() || !loopback) {
             chosen = text;
         }
