@@ -60,7 +60,7 @@ struct Fixture {
     }
     static std::string csrf_of(const http_response& response)
     {
-        const std::size_t at = response.body.find("\"csrf\":\"");
+        const std::size_t at = response.body.find(R"("csrf":")");
         return at == std::string::npos ? "" : response.body.substr(at + 8, 64);
     }
 };

@@ -34,7 +34,7 @@ std::string set_cookie(const http_response& response)
 
 std::string csrf_of(const http_response& response)
 {
-    const std::size_t at = response.body.find("\"csrf\":\"");
+    const std::size_t at = response.body.find(R"("csrf":")");
     return at == std::string::npos ? "" : response.body.substr(at + 8, 64);
 }
 

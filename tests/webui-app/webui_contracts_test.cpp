@@ -68,7 +68,7 @@ TEST(WebUiDashboard, ReadsWhatEncoderAppWritesIntoItsPipe)
     }));
     (void)feed.status(last);
     // A malformed object changes nothing.
-    feed.take("{\"other\":\"x\"}");
+    feed.take(R"({"other":"x"})");
     EXPECT_EQ(feed.status(last), "1080p59.94-422");
     feed.stop();
 }

@@ -3,7 +3,9 @@
 // dashboard pipe and drives PTZ moves through the camera's VISCA-over-IP service. Ends on SIGINT or
 // SIGTERM with status 0.
 #include <arpa/inet.h>
-#include <signal.h>
+#include <pthread.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>

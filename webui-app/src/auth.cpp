@@ -12,7 +12,7 @@ namespace {
 // Argon2id cost: 3 passes over 8 MiB. libsodium's interactive limit (64 MiB) is more than the
 // camera's web UI may take; 8 MiB keeps a login around a quarter of a second on the target.
 constexpr unsigned long long kOpsLimit = 3;
-constexpr std::size_t kMemLimit = 8U * 1024U * 1024U;
+constexpr std::size_t kMemLimit = std::size_t{8} * 1024 * 1024;
 
 bool sodium_ready()
 {
@@ -145,7 +145,7 @@ std::string random_token(std::size_t bytes)
     randombytes_buf(raw.data(), raw.size());
     std::vector<char> hex(bytes * 2 + 1);
     sodium_bin2hex(hex.data(), hex.size(), raw.data(), raw.size());
-    return std::string(hex.data());
+    return {hex.data()};
 }
 
 bool tokens_equal(const std::string& a, const std::string& b)

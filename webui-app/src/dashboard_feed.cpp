@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr const char* kPrefix = "{\"dashboard_vid_input\":\"";
+constexpr const char* kPrefix = R"({"dashboard_vid_input":")";
 constexpr std::size_t kMaxPending = 4096;  // an object never comes near; a flood is dropped
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <microhttpd.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -58,7 +59,7 @@ ssize_t read_events(void* cls, uint64_t /*pos*/, char* buffer, size_t max)
         }
     }
     const std::size_t n = std::min(max, stream->pending.size());
-    std::memcpy(buffer, stream->pending.data(), n);
+    std::copy_n(stream->pending.data(), n, buffer);
     stream->pending.erase(0, n);
     return static_cast<ssize_t>(n);
 }

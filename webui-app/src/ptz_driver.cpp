@@ -36,8 +36,8 @@ char direction_byte(int direction, bool positive_is_one)
 
 std::string zoom_focus_message(char id, int direction, int speed)
 {
-    const char value =
-        direction == 0 ? 0x00 : static_cast<char>((direction > 0 ? 0x20 : 0x30) | (speed & 0x07));
+    const int code = direction == 0 ? 0x00 : (direction > 0 ? 0x20 : 0x30) | (speed & 0x07);
+    const auto value = static_cast<char>(code);
     return std::string{'\x81', 0x01, 0x04, id, value, '\xFF'};
 }
 

@@ -323,7 +323,7 @@ std::string page_controls_json()
         out += "\"page\":" + json_string(control.page) +
                ",\"group\":" + json_string(control.group) +
                ",\"file\":" + json_string(control.file) + ",\"key\":" + json_string(control.key) +
-               ",\"kind\":\"" + kind_name(control.kind) + "\"";
+               R"(,"kind":")" + kind_name(control.kind) + "\"";
         if (control.kind == control_kind::Choice) {
             out += ",\"choices\":[";
             for (std::size_t i = 0; i < control.choices.size(); ++i) {

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr off_t kMaxFile = 1024 * 1024;
+constexpr off_t kMaxFile = off_t{1024} * 1024;
 
 struct file_type {
     const char* extension;
