@@ -59,3 +59,10 @@ board_webui_ended() {
   say "webui-app ended early; the end of its log:"
   tail -n 20 "$log_dir/webui-app.log"
 }
+
+# board_webui_screenshots FOLDER: a picture of each page (webui-<page>.png) for --demo; sets the
+# fresh board's password to "demo-password". False when they could not be taken.
+board_webui_screenshots() {
+  command -v node >/dev/null 2>&1 &&
+    timeout 120 node "$source_dir/tests/webui-browser/screenshots.js" "$root" "$1" >>"$1/demo.log" 2>&1
+}

@@ -140,4 +140,4 @@ async function setFirstPassword(page, url, password) {
   await page.waitForSelector('body[data-ready="1"]');
 }
 
-module.exports = { puppeteerOrSkip, sleep, waitFor, startBoard, launchBrowser, setFirstPassword };
+module.exports = { puppeteerOrSkip, sleep, waitFor, readFacts, startBoard, launchBrowser, setFirstPassword };
