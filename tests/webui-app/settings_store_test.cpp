@@ -16,8 +16,13 @@ using vantor::test::TempBoardRoot;
 using vantor::test::write_text;
 
 constexpr const char* kWb = "/etc/vantor-wb-setup.json";
-constexpr const char* kWbText =
-    "{\n  \"WbMode\":\"AUTO\", \"RedGain\":\"128\",\"Extra\":\"kept\",\"Select\":\"STD\"}\n";
+
+// The white-balance file with these three values; the blank, line ends and "Extra" must survive.
+std::string wb_text(const char* mode, const char* red, const char* select)
+{
+    return std::string("{\n  \"WbMode\":\"") + mode + "\", \"RedGain\":\"" + red +
+           "\",\"Extra\":\"kept\",\"Select\":\"" + select + "\"}\n";
+}
 
 const page_control& control(const char* page, const char* file, const char* key)
 {
@@ -93,12 +98,21 @@ TEST(WebUiCatalog, RefusesValuesOutsideTheBinding)
               "RedGain: \"300\" is not a whole number from 0 to 255");
 }
 
-TEST(WebUiSettingsWrite, ChangesOnlyItsKeysOrNothing)
-{
+class WebUiSettingsWrite : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root.make_dir("/etc");
+        write_text(root / kWb, wb_text("AUTO", "128", "STD"));
+    }
+    std::string file() const { return read_text(root / kWb); }
+
     TempBoardRoot root;
-    root.make_dir("/etc");
-    write_text(root / kWb, kWbText);
     const std::string wb = std::string(kWb) + "|";
+};
+
+TEST_F(WebUiSettingsWrite, ChangesOnlyItsKeysOrNothing)
+{
     const struct {
         const char* what;
         const char* page;
@@ -117,22 +131,16 @@ TEST(WebUiSettingsWrite, ChangesOnlyItsKeysOrNothing)
         const settings_write_result result = write_page_values(c.page, c.values);
         EXPECT_FALSE(result.ok) << c.what;
         EXPECT_FALSE(result.message.empty()) << c.what;
-        EXPECT_EQ(read_text(root / kWb), kWbText) << c.what;
+        EXPECT_EQ(file(), wb_text("AUTO", "128", "STD")) << c.what;
     }
     const settings_write_result saved =
         write_page_values("camera", {{wb + "WbMode", "SLV-OUTDOOR-AUTO"}, {wb + "RedGain", "7"}});
     EXPECT_TRUE(saved.ok) << saved.message;
-    EXPECT_EQ(read_text(root / kWb),
-              "{\n  \"WbMode\":\"SLV-OUTDOOR-AUTO\", \"RedGain\":\"7\",\"Extra\":\"kept\","
-              "\"Select\":\"STD\"}\n");
+    EXPECT_EQ(file(), wb_text("SLV-OUTDOOR-AUTO", "7", "STD"));
 }
 
-TEST(WebUiSettingsWrite, TwoWritersAtOnceLoseNothing)
+TEST_F(WebUiSettingsWrite, TwoWritersAtOnceLoseNothing)
 {
-    TempBoardRoot root;
-    root.make_dir("/etc");
-    write_text(root / kWb, kWbText);
-    const std::string wb = std::string(kWb) + "|";
     constexpr int kRounds = 100;
     std::thread red([&] {
         for (int i = 0; i < kRounds; ++i) {
@@ -144,9 +152,7 @@ TEST(WebUiSettingsWrite, TwoWritersAtOnceLoseNothing)
         EXPECT_TRUE(write_page_values("camera", {{wb + "Select", select}}).ok);
     }
     red.join();
-    EXPECT_EQ(read_text(root / kWb),
-              "{\n  \"WbMode\":\"AUTO\", \"RedGain\":\"99\",\"Extra\":\"kept\","
-              "\"Select\":\"FL LIGHT\"}\n");
+    EXPECT_EQ(file(), wb_text("AUTO", "99", "FL LIGHT"));
 }
 
 }  // namespace
