@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     std::string text;
     if (!vantor::read_file(vantor::board_path(kWb), text) || text.size() < 20 ||
-        text.compare(0, 11, "{\"WbMode\":\"") != 0 || text.back() != '}') {
+        text.compare(0, 11, R"({"WbMode":")") != 0 || text.back() != '}') {
         std::abort();  // the file's structure broken by a write
     }
     if (request.path == "/api/logout" && response.status == 200) {
