@@ -20,8 +20,8 @@ constexpr const char* kWb = "/etc/vantor-wb-setup.json";
 // The white-balance file with these three values; the blank, line ends and "Extra" must survive.
 std::string wb_text(const char* mode, const char* red, const char* select)
 {
-    return std::string("{\n  \"WbMode\":\"") + mode + "\", \"RedGain\":\"" + red +
-           "\",\"Extra\":\"kept\",\"Select\":\"" + select + "\"}\n";
+    return std::string("{\n  \"WbMode\":\"") + mode + R"(", "RedGain":")" + red +
+           R"(","Extra":"kept","Select":")" + select + "\"}\n";
 }
 
 const page_control& control(const char* page, const char* file, const char* key)
