@@ -1,6 +1,7 @@
 #include "main/av_settings.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 
 #include "HelperLib/HelperLib.h"
@@ -51,6 +52,11 @@ video_format_codes video_format_from_text(const std::string& text)
         }
     }
     return {static_cast<int>(kDefaultFormat), static_cast<int>(kDefaultFormat)};
+}
+
+const char* video_format_text(std::size_t index)
+{
+    return index < std::size(kFormats) ? kFormats[index].text : nullptr;
 }
 
 int encoder_420_for_format(int vid_format, int sr_420_en)

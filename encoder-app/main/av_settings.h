@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The audio/video settings the main loop works from, read from the web UI's settings files.
@@ -26,6 +27,10 @@ struct video_format_codes {
 // Exact, case-sensitive match against the format table; any other text (including "NULL" for a
 // missing file or key) gives 1080p59.94 (42) for both.
 video_format_codes video_format_from_text(const std::string& text);
+
+// The "VideoFormat" texts of the format table, in table order: entry `index`, or nullptr past the
+// last one. The web UI offers exactly these.
+const char* video_format_text(std::size_t index);
 
 // The program chroma for a start with working code `vid_format`: 1 (4:2:0) only when the sampling
 // setting asks for it and the format is a 2160-line one (codes 49-53), else 0 (4:2:2).

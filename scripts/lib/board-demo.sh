@@ -252,6 +252,11 @@ board_demo_run() {
   [ "$reply" = ok ] && [ -s "$demo_dir/osd.png" ] && outcome=0
   demo_step "OSD picture" "$outcome" "fpga-sim: $reply"
 
+  # The web page, one picture a page.
+  outcome=1
+  board_webui_screenshots "$demo_dir" && outcome=0
+  demo_step "web page pictures" "$outcome" "webui-dashboard.png, webui-video.png, webui-audio.png, webui-camera.png, webui-ptz.png"
+
   echo "demo: $demo_passed of $demo_steps steps came back as expected" | tee -a "$demo_log"
-  say "demo: $demo_dir/program.png, preview.png, osd.png and demo.log"
+  say "demo: $demo_dir/program.png, preview.png, osd.png, webui-*.png and demo.log"
 }

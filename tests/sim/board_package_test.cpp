@@ -49,9 +49,13 @@ TEST(BoardPackage, HoldsTheBoardFilesAndRunsUnpackedOnTheBoard)
     const Entry entries[] = {
         {"/usr/bin/encoder-app", false},
         {"/usr/bin/platform-app", false},
+        {"/usr/bin/webui-app", false},
+        {"/usr/share/vantor-webui/index.html", false},
         {"/lib/systemd/system/vantor-encoder.service", false},
         {"/lib/systemd/system/vantor-platform.service", false},
+        {"/lib/systemd/system/vantor-webui.service", false},
         {"/etc/init.d/S90vantor", true},
+        {"/etc/init.d/S91vantor-webui", true},
         {"/etc/vantor-enc1-settings.json", true},
         {"/etc/vantor-audio-settings.json", true},
         {"/etc/vantor-ptz-settings.json", true},
@@ -74,9 +78,10 @@ TEST(BoardPackage, HoldsTheBoardFilesAndRunsUnpackedOnTheBoard)
     ASSERT_EQ(unpacked.status, 0) << unpacked.output;
     const std::string programs = dir / "bin";
     ASSERT_EQ(::mkdir(programs.c_str(), 0755), 0);
-    for (const std::string name : {"encoder-app", "platform-app", "camera-sim", "speedhq-sim",
-                                   "audio-sim", "ndi-monitor", "visca-ip", "fpga-sim"}) {
-        const bool shipped = name == "encoder-app" || name == "platform-app";
+    for (const std::string name :
+         {"encoder-app", "platform-app", "camera-sim", "speedhq-sim", "audio-sim", "ndi-monitor",
+          "visca-ip", "fpga-sim", "webui-app"}) {
+        const bool shipped = name == "encoder-app" || name == "platform-app" || name == "webui-app";
         std::string from = shipped ? root + "/usr/bin/" : kBin + "/";
         from += name;
         std::string link = programs + "/";
