@@ -67,7 +67,8 @@ void expect_demo_passes(const std::vector<std::string>& args, std::chrono::secon
     EXPECT_EQ(steps,
               "ndi pan;ndi tilt;ndi zoom;ndi store preset;ndi recall preset;visca pan;visca tilt;"
               "visca zoom;visca store preset;visca recall preset;format 720p59.94;program picture;"
-              "preview picture;tally program;tally preview;tally off;menu text;OSD picture;");
+              "preview picture;tally program;tally preview;tally off;menu text;OSD picture;"
+              "web page pictures;");
     EXPECT_NE(log.find("demo: " + std::to_string(passed) + " of " + std::to_string(passed) +
                        " steps came back as expected"),
               std::string::npos)
