@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "Processing.NDI.Lib.h"
 #include "dashboard_feed.h"
 #include "http_server.h"
-#include "Processing.NDI.Lib.h"
 #include "preview_feed.h"
 #include "ptz_driver.h"
 #include "request_handler.h"

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <utility>
 
+#include "HelperLib/HelperLib.h"
 #include "NdiTransmitter/ndi_sender_config.h"
 #include "Processing.NDI.Lib.h"
 #include "preview_jpeg.h"
-#include "HelperLib/HelperLib.h"
 
 namespace {
 
@@ -27,7 +27,10 @@ bool speedhq_layout(const NDIlib_video_frame_v2_t& frame, bool& chroma420)
 
 PreviewFeed::PreviewFeed(std::string source) : m_source(std::move(source)) {}
 
-PreviewFeed::~PreviewFeed() { stop(); }
+PreviewFeed::~PreviewFeed()
+{
+    stop();
+}
 
 void PreviewFeed::start()
 {
@@ -115,10 +118,20 @@ void PreviewFeed::run()
             receiver = NDIlib_recv_create_v3(&settings);
         }
         NDIlib_video_frame_v2_t frame;
+        NDIlib_audio_frame_interleaved_32f_t audio;
+        NDIlib_metadata_frame_t metadata;
+        NDIlib_frame_type_e kind = NDIlib_frame_type_none;
+        if (receiver != nullptr) {
+            // Audio and metadata are taken and dropped: left queued they would hold memory.
+            kind = NDIlib_recv_capture_v2(receiver, &frame, &audio, &metadata, kCaptureTimeoutMs);
+            if (kind == NDIlib_frame_type_audio) {
+                NDIlib_recv_free_audio_interleaved_32f(receiver, &audio);
+            } else if (kind == NDIlib_frame_type_metadata) {
+                NDIlib_recv_free_metadata(receiver, &metadata);
+            }
+        }
+        const bool got = kind == NDIlib_frame_type_video;
         bool chroma420 = false;
-        const bool got = receiver != nullptr &&
-                         NDIlib_recv_capture_v2(receiver, &frame, nullptr, nullptr,
-                                                kCaptureTimeoutMs) == NDIlib_frame_type_video;
         lock.lock();
         if (!got) {
             if (receiver == nullptr) {

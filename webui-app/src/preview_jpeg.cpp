@@ -98,6 +98,7 @@ bool speedhq_to_jpeg(const std::vector<std::uint8_t>& speedhq, int width, int he
         error = "the JPEG encoder refused the picture";
         return false;
     }
-    jpeg.assign(reinterpret_cast<const char*>(packet->data), static_cast<std::size_t>(packet->size));
+    jpeg.assign(reinterpret_cast<const char*>(packet->data),
+                static_cast<std::size_t>(packet->size));
     return true;
 }
