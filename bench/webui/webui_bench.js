@@ -105,7 +105,9 @@ async function main() {
     console.log('idle_cpu_percent ' + (ticks / 100 / 10 * 100).toFixed(2));
     const rss = fs.readFileSync('/proc/' + pid + '/status', 'utf8').match(/VmRSS:\s+(\d+)/)[1];
     const hwm = fs.readFileSync('/proc/' + pid + '/status', 'utf8').match(/VmHWM:\s+(\d+)/)[1];
-    console.log('rss_mib ' + (Number(rss) / 1024).toFixed(1) + ' peak ' + (Number(hwm) / 1024).toFixed(1));
+    const anon = fs.readFileSync('/proc/' + pid + '/status', 'utf8').match(/RssAnon:\s+(\d+)/)[1];
+    console.log('rss_mib ' + (Number(rss) / 1024).toFixed(1) + ' peak ' + (Number(hwm) / 1024).toFixed(1) +
+      ' anon ' + (Number(anon) / 1024).toFixed(1));
   } finally {
     if (browser) await browser.close();
     await board.stop(false);

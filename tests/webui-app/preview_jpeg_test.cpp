@@ -66,7 +66,7 @@ TEST(WebUiPreview, SpeedHqPictureBecomesJpegOfTheSamePicture)
                 difference += std::abs(frame->data[0][y * frame->linesize[0] + x] - expected);
             }
         }
-        EXPECT_LE(difference / (640 * 360), 2);
+        EXPECT_LE(difference / (640L * 360L), 2);
     }
 }
 

@@ -60,39 +60,55 @@ std::string PreviewFeed::source_name() const
 
 bool PreviewFeed::newest_jpeg(std::string& jpeg, long& age_ms, std::chrono::milliseconds wait)
 {
-    const std::lock_guard<std::mutex> encode_lock(m_encode_mutex);
     std::unique_lock<std::mutex> lock(m_mutex);
     m_watched_until = clock::now() + kIdleAfter;
-    m_changed.notify_all();
-    const auto fresh = [this] {
-        return m_sequence != 0 && clock::now() - m_received_at < kPictureTooOld;
+    const uint64_t newest = m_sequence;
+    const auto ready = [this, newest] {
+        return m_jpeg_sequence != 0 && m_jpeg_sequence >= newest &&
+               clock::now() - m_jpeg_received_at < kPictureTooOld;
     };
-    if (!m_changed.wait_for(lock, wait, fresh)) {
-        return false;
-    }
-    if (m_jpeg_sequence != m_sequence) {
-        const std::vector<std::uint8_t> picture = m_picture;
-        const uint64_t sequence = m_sequence;
-        const int width = m_width;
-        const int height = m_height;
-        const bool chroma420 = m_chroma420;
-        lock.unlock();  // the receiver goes on while this picture is decoded
-        std::string made;
-        std::string error;
-        const bool ok = speedhq_to_jpeg(picture, width, height, chroma420, made, error);
-        lock.lock();
-        if (!ok) {
-            std::printf("webui-app: preview picture dropped: %s\n", error.c_str());
+    if (!ready()) {
+        m_jpeg_wanted = true;
+        m_changed.notify_all();
+        if (!m_changed.wait_for(lock, wait, ready)) {
             return false;
         }
-        m_jpeg = std::move(made);
-        m_jpeg_sequence = sequence;
     }
     jpeg = m_jpeg;
     age_ms = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - m_received_at)
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - m_jpeg_received_at)
             .count());
     return true;
+}
+
+void PreviewFeed::take(const NDIlib_video_frame_v2_t& frame, bool chroma420)
+{
+    const auto received_at = clock::now();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const uint64_t sequence = ++m_sequence;
+    if (!m_jpeg_wanted) {
+        return;
+    }
+    m_jpeg_wanted = false;
+    lock.unlock();
+    const std::vector<std::uint8_t> picture(frame.p_data, frame.p_data + frame.data_size_in_bytes);
+    std::string made;
+    std::string error;
+    const bool ok = speedhq_to_jpeg(picture, frame.xres, frame.yres, chroma420, made, error);
+    lock.lock();
+    if (!ok) {
+        m_jpeg_wanted = true;  // the page still waits: try the next picture
+        if (!m_failure_told) {
+            m_failure_told = true;
+            std::printf("webui-app: preview pictures dropped: %s\n", error.c_str());
+            std::fflush(stdout);
+        }
+        return;
+    }
+    m_jpeg = std::move(made);
+    m_jpeg_sequence = sequence;
+    m_jpeg_received_at = received_at;
+    m_changed.notify_all();
 }
 
 void PreviewFeed::run()
@@ -130,28 +146,18 @@ void PreviewFeed::run()
                 NDIlib_recv_free_metadata(receiver, &metadata);
             }
         }
-        const bool got = kind == NDIlib_frame_type_video;
         bool chroma420 = false;
-        lock.lock();
-        if (!got) {
-            if (receiver == nullptr) {
-                m_changed.wait_for(lock, std::chrono::milliseconds(kCaptureTimeoutMs));
+        if (kind == NDIlib_frame_type_video) {
+            if (speedhq_layout(frame, chroma420) && frame.p_data != nullptr &&
+                frame.data_size_in_bytes > 0) {
+                take(frame, chroma420);
             }
-            continue;
+            NDIlib_recv_free_video_v2(receiver, &frame);
         }
-        if (speedhq_layout(frame, chroma420) && frame.p_data != nullptr &&
-            frame.data_size_in_bytes > 0) {
-            m_picture.assign(frame.p_data, frame.p_data + frame.data_size_in_bytes);
-            m_width = frame.xres;
-            m_height = frame.yres;
-            m_chroma420 = chroma420;
-            m_received_at = clock::now();
-            ++m_sequence;
-            m_changed.notify_all();
-        }
-        lock.unlock();
-        NDIlib_recv_free_video_v2(receiver, &frame);
         lock.lock();
+        if (receiver == nullptr) {
+            m_changed.wait_for(lock, std::chrono::milliseconds(kCaptureTimeoutMs));
+        }
     }
     lock.unlock();
     if (receiver != nullptr) {

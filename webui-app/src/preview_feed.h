@@ -9,10 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "Processing.NDI.Lib.h"
+
 // The live preview: receives the camera's own NDI source at its lowest bandwidth (the 640x360
-// SpeedHQ preview stream) while a page asks for pictures, and turns the newest one into a JPEG
-// when asked. Nobody watching for kIdleAfter: the receiver is closed and the thread sleeps, so an
-// unwatched camera spends nothing on it. Each picture is decoded at most once.
+// SpeedHQ preview stream) while a page asks for pictures, and turns the next picture that arrives
+// after a request into a JPEG (on its own thread, so the decoder's memory stays in one place).
+// Nobody watching for kIdleAfter: the receiver is closed and the thread sleeps, so an unwatched
+// camera spends nothing on it. A picture is decoded only when a page asked for one.
 class PreviewFeed {
 public:
     // `source` names the NDI source to receive; empty: the camera's own, from its settings.
@@ -24,8 +27,9 @@ public:
     void start();
     void stop();
 
-    // The newest picture as JPEG and its age in milliseconds (from its arrival to now); waits up
-    // to `wait` for a first picture. False when none arrived in the last second.
+    // The newest picture as JPEG and its age in milliseconds (from its arrival to now): the JPEG
+    // of the newest picture if made already, else that of the next one; waits up to `wait` for
+    // it. False when none came.
     bool newest_jpeg(std::string& jpeg, long& age_ms, std::chrono::milliseconds wait);
 
     static constexpr std::chrono::seconds kIdleAfter{3};
@@ -39,16 +43,16 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     clock::time_point m_watched_until{};
-    // The newest received picture (SpeedHQ) and the newest JPEG made, by sequence number.
-    std::vector<std::uint8_t> m_picture;
-    int m_width = 0;
-    int m_height = 0;
-    bool m_chroma420 = false;
-    clock::time_point m_received_at{};
+    void take(const NDIlib_video_frame_v2_t& frame, bool chroma420);
+
+    // Pictures received (their count) and the newest JPEG made, with its picture's number and
+    // arrival; `m_jpeg_wanted`: a page waits for the next one.
     uint64_t m_sequence = 0;
     std::string m_jpeg;
     uint64_t m_jpeg_sequence = 0;
-    std::mutex m_encode_mutex;  // one decode at a time; later callers reuse its JPEG
+    clock::time_point m_jpeg_received_at{};
+    bool m_jpeg_wanted = false;
+    bool m_failure_told = false;
 
     std::atomic<bool> m_running{false};
     std::thread m_thread;
