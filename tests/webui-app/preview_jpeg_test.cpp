@@ -1,16 +1,23 @@
 #include "preview_jpeg.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "Processing.NDI.Lib.h"
 #include "SpeedHqEncoder.h"
 #include "av_handles.h"
+#include "preview_feed.h"
 #include "speedhq_decode.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -78,6 +85,54 @@ TEST(WebUiPreview, DamagedPictureIsRefusedWithAMessage)
     EXPECT_FALSE(speedhq_to_jpeg(damaged, 640, 360, true, jpeg, error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(jpeg.empty());
+}
+
+// A sender like the camera's preview stream: the feed's receiver connects on the first request,
+// the page gets that sender's picture, and the receiver goes once nobody asks any more.
+TEST(WebUiPreview, FeedReceivesOnlyWhileAPageAsks)
+{
+    PictureLayout layout;
+    layout.width = 640;
+    layout.height = 360;
+    std::vector<std::uint8_t> speedhq;
+    std::string error;
+    ASSERT_TRUE(encode_speedhq_picture(layout, speedhq, error)) << error;
+    const std::string name = "webui-preview-test-" + std::to_string(::getpid());
+    const NDIlib_send_create_t settings(name.c_str(), nullptr, false, false);
+    NDIlib_send_instance_t sender = NDIlib_send_create(&settings);
+    ASSERT_NE(sender, nullptr);
+    std::atomic<bool> sending{true};
+    std::thread feeder([&] {
+        while (sending) {
+            NDIlib_video_frame_v2_t frame(
+                640, 360,
+                static_cast<NDIlib_FourCC_video_type_e>(NDIlib_FourCC_type_SHQ0_lowest_bandwidth),
+                30000, 1001);
+            frame.p_data = speedhq.data();
+            frame.data_size_in_bytes = static_cast<int>(speedhq.size());
+            NDIlib_send_send_video_v2(sender, &frame);
+            (void)NDIlib_send_get_no_connections(sender, 30);  // paces the loop
+        }
+    });
+    {
+        PreviewFeed feed(name);
+        feed.start();
+        std::string jpeg;
+        long age_ms = -1;
+        EXPECT_TRUE(feed.newest_jpeg(jpeg, age_ms, std::chrono::seconds(10)));
+        vantor::av::FramePtr frame(av_frame_alloc());
+        ASSERT_TRUE(decode_jpeg(jpeg, frame.get()));
+        EXPECT_EQ(frame->width, 640);
+        EXPECT_GE(age_ms, 0);
+        EXPECT_LT(age_ms, 1000);
+        EXPECT_EQ(NDIlib_send_get_no_connections(sender, 0), 1);
+        EXPECT_TRUE(
+            vantor::test::wait_until([&] { return NDIlib_send_get_no_connections(sender, 0) == 0; },
+                                     PreviewFeed::kIdleAfter + std::chrono::seconds(3)));
+    }
+    sending = false;
+    feeder.join();
+    NDIlib_send_destroy(sender);
 }
 
 }  // namespace
