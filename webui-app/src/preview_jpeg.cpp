@@ -56,28 +56,16 @@ bool speedhq_to_jpeg(const std::vector<std::uint8_t>& speedhq, int width, int he
         return false;
     }
     to_full_range(picture);
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-    if (codec == nullptr) {
-        error = "no mjpeg encoder";
+    vantor::av::Encoder encoder;
+    if (!vantor::av::open_fixed_quantiser_encoder(
+            "mjpeg", picture.width, picture.height,
+            picture.chroma420 ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUVJ422P, kJpegQuantiser,
+            AVRational{1, 25}, encoder, error)) {
         return false;
     }
-    vantor::av::ContextPtr context(avcodec_alloc_context3(codec));
-    vantor::av::FramePtr frame(av_frame_alloc());
-    vantor::av::PacketPtr packet(av_packet_alloc());
-    if (!context || !frame || !packet) {
-        error = "out of memory";
-        return false;
-    }
-    context->width = picture.width;
-    context->height = picture.height;
-    context->time_base = AVRational{1, 25};
-    context->pix_fmt = picture.chroma420 ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUVJ422P;
-    context->flags |= AV_CODEC_FLAG_QSCALE;
-    context->global_quality = FF_QP2LAMBDA * kJpegQuantiser;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0) {
-        error = "cannot open the JPEG encoder";
-        return false;
-    }
+    AVCodecContext* const context = encoder.context.get();
+    AVFrame* const frame = encoder.frame.get();
+    AVPacket* const packet = encoder.packet.get();
     frame->width = picture.width;
     frame->height = picture.height;
     frame->format = context->pix_fmt;
@@ -86,9 +74,9 @@ bool speedhq_to_jpeg(const std::vector<std::uint8_t>& speedhq, int width, int he
         frame->data[i] = picture.planes[i].data();
         frame->linesize[i] = picture.strides[i];
     }
-    int rc = avcodec_send_frame(context.get(), frame.get());
+    int rc = avcodec_send_frame(context, frame);
     if (rc >= 0) {
-        rc = avcodec_receive_packet(context.get(), packet.get());
+        rc = avcodec_receive_packet(context, packet);
     }
     // The frame points into `picture`; it must not free those planes.
     for (auto& plane : frame->data) {
