@@ -1,6 +1,7 @@
 // Figures of the camera's web page on the virtual camera (scripts/run, headless Chromium): page
 // load to interactive, joystick press to the drive on the camera's line, a page setting to its
-// command on the line, webui-app's memory and idle CPU. One "name value" line per figure.
+// command on the line, the live preview's rate, age and CPU per picture, webui-app's memory and
+// idle CPU. One "name value" line per figure.
 'use strict';
 
 const fs = require('fs');
@@ -69,18 +70,44 @@ async function main() {
     }
     console.log('setting_ms ' + median(settings) + ' max ' + Math.max(...settings));
 
+    const pid = Number(board.facts.BOARD_WEBUI_PID);
+    await page.click('nav [data-page="dashboard"]');
+    const shown = () => page.$eval('#preview', (img) => Number(img.dataset.shown || 0));
+    await waitFor('a preview picture', async () => (await shown()) > 0, 20000);
+    const firstShown = await shown();
+    const cpuBefore = cpuTicks(pid);
+    await sleep(10000);
+    const pictures = (await shown()) - firstShown;
+    const cpuMs = (cpuTicks(pid) - cpuBefore) * 10;
+    console.log('preview_rate_per_s ' + (pictures / 10).toFixed(1));
+    console.log('preview_cpu_ms_per_picture ' + (cpuMs / Math.max(pictures, 1)).toFixed(1));
+    // The age webui-app reports with each picture: from its arrival over NDI to the answer.
+    const ages = await page.evaluate(async (count) => {
+      const out = [];
+      for (let i = 0; i < count; i++) {
+        const response = await fetch('/api/preview.jpg');
+        await response.arrayBuffer();
+        out.push(Number(response.headers.get('X-Preview-Age-Ms')));
+        await new Promise((resolve) => setTimeout(resolve, 150));
+      }
+      return out;
+    }, rounds * 3);
+    console.log('preview_age_ms ' + median(ages) + ' max ' + Math.max(...ages));
+
     await page.close();
     await browser.close();
     browser = null;
-    const pid = Number(board.facts.BOARD_WEBUI_PID);
-    await sleep(1000);
+    // The preview receiver closes 3 s after the last picture asked for.
+    await sleep(4000);
     const before = cpuTicks(pid);
     await sleep(10000);
     const ticks = cpuTicks(pid) - before;
     console.log('idle_cpu_percent ' + (ticks / 100 / 10 * 100).toFixed(2));
     const rss = fs.readFileSync('/proc/' + pid + '/status', 'utf8').match(/VmRSS:\s+(\d+)/)[1];
     const hwm = fs.readFileSync('/proc/' + pid + '/status', 'utf8').match(/VmHWM:\s+(\d+)/)[1];
-    console.log('rss_mib ' + (Number(rss) / 1024).toFixed(1) + ' peak ' + (Number(hwm) / 1024).toFixed(1));
+    const anon = fs.readFileSync('/proc/' + pid + '/status', 'utf8').match(/RssAnon:\s+(\d+)/)[1];
+    console.log('rss_mib ' + (Number(rss) / 1024).toFixed(1) + ' peak ' + (Number(hwm) / 1024).toFixed(1) +
+      ' anon ' + (Number(anon) / 1024).toFixed(1));
   } finally {
     if (browser) await browser.close();
     await board.stop(false);

@@ -1,10 +1,13 @@
 # shellcheck shell=bash
-# Shares variables with scripts/run both ways (root, bin_dir, log_dir, source_dir in; the pid out):
+# Shares variables with scripts/run both ways (root, bin_dir, log_dir, source_dir, registry,
+# studio_bus in; the pid out):
 # shellcheck disable=SC2034,SC2154
 # The camera's web page on the virtual board: webui-app, started after encoder-app with the same
 # board root. In the camera's namespace it serves port 80 of every address, as on the camera; on
 # loopback it binds 127.0.0.1 on a free port the system hands out, which the script reads from the
-# program's first line and prints. Sourced by scripts/run, which provides say, setup_failed,
+# program's first line and prints. It receives the camera's preview stream as encoder-app's
+# neighbours do: by name through the sender registry, or the camera's avahi daemon where one runs.
+# Sourced by scripts/run, which provides say, setup_failed,
 # wait_for and stop_process.
 
 BOARD_WEBUI_PROGRAMS=(webui-app)
@@ -14,9 +17,11 @@ webui_url=""
 # board_webui_start CAMERA_NS CAMERA_ADDRESS: starts webui-app and sets webui_url.
 board_webui_start() {
   local ns=$1 address=$2 env_args prefix=()
-  env_args=(env "VANTOR_ROOT=$root" "VANTOR_WEBUI_PAGES=$source_dir/webui-app/www")
+  env_args=(env "VANTOR_ROOT=$root" "VANTOR_WEBUI_PAGES=$source_dir/webui-app/www"
+    "VANTOR_NDI_REGISTRY=$registry")
   if [ -n "$ns" ]; then
     env_args+=("VANTOR_BIND_ADDRESS=" "VANTOR_WEBUI_PORT=80")
+    [ -n "$studio_bus" ] && env_args+=("DBUS_SYSTEM_BUS_ADDRESS=$(board_avahi_bus "$root/run/avahi-camera")")
     prefix=(ip netns exec "$ns")
   else
     env_args+=("VANTOR_BIND_ADDRESS=127.0.0.1" "VANTOR_WEBUI_PORT=0")

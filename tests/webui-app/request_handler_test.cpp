@@ -140,6 +140,7 @@ TEST_F(WebUiHandler, RefusesRequestsWithoutSessionOrToken)
     cookies = "";
     EXPECT_EQ(call("GET", "/api/values/camera").status, 401);
     EXPECT_EQ(call("GET", "/api/events").status, 401);
+    EXPECT_EQ(call("GET", "/api/preview.jpg").status, 401);
     cookies = session_cookies;
     EXPECT_EQ(
         call("POST", "/api/values/camera", std::string(kMaxRequestBody + 1, 'x'), csrf).status,

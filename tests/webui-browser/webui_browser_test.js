@@ -122,6 +122,21 @@ async function main() {
       await waitFor('1080p50-422 on the dashboard', async () => (await message('dash-status')) === '1080p50-422', 40000);
     });
 
+    await step('see a preview picture', async () => {
+      await page.click('nav [data-page="dashboard"]');
+      const shown = () => page.$eval('#preview', (img) => [img.naturalWidth, Number(img.dataset.shown || 0)]);
+      await waitFor('a 640-wide preview picture', async () => (await shown())[0] === 640, 20000);
+      const first = (await shown())[1];
+      await waitFor('the preview refreshing', async () => (await shown())[1] >= first + 3, 5000);
+      const answer = await page.evaluate(async () => {
+        const response = await fetch('/api/preview.jpg');
+        return [response.status, response.headers.get('Content-Type'), response.headers.get('X-Preview-Age-Ms')];
+      });
+      if (answer[0] !== 200 || answer[1] !== 'image/jpeg' || !(Number(answer[2]) < 1000)) {
+        throw new Error('/api/preview.jpg answered ' + answer);
+      }
+    });
+
     await step('refused: wrong passwords beyond the limit', async () => {
       const other = await browser.createBrowserContext();
       const stranger = await other.newPage();

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "Processing.NDI.Lib.h"
 #include "dashboard_feed.h"
 #include "http_server.h"
+#include "preview_feed.h"
 #include "ptz_driver.h"
 #include "request_handler.h"
 #include "vantor/bind_address.h"
@@ -50,6 +52,10 @@ int main()
     PtzDriver ptz;
     RequestHandler handler(pages != nullptr && *pages != '\0' ? pages : kDefaultPages, &dashboard,
                            &ptz);
+    (void)NDIlib_initialize();
+    PreviewFeed preview;
+    preview.start();
+    handler.set_preview(&preview);
     HttpServer server(handler, &dashboard);
 
     in_addr address{};
@@ -71,6 +77,7 @@ int main()
         sigwait(&stop_signals, &signal_number);
     } while (signal_number == SIGPIPE);
     server.stop();
+    preview.stop();
     dashboard.stop();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "dashboard_feed.h"
 #include "form_fields.h"
 #include "json_text.h"
+#include "preview_feed.h"
 #include "ptz_driver.h"
 #include "settings_catalog.h"
 #include "settings_store.h"
@@ -93,6 +94,9 @@ bool direction_field(const std::map<std::string, std::string>& fields, const cha
     return false;
 }
 
+// A page asking for its first picture waits this long for the receiver to connect.
+constexpr std::chrono::milliseconds kPreviewFirstPictureWait{2000};
+
 bool known_page(const std::string& page)
 {
     return page == "video" || page == "audio" || page == "camera" || page == "ptz";
@@ -151,6 +155,19 @@ std::string RequestHandler::dashboard_json() const
            ",\"hostName\":" + json_string(first_line_of("/etc/hostname")) +
            ",\"address\":" + json_string(own_address()) +
            ",\"firmware\":" + json_string(first_line_of("/etc/vantor-firmware-version")) + "}";
+}
+
+http_response RequestHandler::preview_picture()
+{
+    http_response response;
+    long age_ms = 0;
+    if (m_preview == nullptr ||
+        !m_preview->newest_jpeg(response.body, age_ms, kPreviewFirstPictureWait)) {
+        return message(503, "no preview picture from the camera's NDI source");
+    }
+    response.content_type = "image/jpeg";
+    response.headers.emplace_back("X-Preview-Age-Ms", std::to_string(age_ms));
+    return response;
 }
 
 http_response RequestHandler::login(const http_request& request, bool first)
@@ -248,6 +265,9 @@ http_response RequestHandler::api(const http_request& request)
         response.kind = response_kind::Events;
         response.content_type = "text/event-stream";
         return response;
+    }
+    if (!post && path == "/api/preview.jpg") {
+        return preview_picture();
     }
     if (path.compare(0, 12, "/api/values/") == 0 && known_page(path.substr(12))) {
         const std::string page = path.substr(12);

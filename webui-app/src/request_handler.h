@@ -8,6 +8,7 @@
 #include "auth.h"
 
 class DashboardFeed;
+class PreviewFeed;
 class PtzDriver;
 
 // One HTTP request as the server library hands it over: method, path (no query), the two headers
@@ -47,6 +48,8 @@ const std::vector<std::pair<std::string, std::string>>& security_headers();
 //   POST /api/values/<page>      "<file>|<key>"=value fields (session + CSRF)
 //   GET  /api/dashboard          the dashboard snapshot (session)
 //   GET  /api/events             the dashboard as server-sent events (session)
+//   GET  /api/preview.jpg        the newest live preview picture as JPEG (session); its age in ms
+//                                in X-Preview-Age-Ms
 //   POST /api/ptz                action=move&pan=&tilt=&zoom=&focus= | action=store|recall&preset=
 // Every POST needs the X-CSRF-Token header: the session's token, or before login the token of the
 // login cookie (a cross-site page can neither read it nor set the header).
@@ -55,6 +58,9 @@ public:
     RequestHandler(std::string page_folder, DashboardFeed* dashboard, PtzDriver* ptz);
 
     http_response handle(const http_request& request);
+
+    // The live preview the page shows; none: /api/preview.jpg answers 503.
+    void set_preview(PreviewFeed* preview) { m_preview = preview; }
 
     // The clock the sessions and the login limit see (tests move it).
     void set_clock(webui_clock::time_point (*now)()) { m_now = now; }
@@ -65,10 +71,12 @@ public:
 private:
     http_response api(const http_request& request);
     http_response login(const http_request& request, bool first);
+    http_response preview_picture();
 
     std::string m_page_folder;
     DashboardFeed* m_dashboard;
     PtzDriver* m_ptz;
+    PreviewFeed* m_preview = nullptr;
     PasswordStore m_password;
     Sessions m_sessions;
     LoginLimiter m_limiter;

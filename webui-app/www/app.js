@@ -181,6 +181,35 @@ function go(page) {
   clearInterval(state.timer);
   refreshValues();
   state.timer = setInterval(refreshValues, 1000);
+  previewWatch();
+}
+
+// Live preview: while the dashboard is shown and the page visible, the next picture is asked for
+// 100 ms after the last one arrived; the camera receives and decodes only while it is asked.
+const preview = { running: false, asked: 0, shown: 0, timer: 0 };
+
+function previewNext() {
+  preview.timer = 0;
+  preview.running = state.page === 'dashboard' && !document.hidden;
+  if (preview.running) $('preview').src = '/api/preview.jpg?n=' + (++preview.asked);
+}
+
+function previewWatch() {
+  if (!preview.running && !preview.timer) previewNext();
+}
+
+function wirePreview() {
+  const img = $('preview');
+  img.addEventListener('load', () => {
+    img.dataset.shown = String(++preview.shown);
+    say('preview-message', '');
+    preview.timer = setTimeout(previewNext, 100);
+  });
+  img.addEventListener('error', () => {
+    say('preview-message', 'no picture from the camera\'s preview source', false);
+    preview.timer = setTimeout(previewNext, 1000);
+  });
+  document.addEventListener('visibilitychange', previewWatch);
 }
 
 function openEvents() {
@@ -274,5 +303,6 @@ document.addEventListener('DOMContentLoaded', () => {
     window.location.reload();
   });
   wirePtz();
+  wirePreview();
   start();
 });
