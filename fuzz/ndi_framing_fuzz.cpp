@@ -40,6 +40,8 @@ void decode(const Message& message)
     case MessageType::Failover:
         (void)decode_failover(message.payload, text, other, error);
         break;
+    case MessageType::Heartbeat:
+        break;  // empty: nothing to decode
     case MessageType::Video: {
         NDIlib_video_frame_v2_t frame;
         if (decode_video(message.payload, frame, number, error)) {
